@@ -1,0 +1,59 @@
+// Evaluation of a generated member: the region lookup shared by every
+// operation, values of the three kinds, first and second derivatives.
+// Everything here only reads the member, allocates nothing and is safe to
+// call from several threads on one member.
+#pragma once
+
+#include <cstdint>
+
+#include "generator/member.hpp"
+
+namespace travo::core {
+
+enum class Kind { ND, D, D2 };
+
+// Where a point lies, found once and shared by values and derivatives.
+struct Site {
+    enum Where { Refused, Paraboloid, Centre, Region } where = Refused;
+    uint32_t n = 0;
+    const double *x = nullptr;
+    const double *vertex = nullptr;  // T
+    double vertex_value = 0.0;       // t
+    // Inside region k (Centre or Region):
+    uint32_t k = 0;
+    const double *centre = nullptr;  // M
+    double f = 0.0;                  // minimum value
+    double rho = 0.0;                // radius
+    double r = 0.0;                  // distance from M to x
+    // Region only (r >= 1e-10):
+    double s = 0.0;      // (x - M).(T - M)
+    double q = 0.0;      // s / r
+    double A = 0.0;      // height of the region
+    double delta = 0.0;  // D2 coefficient
+};
+
+// Refusal while nothing is generated or the point is outside the box, the
+// search over regions 1..m-1 (lowest index wins), and the quantities of the
+// region formulas.
+Site locate(const Member &mb, const double *x);
+
+// Reference scan: every region tested with a square root, in index order.
+uint32_t find_region(const Member &mb, const double *x, double *r_out);
+
+double value(Kind kind, const Site &site);
+// First partial derivative (1-based index already checked) of D or D2 kind.
+double first_derivative(Kind kind, uint32_t i, const Site &site);
+// Second partial derivative of the D2 kind (1-based indices already checked).
+double second_derivative(uint32_t i, uint32_t j, const Site &site);
+
+// Per-operation entry points with the index checks.
+double value_at(const Member &mb, Kind kind, const double *x);
+double deriv_at(const Member &mb, Kind kind, uint32_t i, const double *x);
+double deriv2_at(const Member &mb, uint32_t i, uint32_t j, const double *x);
+
+// Gradient (D or D2) and D2 Hessian from one region lookup; same bits as the
+// per-component operations. Statuses as in the C interface.
+TravoStatus gradient(const Member &mb, Kind kind, const double *x, double *g);
+TravoStatus hessian(const Member &mb, const double *x, double *const *h);
+
+}  // namespace travo::core

@@ -1,0 +1,108 @@
+// Attraction regions: radii from the nearest neighbours, the global region,
+// widening and shrinking; then the peaks, the local minimum values and the
+// list of global minimizers.
+#include "generator/member.hpp"
+#include "random/lagfib.hpp"
+
+namespace travo::core {
+namespace {
+
+// Half the distance from each row to its nearest other row.
+void first_radii(Member &mb) {
+    const uint32_t m = mb.num_minima;
+    double *const *p = mb.minima.points;
+    for (uint32_t i = 0; i < m; i++) {
+        double e = kHuge;
+        for (uint32_t j = 0; j < m; j++) {
+            if (j == i) continue;
+            const double dist = norm(mb.dim, p[i], p[j]);
+            if (dist < e) e = dist;
+        }
+        mb.minima.radii[i] = 0.5 * e;
+    }
+}
+
+// The global region gets radius R; every other region ends at least 1e-10
+// short of it.
+void global_region(Member &mb) {
+    double *const *p = mb.minima.points;
+    double *radii = mb.minima.radii;
+    const double big_r = mb.global_radius;
+    radii[1] = big_r;
+    for (uint32_t i = 2; i < mb.num_minima; i++) {
+        const double t = (norm(mb.dim, p[i], p[1]) - big_r) - kTol;
+        if (t < radii[i]) radii[i] = t;
+    }
+}
+
+// Each region but the global one grows up to its nearest neighbour's edge,
+// reading the radii as they stand (rows widened earlier count widened).
+void widen(Member &mb) {
+    const uint32_t m = mb.num_minima;
+    double *const *p = mb.minima.points;
+    double *radii = mb.minima.radii;
+    for (uint32_t i = 0; i < m; i++) {
+        if (i == 1) continue;
+        double e = kHuge;
+        for (uint32_t j = 0; j < m; j++) {
+            if (j == i) continue;
+            const double t = norm(mb.dim, p[i], p[j]) - radii[j];
+            if (t < e) e = t;
+        }
+        if (e > radii[i] + kTol) radii[i] = e;
+    }
+}
+
+void peaks_and_values(Member &mb, RandomSource &rng) {
+    MinimaTable &tab = mb.minima;
+    const double g = mb.global_value;
+    tab.peaks[0] = 0.0;
+    tab.peaks[1] = 0.0;
+    for (uint32_t i = 2; i < mb.num_minima; i++) {
+        const double dist = norm(mb.dim, tab.points[0], tab.points[i]);
+        const double gap = tab.radii[i] - dist;
+        const double edge = gap * gap + tab.values[0];
+        const double u = rng.draw();
+        const double a = u * (edge - g);
+        const double b = u * tab.radii[i] + tab.radii[i];
+        tab.peaks[i] = a < b ? a : b;
+        tab.values[i] = edge - tab.peaks[i];
+    }
+}
+
+// Global rows first, increasing; the others from the last slot downwards.
+void list_globals(Member &mb) {
+    const uint32_t m = mb.num_minima;
+    const double g = mb.global_value;
+    GlobalMinimaList &glob = mb.glob;
+    glob.count = 0;
+    for (uint32_t i = 0; i < m; i++) {
+        const double v = mb.minima.values[i];
+        if (g - kTol <= v && v <= g + kTol) {
+            glob.indices[glob.count] = i;
+            glob.count++;
+        } else {
+            glob.indices[m - i + glob.count - 1] = i;
+        }
+    }
+}
+
+}  // namespace
+
+TravoStatus set_basins(Member &mb, RandomSource &rng) {
+    if (mb.minima.points == nullptr || mb.minima.radii == nullptr || mb.minima.peaks == nullptr ||
+        mb.minima.values == nullptr || mb.minima.weights == nullptr || mb.glob.indices == nullptr) {
+        return TRAVO_NO_MEMORY;
+    }
+    first_radii(mb);
+    global_region(mb);
+    widen(mb);
+    for (uint32_t i = 0; i < mb.num_minima; i++) {
+        mb.minima.radii[i] = mb.minima.weights[i] * mb.minima.radii[i];
+    }
+    peaks_and_values(mb, rng);
+    list_globals(mb);
+    return mb.glob.count == 0 ? TRAVO_NO_GLOBAL_MINIMUM : TRAVO_STATUS_OK;
+}
+
+}  // namespace travo::core

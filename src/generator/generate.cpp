@@ -1,0 +1,135 @@
+// Generation of a member: the vertex, the global minimizer, delta, the other
+// local minimizers with their retries, then the attraction regions.
+#include <cmath>
+
+#include "generator/member.hpp"
+#include "random/lagfib.hpp"
+
+namespace travo::core {
+namespace {
+
+constexpr double kHalfTurn = 3.14159265;  // angle factor of the first angle
+constexpr double kFullTurn = 6.2831853;   // angle factor of every further angle
+constexpr double kDeltaScale = 10.0;
+constexpr double kLocalWeight = 0.99;
+constexpr double kGlobalWeight = 1.0;
+
+// A complete re-placement after a coincidence is astronomically rare for
+// any box that can hold the minimizers; a box too small to keep them 1e-10
+// apart would repeat it forever, so generation gives up after this many.
+constexpr int kMaxReplacements = 100;
+
+inline double uniform_in(double u, double lo, double hi) { return u * (hi - lo) + lo; }
+
+inline bool outside_band(double x, double lo, double hi) { return x > hi - kTol || x < lo + kTol; }
+
+// Places the global minimizer M at distance d from the vertex T, using
+// hyperspherical angles read straight from a freshly filled buffer.
+void place_global(Member &mb, RandomSource &rng) {
+    const uint32_t n = mb.dim;
+    const double *a = mb.domain_left;
+    const double *b = mb.domain_right;
+    const double *t = mb.minima.points[0];
+    double *g = mb.minima.points[1];
+    const double d = mb.global_dist;
+
+    double u = rng.rnd_num[rng.rnd_counter];
+    g[0] = t[0] + d * std::cos(kHalfTurn * u);
+    if (outside_band(g[0], a[0], b[0])) g[0] = t[0] - d * std::cos(kHalfTurn * u);
+    double sine = std::sin(kHalfTurn * u);
+    rng.rnd_counter++;
+
+    for (uint32_t k = 1; k + 1 < n; k++) {
+        u = rng.rnd_num[rng.rnd_counter];
+        const double w = d * std::cos(kFullTurn * u);
+        g[k] = t[k] + w * sine;
+        if (outside_band(g[k], a[k], b[k])) g[k] = t[k] - w * sine;
+        sine = sine * std::sin(kFullTurn * u);
+        rng.rnd_counter++;
+    }
+
+    g[n - 1] = t[n - 1] + d * sine;
+    if (outside_band(g[n - 1], a[n - 1], b[n - 1])) g[n - 1] = t[n - 1] - d * sine;
+}
+
+void draw_point(Member &mb, RandomSource &rng, double *p) {
+    for (uint32_t k = 0; k < mb.dim; k++) {
+        p[k] = uniform_in(rng.draw(), mb.domain_left[k], mb.domain_right[k]);
+    }
+}
+
+// Rows 2..m-1, each attempt on a new buffer, until the row lies far enough
+// from the global minimizer. A NaN distance compares false and is accepted.
+void place_locals(Member &mb, RandomSource &rng) {
+    const double *global = mb.minima.points[1];
+    const double reach = 2.0 * mb.global_radius;
+    for (uint32_t i = 2; i < mb.num_minima; i++) {
+        double *p = mb.minima.points[i];
+        do {
+            rng.refill();
+            draw_point(mb, rng, p);
+        } while (reach - norm(mb.dim, p, global) > kTol);
+    }
+}
+
+}  // namespace
+
+double norm(uint32_t n, const double *a, const double *b) {
+    double sum = 0.0;
+    for (uint32_t c = 0; c < n; c++) {
+        const double diff = a[c] - b[c];
+        sum += diff * diff;
+    }
+    return std::sqrt(sum);
+}
+
+TravoStatus coincidence_check(const Member &mb) {
+    const uint32_t m = mb.num_minima;
+    double *const *p = mb.minima.points;
+    if (m >= 2 && p == nullptr) return TRAVO_NO_MEMORY;
+    for (uint32_t i = 2; i < m; i++) {
+        if (norm(mb.dim, p[i], p[0]) < kTol) return TRAVO_PARABOLA_COINCIDENCE;
+    }
+    for (uint32_t i = 1; i + 1 < m; i++) {
+        for (uint32_t j = i + 1; j < m; j++) {
+            if (norm(mb.dim, p[i], p[j]) < kTol) return TRAVO_MINIMA_COINCIDENCE;
+        }
+    }
+    return TRAVO_STATUS_OK;
+}
+
+TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number) {
+    if (test_number < 1 || test_number > 100) return TRAVO_BAD_TEST_NUMBER;
+    TravoStatus status = parameters_check(mb);
+    if (status != TRAVO_STATUS_OK) return status;
+    status = alloc_tables(mb);
+    if (status != TRAVO_STATUS_OK) return status;
+
+    const uint32_t m = mb.num_minima;
+    MinimaTable &tab = mb.minima;
+
+    rng.start(member_seed(mb.dim, m, test_number));
+    rng.refill();
+    draw_point(mb, rng, tab.points[0]);
+    tab.values[0] = 0.0;
+    rng.refill();
+    place_global(mb, rng);
+
+    tab.values[1] = mb.global_value;
+    for (uint32_t i = 0; i < m; i++) tab.weights[i] = kLocalWeight;
+    tab.weights[1] = kGlobalWeight;
+    mb.delta = kDeltaScale * rng.draw();
+
+    for (int attempt = 0;; attempt++) {
+        place_locals(mb, rng);
+        status = coincidence_check(mb);
+        if (status == TRAVO_STATUS_OK) break;
+        if (attempt + 1 == kMaxReplacements) return status;
+    }
+
+    status = set_basins(mb, rng);
+    if (status == TRAVO_STATUS_OK) mb.isArgSet = 1;
+    return status;
+}
+
+}  // namespace travo::core

@@ -1,0 +1,55 @@
+// A member of the test class as an explicit object, and the generator
+// operations on it. The module-wide C interface and the C++ interface are
+// both thin layers over these functions; nothing here touches global state
+// except the host allocator.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "travo/travo.h"
+
+namespace travo::core {
+
+class RandomSource;
+
+// Tolerance of every comparison made by the generator and by evaluation.
+inline constexpr double kTol = 1e-10;
+// Starting value of minimum searches; also the evaluation error value.
+inline constexpr double kHuge = 1e+100;
+
+struct Member {
+    uint32_t dim = 0;         // n
+    uint32_t num_minima = 0;  // m
+    double *domain_left = nullptr;
+    double *domain_right = nullptr;
+    double global_dist = 0.0;
+    double global_radius = 0.0;
+    double global_value = 0.0;
+    MinimaTable minima{};
+    GlobalMinimaList glob{};
+    int isArgSet = 0;     // 1 while a generated member is available
+    double delta = 0.0;   // coefficient of the D2 kind
+};
+
+// Parameters and storage.
+TravoStatus set_default(Member &mb);
+TravoStatus domain_alloc(Member &mb);
+void domain_free(Member &mb);
+TravoStatus parameters_check(const Member &mb);
+TravoStatus alloc_tables(Member &mb);
+void free_tables(Member &mb);
+
+// Generation: places the minimizers, draws delta and sizes the regions.
+TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number);
+TravoStatus coincidence_check(const Member &mb);
+TravoStatus set_basins(Member &mb, RandomSource &rng);
+
+// Euclidean distance over n coordinates, summed in increasing order.
+double norm(uint32_t n, const double *a, const double *b);
+
+// Byte size of `count` items of `size` bytes, or 0 when it does not fit in
+// the 32-bit sizes that the tables are specified with.
+std::size_t table_bytes(std::size_t count, std::size_t size);
+
+}  // namespace travo::core
