@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "evaluation/region_index.hpp"
+
 namespace travo::core {
 namespace {
 
@@ -43,7 +45,12 @@ uint32_t find_region(const Member &mb, const double *x, double *r_out) {
     return 0;
 }
 
-Site locate(const Member &mb, const double *x) {
+namespace {
+
+// The stages of every evaluation around the region search, which `find`
+// performs with the signature of find_region.
+template <class Find>
+Site locate_with(const Member &mb, const double *x, Find find) {
     Site st;
     if (!mb.isArgSet) return st;
     for (uint32_t c = 0; c < mb.dim; c++) {
@@ -57,7 +64,7 @@ Site locate(const Member &mb, const double *x) {
     st.delta = mb.delta;
 
     double r = 0.0;
-    const uint32_t k = find_region(mb, x, &r);
+    const uint32_t k = find(mb, x, &r);
     if (k == 0) {
         st.where = Site::Paraboloid;
         return st;
@@ -81,6 +88,48 @@ Site locate(const Member &mb, const double *x) {
     st.s = s;
     st.q = s / r;
     return st;
+}
+
+template <class Locate>
+TravoStatus gradient_with(const Member &mb, Kind kind, const double *x, double *g, Locate locate_at) {
+    if (!mb.isArgSet || g == nullptr) return TRAVO_BAD_DERIVATIVE;
+    const Site st = locate_at(x);
+    TravoStatus status = TRAVO_STATUS_OK;
+    for (uint32_t i = 1; i <= mb.dim; i++) {
+        g[i - 1] = first_derivative(kind, i, st);
+        if (g[i - 1] >= kHuge) status = TRAVO_BAD_DERIVATIVE;
+    }
+    return status;
+}
+
+template <class Locate>
+TravoStatus hessian_with(const Member &mb, const double *x, double *const *h, Locate locate_at) {
+    if (!mb.isArgSet || h == nullptr) return TRAVO_BAD_DERIVATIVE;
+    for (uint32_t i = 0; i < mb.dim; i++) {
+        if (h[i] == nullptr) return TRAVO_BAD_DERIVATIVE;
+    }
+    const Site st = locate_at(x);
+    TravoStatus status = TRAVO_STATUS_OK;
+    for (uint32_t i = 1; i <= mb.dim; i++) {
+        for (uint32_t j = 1; j <= mb.dim; j++) {
+            h[i - 1][j - 1] = second_derivative(i, j, st);
+            if (h[i - 1][j - 1] >= kHuge) status = TRAVO_BAD_DERIVATIVE;
+        }
+    }
+    return status;
+}
+
+}  // namespace
+
+// The scan without a square root per region decides as find_region does.
+Site locate(const Member &mb, const double *x) { return locate_with(mb, x, find_region_scan); }
+
+Site locate_reference(const Member &mb, const double *x) { return locate_with(mb, x, find_region); }
+
+Site locate(const Member &mb, const RegionIndex &index, const double *x) {
+    return locate_with(mb, x, [&index](const Member &member, const double *p, double *r) {
+        return index.find(member, p, r);
+    });
 }
 
 double value(Kind kind, const Site &st) {
@@ -180,30 +229,33 @@ double deriv2_at(const Member &mb, uint32_t i, uint32_t j, const double *x) {
 }
 
 TravoStatus gradient(const Member &mb, Kind kind, const double *x, double *g) {
-    if (!mb.isArgSet || g == nullptr) return TRAVO_BAD_DERIVATIVE;
-    const Site st = locate(mb, x);
-    TravoStatus status = TRAVO_STATUS_OK;
-    for (uint32_t i = 1; i <= mb.dim; i++) {
-        g[i - 1] = first_derivative(kind, i, st);
-        if (g[i - 1] >= kHuge) status = TRAVO_BAD_DERIVATIVE;
-    }
-    return status;
+    return gradient_with(mb, kind, x, g, [&mb](const double *p) { return locate(mb, p); });
 }
 
 TravoStatus hessian(const Member &mb, const double *x, double *const *h) {
-    if (!mb.isArgSet || h == nullptr) return TRAVO_BAD_DERIVATIVE;
-    for (uint32_t i = 0; i < mb.dim; i++) {
-        if (h[i] == nullptr) return TRAVO_BAD_DERIVATIVE;
-    }
-    const Site st = locate(mb, x);
-    TravoStatus status = TRAVO_STATUS_OK;
-    for (uint32_t i = 1; i <= mb.dim; i++) {
-        for (uint32_t j = 1; j <= mb.dim; j++) {
-            h[i - 1][j - 1] = second_derivative(i, j, st);
-            if (h[i - 1][j - 1] >= kHuge) status = TRAVO_BAD_DERIVATIVE;
-        }
-    }
-    return status;
+    return hessian_with(mb, x, h, [&mb](const double *p) { return locate(mb, p); });
+}
+
+double value_at(const Member &mb, const RegionIndex &index, Kind kind, const double *x) {
+    return value(kind, locate(mb, index, x));
+}
+
+double deriv_at(const Member &mb, const RegionIndex &index, Kind kind, uint32_t i, const double *x) {
+    if (!index_ok(mb, i)) return kHuge;
+    return first_derivative(kind, i, locate(mb, index, x));
+}
+
+double deriv2_at(const Member &mb, const RegionIndex &index, uint32_t i, uint32_t j, const double *x) {
+    if (!index_ok(mb, i) || !index_ok(mb, j)) return kHuge;
+    return second_derivative(i, j, locate(mb, index, x));
+}
+
+TravoStatus gradient(const Member &mb, const RegionIndex &index, Kind kind, const double *x, double *g) {
+    return gradient_with(mb, kind, x, g, [&](const double *p) { return locate(mb, index, p); });
+}
+
+TravoStatus hessian(const Member &mb, const RegionIndex &index, const double *x, double *const *h) {
+    return hessian_with(mb, x, h, [&](const double *p) { return locate(mb, index, p); });
 }
 
 }  // namespace travo::core

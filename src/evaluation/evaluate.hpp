@@ -40,6 +40,11 @@ Site locate(const Member &mb, const double *x);
 // Reference scan: every region tested with a square root, in index order.
 uint32_t find_region(const Member &mb, const double *x, double *r_out);
 
+// locate with the region search done by find_region itself; locate uses the
+// scan of region_index.hpp, which decides the same without a square root
+// per region.
+Site locate_reference(const Member &mb, const double *x);
+
 double value(Kind kind, const Site &site);
 // First partial derivative (1-based index already checked) of D or D2 kind.
 double first_derivative(Kind kind, uint32_t i, const Site &site);

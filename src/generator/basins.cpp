@@ -1,6 +1,7 @@
 // Attraction regions: radii from the nearest neighbours, the global region,
 // widening and shrinking; then the peaks, the local minimum values and the
 // list of global minimizers.
+#include "generator/fast_paths.hpp"
 #include "generator/member.hpp"
 #include "random/lagfib.hpp"
 
@@ -22,9 +23,11 @@ void first_radii(Member &mb) {
     }
 }
 
+}  // namespace
+
 // The global region gets radius R; every other region ends at least 1e-10
 // short of it.
-void global_region(Member &mb) {
+void detail::global_region(Member &mb) {
     double *const *p = mb.minima.points;
     double *radii = mb.minima.radii;
     const double big_r = mb.global_radius;
@@ -34,6 +37,8 @@ void global_region(Member &mb) {
         if (t < radii[i]) radii[i] = t;
     }
 }
+
+namespace {
 
 // Each region but the global one grows up to its nearest neighbour's edge,
 // reading the radii as they stand (rows widened earlier count widened).
@@ -87,16 +92,13 @@ void list_globals(Member &mb) {
     }
 }
 
-}  // namespace
+bool tables_missing(const Member &mb) {
+    return mb.minima.points == nullptr || mb.minima.radii == nullptr || mb.minima.peaks == nullptr ||
+           mb.minima.values == nullptr || mb.minima.weights == nullptr || mb.glob.indices == nullptr;
+}
 
-TravoStatus set_basins(Member &mb, RandomSource &rng) {
-    if (mb.minima.points == nullptr || mb.minima.radii == nullptr || mb.minima.peaks == nullptr ||
-        mb.minima.values == nullptr || mb.minima.weights == nullptr || mb.glob.indices == nullptr) {
-        return TRAVO_NO_MEMORY;
-    }
-    first_radii(mb);
-    global_region(mb);
-    widen(mb);
+// Steps 4 to 7, after the radii are sized.
+TravoStatus finish_basins(Member &mb, RandomSource &rng) {
     for (uint32_t i = 0; i < mb.num_minima; i++) {
         mb.minima.radii[i] = mb.minima.weights[i] * mb.minima.radii[i];
     }
@@ -104,5 +106,29 @@ TravoStatus set_basins(Member &mb, RandomSource &rng) {
     list_globals(mb);
     return mb.glob.count == 0 ? TRAVO_NO_GLOBAL_MINIMUM : TRAVO_STATUS_OK;
 }
+
+}  // namespace
+
+TravoStatus set_basins_reference(Member &mb, RandomSource &rng) {
+    if (tables_missing(mb)) return TRAVO_NO_MEMORY;
+    first_radii(mb);
+    detail::global_region(mb);
+    widen(mb);
+    return finish_basins(mb, rng);
+}
+
+TravoStatus set_basins(Member &mb, RandomSource &rng, Path path) {
+    if (tables_missing(mb)) return TRAVO_NO_MEMORY;
+    const bool try_fast = path == Path::Fast ||
+                          (path == Path::Automatic && fast_sizing_pays(mb.dim, mb.num_minima));
+    if (!try_fast || !size_regions_fast(mb)) {
+        first_radii(mb);
+        detail::global_region(mb);
+        widen(mb);
+    }
+    return finish_basins(mb, rng);
+}
+
+TravoStatus set_basins(Member &mb, RandomSource &rng) { return set_basins(mb, rng, Path::Automatic); }
 
 }  // namespace travo::core

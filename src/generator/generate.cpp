@@ -2,6 +2,7 @@
 // local minimizers with their retries, then the attraction regions.
 #include <cmath>
 
+#include "generator/fast_paths.hpp"
 #include "generator/member.hpp"
 #include "random/lagfib.hpp"
 
@@ -83,7 +84,7 @@ double norm(uint32_t n, const double *a, const double *b) {
     return std::sqrt(sum);
 }
 
-TravoStatus coincidence_check(const Member &mb) {
+TravoStatus coincidence_check_reference(const Member &mb) {
     const uint32_t m = mb.num_minima;
     double *const *p = mb.minima.points;
     if (m >= 2 && p == nullptr) return TRAVO_NO_MEMORY;
@@ -98,7 +99,22 @@ TravoStatus coincidence_check(const Member &mb) {
     return TRAVO_STATUS_OK;
 }
 
+TravoStatus coincidence_check(const Member &mb, Path path) {
+    const bool try_fast = mb.minima.points != nullptr &&
+                          (path == Path::Fast ||
+                           (path == Path::Automatic && fast_coincidence_pays(mb.dim, mb.num_minima)));
+    TravoStatus status = TRAVO_STATUS_OK;
+    if (try_fast && coincidence_check_fast(mb, &status)) return status;
+    return coincidence_check_reference(mb);
+}
+
+TravoStatus coincidence_check(const Member &mb) { return coincidence_check(mb, Path::Automatic); }
+
 TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number) {
+    return arg_generate(mb, rng, test_number, Path::Automatic);
+}
+
+TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, Path path) {
     if (test_number < 1 || test_number > 100) return TRAVO_BAD_TEST_NUMBER;
     TravoStatus status = parameters_check(mb);
     if (status != TRAVO_STATUS_OK) return status;
@@ -122,12 +138,12 @@ TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number) {
 
     for (int attempt = 0;; attempt++) {
         place_locals(mb, rng);
-        status = coincidence_check(mb);
+        status = coincidence_check(mb, path);
         if (status == TRAVO_STATUS_OK) break;
         if (attempt + 1 == kMaxReplacements) return status;
     }
 
-    status = set_basins(mb, rng);
+    status = set_basins(mb, rng, path);
     if (status == TRAVO_STATUS_OK) mb.isArgSet = 1;
     return status;
 }

@@ -1,0 +1,85 @@
+// Region lookup without a scan of every region.
+//
+// find_region (evaluate.hpp) is the reference: regions 1..m-1 in order, a
+// square root each, the first whose distance is not greater than its
+// radius wins. The two forms here decide exactly as it does:
+//
+//  - find_region_scan keeps the scan but compares the sum of squares with
+//    bounds derived from the radius, taking the square root only for sums
+//    too close to the radius to decide otherwise (and for the winner, whose
+//    distance the formulas need). It reads nothing but the member, so it
+//    suits the module-wide interface, whose tables a caller may overwrite
+//    between any two calls.
+//
+//  - RegionIndex is built once from a generated member and answers from a
+//    k-d tree over the minimizers that carries the largest radius of each
+//    subtree and its lowest row, so the search visits only subtrees that can
+//    hold a region containing the point with a lower index than any found.
+//    In high dimension, where a tree cannot prune, it scans rows in order
+//    over a contiguous copy instead, leaving each sum as soon as it exceeds
+//    the region's bound.
+//
+// A RegionIndex is a snapshot: it holds copies of the minimizers and radii
+// of the member it was built from and must only be used with that member,
+// unchanged. The owner of an immutable member (the C++ interface) builds it
+// next to the member's tables and never hands out write access to them.
+// find() checks the member's dimension and minima count and falls back to
+// find_region_scan when they differ, and whenever the member or the point
+// holds NaN, infinities or magnitudes beyond kSafeMagnitude, where the
+// comparisons of the reference take part through their IEEE rules.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "evaluation/evaluate.hpp"
+#include "generator/member.hpp"
+#include "generator/spatial_index.hpp"
+
+namespace travo::core {
+
+// Same result and same *r_out as find_region, for any member and point.
+uint32_t find_region_scan(const Member &mb, const double *x, double *r_out);
+
+class RegionIndex {
+public:
+    enum class Mode { Scan, Rows, Tree };
+
+    RegionIndex() = default;
+    explicit RegionIndex(const Member &mb);
+
+    // Same result and same *r_out as find_region(mb, x, r_out), where mb is
+    // the member the index was built from.
+    uint32_t find(const Member &mb, const double *x, double *r_out) const;
+
+    Mode mode() const { return mode_; }
+
+    // Whether a member with m minima in n dimensions gets a tree (otherwise
+    // the row scan), measured with bench/evaluation_bench.
+    static bool tree_pays(uint32_t n, uint32_t m);
+
+private:
+    uint32_t find_tree(const double *x, double *r_out) const;
+    uint32_t find_rows(const double *x, double *r_out) const;
+
+    Mode mode_ = Mode::Scan;
+    uint32_t n_ = 0;
+    uint32_t m_ = 0;
+    KdTree tree_;                      // Tree: rows 1..m-1
+    std::vector<double> coords_;       // Rows: rows 1..m-1, contiguous
+    std::vector<double> radius_;       // by slot (Tree) or by row - 1 (Rows)
+    std::vector<double> sure_in_;      // sum of squares at or below: inside
+    std::vector<double> sure_out_;     // sum of squares above: outside
+    std::vector<double> node_reach2_;  // Tree: box distance^2 above which a node holds no hit
+};
+
+// locate (evaluate.hpp) with the lookup answered by the index.
+Site locate(const Member &mb, const RegionIndex &index, const double *x);
+
+double value_at(const Member &mb, const RegionIndex &index, Kind kind, const double *x);
+double deriv_at(const Member &mb, const RegionIndex &index, Kind kind, uint32_t i, const double *x);
+double deriv2_at(const Member &mb, const RegionIndex &index, uint32_t i, uint32_t j, const double *x);
+TravoStatus gradient(const Member &mb, const RegionIndex &index, Kind kind, const double *x, double *g);
+TravoStatus hessian(const Member &mb, const RegionIndex &index, const double *x, double *const *h);
+
+}  // namespace travo::core

@@ -1,0 +1,112 @@
+// A k-d tree over the rows of a minima table, for the neighbour queries of
+// region sizing and for the region lookup of evaluation.
+//
+// Every answer is the one the straightforward scans give, bit for bit:
+//  - candidate distances are computed by exact_norm, the same sum of squared
+//    differences in increasing coordinate order, then the square root, as
+//    core::norm;
+//  - a subtree is skipped only when a lower bound on every distance inside
+//    it, taken with a relative and an absolute safety margin far wider than
+//    any rounding error, shows that none of its candidates can win;
+//  - minima are taken with strict comparisons over the same candidate
+//    values, so the value found does not depend on the order of the visit.
+//
+// The tree works only on finite coordinates of moderate magnitude (see
+// kSafeMagnitude); callers check that with all_rows_safe() and use the
+// straightforward scans otherwise, since NaN and infinities take part in
+// those scans through the rules of IEEE comparisons.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace travo::core {
+
+// Coordinates and radii up to this magnitude keep every sum of squared
+// differences finite (1008 terms of at most (2e150)^2 each).
+inline constexpr double kSafeMagnitude = 1e150;
+
+// The distance of core::norm, inlined for the inner loops.
+inline double exact_norm(uint32_t n, const double *a, const double *b) {
+    double sum = 0.0;
+    for (uint32_t c = 0; c < n; c++) {
+        const double diff = a[c] - b[c];
+        sum += diff * diff;
+    }
+    return std::sqrt(sum);
+}
+
+inline bool is_safe_value(double v) { return std::fabs(v) <= kSafeMagnitude; }  // false for NaN
+
+// True when rows first..count-1 hold only finite coordinates within
+// kSafeMagnitude.
+bool all_rows_safe(uint32_t n, const double *const *rows, uint32_t first, uint32_t count);
+
+class KdTree {
+public:
+    static constexpr uint32_t kNone = UINT32_MAX;
+
+    KdTree() = default;
+    // Tree over rows first..count-1 of `rows` (n coordinates each), which
+    // must all be safe (all_rows_safe). Radii start at 0.
+    KdTree(uint32_t n, const double *const *rows, uint32_t first, uint32_t count);
+
+    uint32_t dim() const { return n_; }
+    uint32_t size() const { return static_cast<uint32_t>(row_of_slot_.size()); }
+
+    // Sets the radius of every row from radii[row] and the subtree maxima.
+    void set_radii(const double *radii);
+    // Gives `row` a radius at least as large as its current one.
+    void raise_radius(uint32_t row, double radius);
+
+    // Smallest exact_norm(q, row j) over the rows j other than `skip`,
+    // starting from `start` (the result is `start` when nothing is smaller).
+    double nearest(const double *q, uint32_t skip, double start) const;
+
+    // Smallest exact_norm(q, row j) - radius_j over the rows j other than
+    // `skip`, each difference rounded once, starting from `start`.
+    double nearest_gap(const double *q, uint32_t skip, double start) const;
+
+    // Row of the k-th slot, and the slot's coordinates: rows are stored in
+    // tree order, contiguously.
+    uint32_t row_of_slot(uint32_t slot) const { return row_of_slot_[slot]; }
+    const double *slot_coords(uint32_t slot) const { return &coords_[std::size_t(slot) * n_]; }
+    double slot_radius(uint32_t slot) const { return radius_[slot]; }
+
+    struct Node {
+        uint32_t begin = 0, end = 0;    // slots [begin, end)
+        uint32_t left = kNone;          // children; kNone for a leaf
+        uint32_t right = kNone;
+        uint32_t parent = kNone;
+        uint32_t min_row = kNone;       // lowest row in the subtree
+        double max_radius = 0.0;        // largest radius in the subtree
+    };
+    const std::vector<Node> &nodes() const { return nodes_; }
+    const double *box_lo(uint32_t node) const { return &boxes_[std::size_t(node) * 2 * n_]; }
+    const double *box_hi(uint32_t node) const { return &boxes_[std::size_t(node) * 2 * n_ + n_]; }
+
+    // A lower bound on exact_norm(q, p) for every row p inside the box of
+    // `node`, safe against rounding: the computed box distance shrunk by a
+    // relative and an absolute margin.
+    double distance_floor(uint32_t node, const double *q) const;
+    // The computed squared distance from q to the box of `node`.
+    double box_distance2(uint32_t node, const double *q) const;
+
+private:
+    uint32_t build(uint32_t begin, uint32_t end, uint32_t parent);
+
+    static constexpr uint32_t kLeafSize = 8;
+
+    uint32_t n_ = 0;
+    const double *const *rows_ = nullptr;  // source rows, during the build only
+    std::vector<double> coords_;          // slot-major coordinates
+    std::vector<uint32_t> row_of_slot_;
+    std::vector<uint32_t> slot_of_row_;   // indexed by row; kNone for rows outside
+    std::vector<uint32_t> leaf_of_slot_;
+    std::vector<double> radius_;          // by slot
+    std::vector<Node> nodes_;             // preorder: a parent precedes its children
+    std::vector<double> boxes_;           // per node: n lower then n upper bounds
+};
+
+}  // namespace travo::core
