@@ -58,14 +58,6 @@ inline bool partial_sum(uint32_t n, const double *centre, const double *x, doubl
     return !(sum > out);
 }
 
-// Threshold on a node's computed squared box distance above which no
-// centre in it is within max_radius, with the margins of KdTree.
-inline double node_reach2(double max_radius) {
-    if (max_radius < 0.0) return -1.0;
-    const double t = max_radius * (1.0 + 1e-9) + 1e-140;
-    return t * t * (1.0 + 1e-9);
-}
-
 }  // namespace
 
 uint32_t find_region_scan(const Member &mb, const double *x, double *r_out) {
@@ -119,7 +111,7 @@ RegionIndex::RegionIndex(const Member &mb) : n_(mb.dim), m_(mb.num_minima) {
         for (uint32_t s = 0; s < regions; s++) set_bounds(s, tab.radii[tree_.row_of_slot(s)]);
         node_reach2_.resize(tree_.nodes().size());
         for (std::size_t k = 0; k < node_reach2_.size(); k++) {
-            node_reach2_[k] = node_reach2(tree_.nodes()[k].max_radius);
+            node_reach2_[k] = KdTree::reach2(tree_.nodes()[k].max_radius);
         }
     } else {
         mode_ = Mode::Rows;

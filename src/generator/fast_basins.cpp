@@ -46,11 +46,15 @@ bool size_regions_fast(Member &mb) {
     detail::global_region(mb);
 
     // 3. Widening, in row order: each row sees the radii widened before it.
+    //    Once some gap is found not greater than radii[i] + 1e-10, the
+    //    smallest is not either and the row stays as it is, so the search
+    //    may stop there; a row that is widened gets the exact smallest gap.
     tree.set_radii(radii);
     for (uint32_t i = 0; i < m; i++) {
         if (i == 1) continue;
-        const double e = tree.nearest_gap(p[i], i, kHuge);
-        if (e > radii[i] + kTol) {
+        const double enough = radii[i] + kTol;
+        const double e = tree.nearest_gap(p[i], i, kHuge, enough);
+        if (e > enough) {
             radii[i] = e;
             tree.raise_radius(i, e);
         }

@@ -4,15 +4,6 @@
 #include <numeric>
 
 namespace travo::core {
-namespace {
-
-// Margins of distance_floor. Rounding moves a computed distance over at most
-// 1008 coordinates by a relative 1e-12 and, through underflow of tiny
-// squares, by an absolute 1e-160; these margins are orders wider.
-constexpr double kRelMargin = 1e-9;
-constexpr double kAbsMargin = 1e-140;
-
-}  // namespace
 
 bool all_rows_safe(uint32_t n, const double *const *rows, uint32_t first, uint32_t count) {
     for (uint32_t i = first; i < count; i++) {
@@ -24,7 +15,11 @@ bool all_rows_safe(uint32_t n, const double *const *rows, uint32_t first, uint32
     return true;
 }
 
-KdTree::KdTree(uint32_t n, const double *const *rows, uint32_t first, uint32_t count) : n_(n) {
+KdTree::KdTree(uint32_t n, const double *const *rows, uint32_t first, uint32_t count, uint32_t leaf_size)
+    : n_(n) {
+    // Larger leaves in higher dimension, where most leaves near a query are
+    // visited anyway and fewer boxes cost less (bench/generation_bench).
+    leaf_size_ = leaf_size != 0 ? leaf_size : (n <= 3 ? 12 : 32);
     if (count <= first) return;
     const uint32_t size = count - first;
     row_of_slot_.resize(size);
@@ -33,19 +28,31 @@ KdTree::KdTree(uint32_t n, const double *const *rows, uint32_t first, uint32_t c
     leaf_of_slot_.assign(size, kNone);
     radius_.assign(size, 0.0);
     coords_.resize(std::size_t(size) * n);
-    nodes_.reserve(2 * (size / kLeafSize + 1));
+    for (uint32_t s = 0; s < size; s++) std::copy(rows[first + s], rows[first + s] + n, &coords_[std::size_t(s) * n]);
+    nodes_.reserve(4 * (size / leaf_size_ + 1));
     boxes_.reserve(nodes_.capacity() * 2 * n);
 
-    // The partition works on row numbers and reads coordinates through the
-    // row references; the slots' contiguous copy follows.
-    rows_ = rows;
+    // The build reorders the slots, coordinates and row numbers together,
+    // so that each node's rows lie contiguously.
     build(0, size, kNone);
-    rows_ = nullptr;
-    for (uint32_t s = 0; s < size; s++) {
-        const uint32_t row = row_of_slot_[s];
-        slot_of_row_[row] = s;
-        std::copy(rows[row], rows[row] + n, &coords_[std::size_t(s) * n]);
+    scratch_ = {};
+    for (uint32_t s = 0; s < size; s++) slot_of_row_[row_of_slot_[s]] = s;
+}
+
+void KdTree::split(uint32_t begin, uint32_t mid, uint32_t end, uint32_t axis) {
+    scratch_.clear();
+    for (uint32_t s = begin; s < end; s++) scratch_.emplace_back(coords_[std::size_t(s) * n_ + axis], s);
+    std::nth_element(scratch_.begin(), scratch_.begin() + (mid - begin), scratch_.end());
+    // Apply the order to the slots' coordinates and rows.
+    std::vector<double> coords(std::size_t(end - begin) * n_);
+    std::vector<uint32_t> rows(end - begin);
+    for (uint32_t k = 0; k < end - begin; k++) {
+        const uint32_t s = scratch_[k].second;
+        std::copy(&coords_[std::size_t(s) * n_], &coords_[std::size_t(s) * n_] + n_, &coords[std::size_t(k) * n_]);
+        rows[k] = row_of_slot_[s];
     }
+    std::copy(coords.begin(), coords.end(), &coords_[std::size_t(begin) * n_]);
+    std::copy(rows.begin(), rows.end(), &row_of_slot_[begin]);
 }
 
 uint32_t KdTree::build(uint32_t begin, uint32_t end, uint32_t parent) {
@@ -59,12 +66,11 @@ uint32_t KdTree::build(uint32_t begin, uint32_t end, uint32_t parent) {
     boxes_.resize(boxes_.size() + 2 * std::size_t(n_));
     double *lo = &boxes_[std::size_t(id) * 2 * n_];
     double *hi = lo + n_;
-    const double *first = rows_[row_of_slot_[begin]];
-    std::copy(first, first + n_, lo);
-    std::copy(first, first + n_, hi);
+    std::copy(slot_coords(begin), slot_coords(begin) + n_, lo);
+    std::copy(slot_coords(begin), slot_coords(begin) + n_, hi);
     uint32_t min_row = row_of_slot_[begin];
     for (uint32_t s = begin + 1; s < end; s++) {
-        const double *p = rows_[row_of_slot_[s]];
+        const double *p = slot_coords(s);
         for (uint32_t c = 0; c < n_; c++) {
             lo[c] = std::min(lo[c], p[c]);
             hi[c] = std::max(hi[c], p[c]);
@@ -73,7 +79,7 @@ uint32_t KdTree::build(uint32_t begin, uint32_t end, uint32_t parent) {
     }
     nodes_[id].min_row = min_row;
 
-    if (end - begin <= kLeafSize) {
+    if (end - begin <= leaf_size_) {
         for (uint32_t s = begin; s < end; s++) leaf_of_slot_[s] = id;
         return id;
     }
@@ -86,9 +92,7 @@ uint32_t KdTree::build(uint32_t begin, uint32_t end, uint32_t parent) {
         }
     }
     const uint32_t mid = begin + (end - begin) / 2;
-    const double *const *rows = rows_;
-    std::nth_element(row_of_slot_.begin() + begin, row_of_slot_.begin() + mid, row_of_slot_.begin() + end,
-                     [rows, axis](uint32_t a, uint32_t b) { return rows[a][axis] < rows[b][axis]; });
+    split(begin, mid, end, axis);
     const uint32_t left = build(begin, mid, id);
     const uint32_t right = build(mid, end, id);
     nodes_[id].left = left;
@@ -119,52 +123,53 @@ void KdTree::raise_radius(uint32_t row, double radius) {
     }
 }
 
-double KdTree::box_distance2(uint32_t node, const double *q) const {
-    const double *lo = box_lo(node);
-    const double *hi = box_hi(node);
-    double sum = 0.0;
-    for (uint32_t c = 0; c < n_; c++) {
-        double gap = 0.0;
-        if (q[c] < lo[c]) {
-            gap = lo[c] - q[c];
-        } else if (q[c] > hi[c]) {
-            gap = q[c] - hi[c];
-        }
-        sum += gap * gap;
-    }
-    return sum;
-}
-
-double KdTree::distance_floor(uint32_t node, const double *q) const {
-    return std::sqrt(box_distance2(node, q)) * (1.0 - kRelMargin) - kAbsMargin;
-}
-
 namespace {
 
-// Depth-first search shared by the two neighbour queries. `floor_of` gives
-// the bound below which no candidate of a node can go, `value_of` the exact
-// candidate value of a slot.
-template <class Floor, class Value>
-void descend(const KdTree &tree, uint32_t node, double node_floor, uint32_t skip, double &best, Floor floor_of,
-             Value value_of) {
-    if (!(node_floor <= best)) return;  // no candidate here can be smaller
+// The running sum of core::norm's squares over q and p, left as soon as it
+// exceeds `limit` (the sum never decreases: its terms are finite and not
+// negative). Returns false when left; otherwise *sum is the complete sum,
+// the very number core::norm takes the square root of.
+inline bool sum_within(uint32_t n, const double *q, const double *p, double limit, double *sum_out) {
+    double sum = 0.0;
+    uint32_t c = 0;
+    for (; c + 4 <= n; c += 4) {
+        for (uint32_t k = c; k < c + 4; k++) {
+            const double diff = q[k] - p[k];
+            sum += diff * diff;
+        }
+        if (sum > limit) return false;
+    }
+    for (; c < n; c++) {
+        const double diff = q[c] - p[c];
+        sum += diff * diff;
+    }
+    *sum_out = sum;
+    return true;
+}
+
+// Depth-first search shared by the two neighbour queries, nearer child
+// first. `hopeless(node, d2, best)` tells from the node's squared box
+// distance d2 that no candidate in it can go below best; `offer(slot,
+// best)` lowers best to the slot's exact candidate value when smaller.
+template <class Hopeless, class Offer>
+void descend(const KdTree &tree, uint32_t node, double d2, const double *q, uint32_t skip, double &best,
+             Hopeless hopeless, Offer offer) {
+    if (hopeless(node, d2, best)) return;
     const KdTree::Node &nd = tree.nodes()[node];
     if (nd.left == KdTree::kNone) {
         for (uint32_t s = nd.begin; s < nd.end; s++) {
-            if (tree.row_of_slot(s) == skip) continue;
-            const double v = value_of(s);
-            if (v < best) best = v;
+            if (tree.row_of_slot(s) != skip) offer(s, best);
         }
         return;
     }
-    const double fl = floor_of(nd.left);
-    const double fr = floor_of(nd.right);
-    if (fl <= fr) {
-        descend(tree, nd.left, fl, skip, best, floor_of, value_of);
-        descend(tree, nd.right, fr, skip, best, floor_of, value_of);
+    const double dl = tree.box_distance2(nd.left, q);
+    const double dr = tree.box_distance2(nd.right, q);
+    if (dl <= dr) {
+        descend(tree, nd.left, dl, q, skip, best, hopeless, offer);
+        descend(tree, nd.right, dr, q, skip, best, hopeless, offer);
     } else {
-        descend(tree, nd.right, fr, skip, best, floor_of, value_of);
-        descend(tree, nd.left, fl, skip, best, floor_of, value_of);
+        descend(tree, nd.right, dr, q, skip, best, hopeless, offer);
+        descend(tree, nd.left, dl, q, skip, best, hopeless, offer);
     }
 }
 
@@ -173,20 +178,38 @@ void descend(const KdTree &tree, uint32_t node, double node_floor, uint32_t skip
 double KdTree::nearest(const double *q, uint32_t skip, double start) const {
     double best = start;
     if (nodes_.empty()) return best;
-    auto floor_of = [this, q](uint32_t node) { return distance_floor(node, q); };
-    auto value_of = [this, q](uint32_t s) { return exact_norm(n_, q, slot_coords(s)); };
-    descend(*this, 0, floor_of(0), skip, best, floor_of, value_of);
+    auto hopeless = [](uint32_t, double d2, double b) { return d2 > reach2(b); };
+    auto offer = [this, q](uint32_t s, double &b) {
+        double sum;
+        if (!sum_within(n_, q, slot_coords(s), reach2(b), &sum)) return;
+        const double v = std::sqrt(sum);
+        if (v < b) b = v;
+    };
+    descend(*this, 0, box_distance2(0, q), q, skip, best, hopeless, offer);
     return best;
 }
 
-double KdTree::nearest_gap(const double *q, uint32_t skip, double start) const {
+double KdTree::nearest_gap(const double *q, uint32_t skip, double start, double enough) const {
     double best = start;
     if (nodes_.empty()) return best;
-    // Every candidate of a node is at least floor - max radius, rounded:
-    // rounding is monotone, so it cannot fall below that rounded bound.
-    auto floor_of = [this, q](uint32_t node) { return distance_floor(node, q) - nodes_[node].max_radius; };
-    auto value_of = [this, q](uint32_t s) { return exact_norm(n_, q, slot_coords(s)) - radius_[s]; };
-    descend(*this, 0, floor_of(0), skip, best, floor_of, value_of);
+    // A candidate distance - radius can go below best only if its distance
+    // goes below best + radius. When that sum rounds below zero it is below
+    // zero exactly, and no distance (never negative) can; otherwise reach2
+    // covers the rounding of the sum, which is relative to the sum itself.
+    auto hopeless = [this, enough](uint32_t node, double d2, double b) {
+        if (!(b > enough)) return true;
+        const double reach = b + nodes_[node].max_radius;
+        return reach < 0.0 || d2 > reach2(reach);
+    };
+    auto offer = [this, q](uint32_t s, double &b) {
+        const double reach = b + radius_[s];
+        if (reach < 0.0) return;
+        double sum;
+        if (!sum_within(n_, q, slot_coords(s), reach2(reach), &sum)) return;
+        const double v = std::sqrt(sum) - radius_[s];
+        if (v < b) b = v;
+    };
+    descend(*this, 0, box_distance2(0, q), q, skip, best, hopeless, offer);
     return best;
 }
 

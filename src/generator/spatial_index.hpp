@@ -19,6 +19,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
+#include <utility>
 #include <vector>
 
 namespace travo::core {
@@ -49,8 +51,9 @@ public:
 
     KdTree() = default;
     // Tree over rows first..count-1 of `rows` (n coordinates each), which
-    // must all be safe (all_rows_safe). Radii start at 0.
-    KdTree(uint32_t n, const double *const *rows, uint32_t first, uint32_t count);
+    // must all be safe (all_rows_safe), with at most `leaf_size` rows per
+    // leaf (0: a size suited to n). Radii start at 0.
+    KdTree(uint32_t n, const double *const *rows, uint32_t first, uint32_t count, uint32_t leaf_size = 0);
 
     uint32_t dim() const { return n_; }
     uint32_t size() const { return static_cast<uint32_t>(row_of_slot_.size()); }
@@ -65,8 +68,11 @@ public:
     double nearest(const double *q, uint32_t skip, double start) const;
 
     // Smallest exact_norm(q, row j) - radius_j over the rows j other than
-    // `skip`, each difference rounded once, starting from `start`.
-    double nearest_gap(const double *q, uint32_t skip, double start) const;
+    // `skip`, each difference rounded once, starting from `start`; except
+    // that the search may end as soon as it has found a value not greater
+    // than `enough`, returning that value instead of the smallest.
+    double nearest_gap(const double *q, uint32_t skip, double start,
+                       double enough = -std::numeric_limits<double>::infinity()) const;
 
     // Row of the k-th slot, and the slot's coordinates: rows are stored in
     // tree order, contiguously.
@@ -86,20 +92,46 @@ public:
     const double *box_lo(uint32_t node) const { return &boxes_[std::size_t(node) * 2 * n_]; }
     const double *box_hi(uint32_t node) const { return &boxes_[std::size_t(node) * 2 * n_ + n_]; }
 
-    // A lower bound on exact_norm(q, p) for every row p inside the box of
-    // `node`, safe against rounding: the computed box distance shrunk by a
-    // relative and an absolute margin.
-    double distance_floor(uint32_t node, const double *q) const;
     // The computed squared distance from q to the box of `node`.
-    double box_distance2(uint32_t node, const double *q) const;
+    double box_distance2(uint32_t node, const double *q) const {
+        const double *lo = box_lo(node);
+        const double *hi = box_hi(node);
+        double sum = 0.0;
+        for (uint32_t c = 0; c < n_; c++) {
+            double gap = 0.0;
+            if (q[c] < lo[c]) {
+                gap = lo[c] - q[c];
+            } else if (q[c] > hi[c]) {
+                gap = q[c] - hi[c];
+            }
+            sum += gap * gap;
+        }
+        return sum;
+    }
+
+    // A bound on computed squared distances that is safe against rounding:
+    // when the squared distance from q to a box, or a partial sum of the
+    // squares of q - p, exceeds reach2(b), then exact_norm(q, p) > b for
+    // every row p in the box, or for that p. -1 (always exceeded) for b < 0.
+    //
+    // Rounding moves a computed distance over at most 1008 coordinates by a
+    // relative 1e-12 and, through underflow of tiny squares, by an absolute
+    // 1e-160; the margins here are orders wider.
+    static double reach2(double b) {
+        if (b < 0.0) return -1.0;
+        const double t = b * (1.0 + kReachRel) + kReachAbs;
+        return t * t * (1.0 + kReachRel);
+    }
+    static constexpr double kReachRel = 1e-9;
+    static constexpr double kReachAbs = 1e-140;
 
 private:
     uint32_t build(uint32_t begin, uint32_t end, uint32_t parent);
-
-    static constexpr uint32_t kLeafSize = 8;
+    void split(uint32_t begin, uint32_t mid, uint32_t end, uint32_t axis);
 
     uint32_t n_ = 0;
-    const double *const *rows_ = nullptr;  // source rows, during the build only
+    uint32_t leaf_size_ = 8;
+    std::vector<std::pair<double, uint32_t>> scratch_;  // during the build only
     std::vector<double> coords_;          // slot-major coordinates
     std::vector<uint32_t> row_of_slot_;
     std::vector<uint32_t> slot_of_row_;   // indexed by row; kNone for rows outside

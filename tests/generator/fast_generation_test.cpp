@@ -336,10 +336,12 @@ TEST(KdTree, NeighbourQueriesMatchLoops) {
     }
 }
 
-// The bound that prunes a subtree never exceeds the computed distance of a
-// row inside it, even where the box corner is the row itself (lattice rows:
-// box distance and row distance are the same number).
-TEST(KdTree, DistanceFloorNeverExceedsARowDistance) {
+// The pruning bound: a subtree is skipped when the squared distance to its
+// box exceeds reach2(b), which must imply that every row in it is farther
+// than b. Taking b as the nearest row's computed distance, the tightest
+// case, the box distance must never exceed reach2(b); lattice rows put box
+// corners exactly on rows.
+TEST(KdTree, PruningBoundNeverSkipsANearerRow) {
     for (bool lattice : {true, false}) {
         std::vector<std::vector<double>> rows;
         if (lattice) {
@@ -356,11 +358,14 @@ TEST(KdTree, DistanceFloorNeverExceedsARowDistance) {
         for (size_t k = 0; k < tree.nodes().size(); k++) {
             const auto &nd = tree.nodes()[k];
             for (const auto &q : queries) {
-                const double floor = tree.distance_floor(static_cast<uint32_t>(k), q.data());
+                double nearest = 1e100;
                 for (uint32_t s = nd.begin; s < nd.end; s++) {
-                    ASSERT_LT(floor, core::norm(3, q.data(), tree.slot_coords(s)));
+                    nearest = std::min(nearest, core::norm(3, q.data(), tree.slot_coords(s)));
                 }
+                ASSERT_LE(tree.box_distance2(static_cast<uint32_t>(k), q.data()), core::KdTree::reach2(nearest));
             }
         }
     }
+    EXPECT_EQ(core::KdTree::reach2(-1e-300), -1.0);
+    EXPECT_GT(core::KdTree::reach2(0.0), 0.0);
 }
