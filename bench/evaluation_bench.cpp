@@ -7,6 +7,8 @@
 //               bounds cannot decide (what the module-wide interface uses);
 //   index       RegionIndex built once for the member (what an immutable
 //               member of the C++ interface can own);
+//   tree, rows  RegionIndex with each of its layouts imposed (value_D2
+//               only), to show where the tree pays;
 //   components  the gradient or Hessian as n or n^2 separate operations,
 //               each with its own lookup (reference lookup).
 #include <benchmark/benchmark.h>
@@ -32,7 +34,8 @@ constexpr std::size_t kPoints = 512;
 
 struct Fixture {
     core::Member mb;
-    std::unique_ptr<core::RegionIndex> index;
+    std::unique_ptr<core::RegionIndex> index;       // as chosen by size
+    std::unique_ptr<core::RegionIndex> tree, rows;  // each layout imposed
     std::vector<std::vector<double>> points;  // spread over the box
 };
 
@@ -51,6 +54,8 @@ Fixture &fixture(uint32_t n, uint32_t m) {
         core::RandomSource rng;
         core::arg_generate(mb, rng, 1);
         slot->index = std::make_unique<core::RegionIndex>(mb);
+        slot->tree = std::make_unique<core::RegionIndex>(mb, core::RegionIndex::Layout::Tree);
+        slot->rows = std::make_unique<core::RegionIndex>(mb, core::RegionIndex::Layout::Rows);
         // Half the points uniform in the box, half inside regions (near
         // minimizers), so that both branches of the formulas are timed.
         std::mt19937_64 gen(n * 7919u + m);
@@ -71,7 +76,7 @@ Fixture &fixture(uint32_t n, uint32_t m) {
     return *slot;
 }
 
-enum class Lookup { Reference, Scan, Index };
+enum class Lookup { Reference, Scan, Index, Tree, Rows };
 
 core::Site site_of(const Fixture &f, Lookup lookup, const double *x) {
     switch (lookup) {
@@ -79,6 +84,10 @@ core::Site site_of(const Fixture &f, Lookup lookup, const double *x) {
         return core::locate_reference(f.mb, x);
     case Lookup::Scan:
         return core::locate(f.mb, x);
+    case Lookup::Tree:
+        return core::locate(f.mb, *f.tree, x);
+    case Lookup::Rows:
+        return core::locate(f.mb, *f.rows, x);
     case Lookup::Index:
         break;
     }
@@ -172,6 +181,8 @@ void register_all() {
                                                  kind, lookup, n, m);
                 }
             }
+            benchmark::RegisterBenchmark(name("value_D2", "tree", n, m).c_str(), value, Kind::D2, Lookup::Tree, n, m);
+            benchmark::RegisterBenchmark(name("value_D2", "rows", n, m).c_str(), value, Kind::D2, Lookup::Rows, n, m);
             for (const auto &[lname, lookup] : lookups) {
                 benchmark::RegisterBenchmark(name("gradient_D2", lname, n, m).c_str(), gradient, lookup, n, m);
                 benchmark::RegisterBenchmark(name("hessian", lname, n, m).c_str(), hessian, lookup, n, m)

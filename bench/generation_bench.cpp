@@ -66,7 +66,7 @@ void register_all() {
                 const double md = double(m), nd = double(n);
                 if (path == core::Path::Reference && md * md * nd > kReferenceLimit) continue;
                 if (path != core::Path::Reference && md * nd > kAutomaticLimit) continue;
-                if (path == core::Path::Fast && m > 100000) continue;
+                if (path == core::Path::Fast && (m > 10000 || md * nd > 1e5)) continue;
                 const std::string label = std::string("generate/") + name + "/n:" + std::to_string(n) +
                                           "/m:" + std::to_string(m);
                 auto *b = benchmark::RegisterBenchmark(label.c_str(), generate, path, uint32_t(n), uint32_t(m));

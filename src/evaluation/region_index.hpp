@@ -44,9 +44,12 @@ uint32_t find_region_scan(const Member &mb, const double *x, double *r_out);
 class RegionIndex {
 public:
     enum class Mode { Scan, Rows, Tree };
+    // Which search structure to build: the one tree_pays() chooses, or one
+    // imposed (for comparisons); a member that needs the scan gets it anyway.
+    enum class Layout { Chosen, Tree, Rows };
 
     RegionIndex() = default;
-    explicit RegionIndex(const Member &mb);
+    explicit RegionIndex(const Member &mb, Layout layout = Layout::Chosen);
 
     // Same result and same *r_out as find_region(mb, x, r_out), where mb is
     // the member the index was built from.

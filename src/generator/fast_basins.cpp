@@ -19,8 +19,8 @@ bool fast_sizing_pays(uint32_t n, uint32_t m) {
     // The tree prunes well while it splits each coordinate a few times;
     // below these sizes, or in high dimension, the scans are as fast.
     if (n <= 4) return m >= 64;
-    if (n <= 12) return m >= 256;
-    if (n <= 24) return m >= 4096;
+    if (n <= 12) return m >= 1024;
+    if (n <= 24) return m >= 8192;
     return false;
 }
 

@@ -123,12 +123,16 @@ std::vector<std::vector<double>> probes(const core::Member &mb, uint32_t random_
     return out;
 }
 
+// Every layout of the index, the chosen one and both imposed.
 void expect_same_everywhere(const core::Member &mb, uint32_t random_count, uint32_t seed, bool evaluate) {
-    const RegionIndex index(mb);
-    for (const auto &x : probes(mb, random_count, seed)) {
-        ASSERT_TRUE(SameLookup(mb, index, x.data()));
-        if (evaluate) {
-            ASSERT_TRUE(SameEvaluation(mb, index, x.data()));
+    const auto points = probes(mb, random_count, seed);
+    for (auto layout : {RegionIndex::Layout::Chosen, RegionIndex::Layout::Tree, RegionIndex::Layout::Rows}) {
+        const RegionIndex index(mb, layout);
+        for (const auto &x : points) {
+            ASSERT_TRUE(SameLookup(mb, index, x.data())) << "layout " << int(layout);
+            if (evaluate && layout == RegionIndex::Layout::Chosen) {
+                ASSERT_TRUE(SameEvaluation(mb, index, x.data()));
+            }
         }
     }
 }
@@ -186,7 +190,7 @@ TEST(FastLookup, OffsetAndStretchedBoxes) {
 
 // Both search structures are used by the tests above.
 TEST(FastLookup, ModesChosenBySize) {
-    OwnedMember small(2, 1000), wide(30, 100);
+    OwnedMember small(2, 1000), wide(10, 1000);
     core::RandomSource rng;
     ASSERT_EQ(core::arg_generate(small.mb, rng, 1), TRAVO_STATUS_OK);
     ASSERT_EQ(core::arg_generate(wide.mb, rng, 1), TRAVO_STATUS_OK);
@@ -206,10 +210,12 @@ TEST(FastLookup, TouchingAndOverlappingRegions) {
         HandMember hm(rows, std::vector<double>(rows.size(), radius));
         const RegionIndex index(hm.mb());
         ASSERT_EQ(index.mode(), RegionIndex::Mode::Tree);
+        const RegionIndex flat(hm.mb(), RegionIndex::Layout::Rows);
         for (double x0 = -1.0; x0 <= 20.0; x0 += 0.25) {
             for (double x1 = -1.0; x1 <= 20.0; x1 += 0.25) {
                 const double x[2] = {x0, x1};
                 ASSERT_TRUE(SameLookup(hm.mb(), index, x)) << x0 << "," << x1;
+                ASSERT_TRUE(SameLookup(hm.mb(), flat, x)) << x0 << "," << x1;
                 ASSERT_TRUE(SameEvaluation(hm.mb(), index, x)) << x0 << "," << x1;
             }
         }
@@ -241,8 +247,10 @@ TEST(FastLookup, PointsExactlyOnSpheres) {
             }
             HandMember hm(rows, r);
             const RegionIndex index(hm.mb());
+            const RegionIndex tree(hm.mb(), RegionIndex::Layout::Tree);
             for (size_t k = 1; k < points.size(); k++) {
                 ASSERT_TRUE(SameLookup(hm.mb(), index, points[k].data()));
+                ASSERT_TRUE(SameLookup(hm.mb(), tree, points[k].data()));
                 double dist;
                 const uint32_t found = index.find(hm.mb(), points[k].data(), &dist);
                 if (!shrink) {
@@ -268,10 +276,12 @@ TEST(FastLookup, SpecialRadii) {
             radii[at] = special;
             HandMember hm(rows, radii);
             const RegionIndex index(hm.mb());
+            const RegionIndex flat(hm.mb(), RegionIndex::Layout::Rows);
             std::vector<std::vector<double>> xs = {rows[at], {rows[at][0] + 1e-160, rows[at][1]},
                                                    {rows[at][0] + 2.0, rows[at][1]}, {50.0, 50.0}};
             for (const auto &x : xs) {
                 ASSERT_TRUE(SameLookup(hm.mb(), index, x.data())) << "radius " << special << " at " << at;
+                ASSERT_TRUE(SameLookup(hm.mb(), flat, x.data())) << "radius " << special << " at " << at;
                 ASSERT_TRUE(SameEvaluation(hm.mb(), index, x.data()));
             }
         }
