@@ -37,9 +37,11 @@ bool size_regions_fast(Member &mb) {
 
     // 1. Half the distance to the nearest other row. Rows are independent
     //    here, so they are visited in tree order, which keeps the walk local.
+    //    The nearest row found is kept as a first candidate for step 3.
+    std::vector<uint32_t> nearest_row(m);
     for (uint32_t s = 0; s < tree.size(); s++) {
         const uint32_t i = tree.row_of_slot(s);
-        radii[i] = 0.5 * tree.nearest(tree.slot_coords(s), i, kHuge);
+        radii[i] = 0.5 * tree.nearest(tree.slot_coords(s), i, kHuge, &nearest_row[i]);
     }
 
     // 2. The global region.
@@ -49,11 +51,19 @@ bool size_regions_fast(Member &mb) {
     //    Once some gap is found not greater than radii[i] + 1e-10, the
     //    smallest is not either and the row stays as it is, so the search
     //    may stop there; a row that is widened gets the exact smallest gap.
+    //    The search starts from the gap to the nearest row of step 1, one of
+    //    the values it takes the minimum of, so the minimum is unchanged; for
+    //    most rows that gap is already small enough to end the search.
     tree.set_radii(radii);
     for (uint32_t i = 0; i < m; i++) {
         if (i == 1) continue;
         const double enough = radii[i] + kTol;
-        const double e = tree.nearest_gap(p[i], i, kHuge, enough);
+        double start = kHuge;
+        if (const uint32_t j = nearest_row[i]; j != KdTree::kNone) {
+            const double seed = exact_norm(n, p[i], p[j]) - radii[j];
+            if (seed < start) start = seed;
+        }
+        const double e = tree.nearest_gap(p[i], i, start, enough);
         if (e > enough) {
             radii[i] = e;
             tree.raise_radius(i, e);

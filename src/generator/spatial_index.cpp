@@ -125,67 +125,104 @@ void KdTree::raise_radius(uint32_t row, double radius) {
 
 namespace {
 
-// The running sum of core::norm's squares over q and p, left as soon as it
-// exceeds `limit` (the sum never decreases: its terms are finite and not
-// negative). Returns false when left; otherwise *sum is the complete sum,
-// the very number core::norm takes the square root of.
-inline bool sum_within(uint32_t n, const double *q, const double *p, double limit, double *sum_out) {
-    double sum = 0.0;
+// The sums of squares of q - p_k for four rows at once: four independent
+// chains, each summed in increasing coordinate order, so each is the very
+// number core::norm takes the square root of (interleaving them only lets
+// the processor overlap the chains). The sums are left as soon as every one
+// exceeds its limit (a running sum of finite squares never decreases), and
+// the function then returns false.
+inline bool sums_of_four(uint32_t n, const double *q, const double *const p[4], const double limit[4],
+                         double sum[4]) {
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
     uint32_t c = 0;
     for (; c + 4 <= n; c += 4) {
         for (uint32_t k = c; k < c + 4; k++) {
-            const double diff = q[k] - p[k];
-            sum += diff * diff;
+            const double d0 = q[k] - p[0][k], d1 = q[k] - p[1][k], d2 = q[k] - p[2][k], d3 = q[k] - p[3][k];
+            s0 += d0 * d0;
+            s1 += d1 * d1;
+            s2 += d2 * d2;
+            s3 += d3 * d3;
         }
-        if (sum > limit) return false;
+        if (s0 > limit[0] && s1 > limit[1] && s2 > limit[2] && s3 > limit[3]) return false;
     }
     for (; c < n; c++) {
-        const double diff = q[c] - p[c];
-        sum += diff * diff;
+        const double d0 = q[c] - p[0][c], d1 = q[c] - p[1][c], d2 = q[c] - p[2][c], d3 = q[c] - p[3][c];
+        s0 += d0 * d0;
+        s1 += d1 * d1;
+        s2 += d2 * d2;
+        s3 += d3 * d3;
     }
-    *sum_out = sum;
+    sum[0] = s0;
+    sum[1] = s1;
+    sum[2] = s2;
+    sum[3] = s3;
     return true;
+}
+
+// The rows of a leaf other than `skip`, four at a time. `limit(slot, best)`
+// is a bound above which the slot's sum of squares cannot improve on best;
+// `accept(slot, sum, best)` lowers best to the slot's exact candidate value
+// when smaller. A limit taken before best decreases is only looser.
+template <class Limit, class Accept>
+void scan_leaf(const KdTree &tree, uint32_t begin, uint32_t end, const double *q, uint32_t skip, double &best,
+               Limit limit, Accept accept) {
+    for (uint32_t s = begin; s < end; s += 4) {
+        const double *p[4];
+        double lim[4], sum[4];
+        bool live[4];
+        for (uint32_t k = 0; k < 4; k++) {
+            const uint32_t slot = s + k;
+            live[k] = slot < end && tree.row_of_slot(slot) != skip;
+            p[k] = live[k] ? tree.slot_coords(slot) : q;  // a stand-in sums to 0
+            lim[k] = live[k] ? limit(slot, best) : -1.0;
+        }
+        if (!sums_of_four(tree.dim(), q, p, lim, sum)) continue;
+        for (uint32_t k = 0; k < 4; k++) {
+            if (live[k]) accept(s + k, sum[k], best);
+        }
+    }
 }
 
 // Depth-first search shared by the two neighbour queries, nearer child
 // first. `hopeless(node, d2, best)` tells from the node's squared box
-// distance d2 that no candidate in it can go below best; `offer(slot,
-// best)` lowers best to the slot's exact candidate value when smaller.
-template <class Hopeless, class Offer>
+// distance d2 that no candidate in it can go below best; leaves are
+// scanned with scan_leaf.
+template <class Hopeless, class Limit, class Accept>
 void descend(const KdTree &tree, uint32_t node, double d2, const double *q, uint32_t skip, double &best,
-             Hopeless hopeless, Offer offer) {
+             Hopeless hopeless, Limit limit, Accept accept) {
     if (hopeless(node, d2, best)) return;
     const KdTree::Node &nd = tree.nodes()[node];
     if (nd.left == KdTree::kNone) {
-        for (uint32_t s = nd.begin; s < nd.end; s++) {
-            if (tree.row_of_slot(s) != skip) offer(s, best);
-        }
+        scan_leaf(tree, nd.begin, nd.end, q, skip, best, limit, accept);
         return;
     }
     const double dl = tree.box_distance2(nd.left, q);
     const double dr = tree.box_distance2(nd.right, q);
     if (dl <= dr) {
-        descend(tree, nd.left, dl, q, skip, best, hopeless, offer);
-        descend(tree, nd.right, dr, q, skip, best, hopeless, offer);
+        descend(tree, nd.left, dl, q, skip, best, hopeless, limit, accept);
+        descend(tree, nd.right, dr, q, skip, best, hopeless, limit, accept);
     } else {
-        descend(tree, nd.right, dr, q, skip, best, hopeless, offer);
-        descend(tree, nd.left, dl, q, skip, best, hopeless, offer);
+        descend(tree, nd.right, dr, q, skip, best, hopeless, limit, accept);
+        descend(tree, nd.left, dl, q, skip, best, hopeless, limit, accept);
     }
 }
 
 }  // namespace
 
-double KdTree::nearest(const double *q, uint32_t skip, double start) const {
+double KdTree::nearest(const double *q, uint32_t skip, double start, uint32_t *row_out) const {
     double best = start;
+    if (row_out != nullptr) *row_out = kNone;
     if (nodes_.empty()) return best;
     auto hopeless = [](uint32_t, double d2, double b) { return d2 > reach2(b); };
-    auto offer = [this, q](uint32_t s, double &b) {
-        double sum;
-        if (!sum_within(n_, q, slot_coords(s), reach2(b), &sum)) return;
+    auto limit = [](uint32_t, double b) { return reach2(b); };
+    auto accept = [this, row_out](uint32_t s, double sum, double &b) {
         const double v = std::sqrt(sum);
-        if (v < b) b = v;
+        if (v < b) {
+            b = v;
+            if (row_out != nullptr) *row_out = row_of_slot_[s];
+        }
     };
-    descend(*this, 0, box_distance2(0, q), q, skip, best, hopeless, offer);
+    descend(*this, 0, box_distance2(0, q), q, skip, best, hopeless, limit, accept);
     return best;
 }
 
@@ -201,15 +238,14 @@ double KdTree::nearest_gap(const double *q, uint32_t skip, double start, double 
         const double reach = b + nodes_[node].max_radius;
         return reach < 0.0 || d2 > reach2(reach);
     };
-    auto offer = [this, q](uint32_t s, double &b) {
-        const double reach = b + radius_[s];
-        if (reach < 0.0) return;
-        double sum;
-        if (!sum_within(n_, q, slot_coords(s), reach2(reach), &sum)) return;
+    // reach2 of a negative reach is -1: such a row cannot improve on best,
+    // and if its sum is completed all the same its exact value just loses.
+    auto limit = [this](uint32_t s, double b) { return reach2(b + radius_[s]); };
+    auto accept = [this](uint32_t s, double sum, double &b) {
         const double v = std::sqrt(sum) - radius_[s];
         if (v < b) b = v;
     };
-    descend(*this, 0, box_distance2(0, q), q, skip, best, hopeless, offer);
+    descend(*this, 0, box_distance2(0, q), q, skip, best, hopeless, limit, accept);
     return best;
 }
 

@@ -65,7 +65,9 @@ public:
 
     // Smallest exact_norm(q, row j) over the rows j other than `skip`,
     // starting from `start` (the result is `start` when nothing is smaller).
-    double nearest(const double *q, uint32_t skip, double start) const;
+    // *row_out, when given, receives a row at that distance (kNone if none
+    // was below `start`).
+    double nearest(const double *q, uint32_t skip, double start, uint32_t *row_out = nullptr) const;
 
     // Smallest exact_norm(q, row j) - radius_j over the rows j other than
     // `skip`, each difference rounded once, starting from `start`; except

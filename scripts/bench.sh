@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds travo for benchmarking, runs the Google Benchmark programs, writes
+# their JSON and renders docs/performance.md (with a plot when gnuplot is
+# installed).
+#
+#   scripts/bench.sh                 everything (about ten minutes here)
+#   QUICK=1 scripts/bench.sh         one repetition, short minimum times
+#   GEN_FILTER=regex EVAL_FILTER=regex scripts/bench.sh
+#
+# Timings on a shared machine are noisy: each benchmark is repeated
+# (REPETITIONS, default 3) and the tables report the minimum.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build-bench}
+out=${OUT_DIR:-bench/results}
+reps=${REPETITIONS:-3}
+min_time=${MIN_TIME:-0.3}
+if [ -n "${QUICK:-}" ]; then
+  reps=1
+  min_time=0.05
+fi
+mkdir -p "$out"
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTRAVO_BUILD_BENCHMARKS=ON \
+      -DTRAVO_BUILD_TESTS=OFF -DTRAVO_BUILD_EXAMPLES=OFF >/dev/null
+cmake --build "$build" -j 2 --target travo_generation_bench travo_evaluation_bench >/dev/null
+
+common=(--benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true
+        --benchmark_min_time="$min_time" --benchmark_out_format=json)
+"$build/bench/travo_generation_bench" "${common[@]}" --benchmark_out="$out/generation.json" \
+  ${GEN_FILTER:+--benchmark_filter="$GEN_FILTER"}
+"$build/bench/travo_evaluation_bench" "${common[@]}" --benchmark_out="$out/evaluation.json" \
+  ${EVAL_FILTER:+--benchmark_filter="$EVAL_FILTER"}
+
+{
+  lscpu | sed -n 's/^Model name:[[:space:]]*//p' | head -n 1
+  nproc
+  "${CXX:-c++}" --version | head -n 1
+  uptime | sed 's/.*load average: //'
+} > "$out/machine.txt"
+
+python3 scripts/render_performance.py "$out" docs
