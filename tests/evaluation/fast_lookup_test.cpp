@@ -13,6 +13,7 @@
 #include "generator/fast_paths.hpp"
 #include "random/lagfib.hpp"
 #include "support/core_member.hpp"
+#include "support/module_fixture.hpp"
 
 using travo::core::Kind;
 using travo::core::RegionIndex;
@@ -346,4 +347,29 @@ TEST(FastLookup, RefusalsAsBefore) {
     const double inside[2] = {0.0, 0.0};
     EXPECT_EQ(core::value_at(own.mb, index, Kind::D, inside), 1e100);
     EXPECT_EQ(core::hessian(own.mb, index, inside, nullptr), TRAVO_BAD_DERIVATIVE);
+}
+
+// The module-wide interface evaluates through the scan without square
+// roots; its values equal those of the reference lookup bit for bit.
+class ModuleLookup : public travo::testing::ModuleTest {};
+
+TEST_F(ModuleLookup, ValuesMatchTheReferenceLookup) {
+    configure(3, 700, -1.0, 0.6, 0.25);
+    ASSERT_EQ(TRAVO_arg_generate(12), TRAVO_STATUS_OK);
+    core::Member view;
+    view.dim = TRAVO_dim;
+    view.num_minima = TRAVO_num_minima;
+    view.domain_left = TRAVO_domain_left;
+    view.domain_right = TRAVO_domain_right;
+    view.minima = TRAVO_minima;
+    view.glob = TRAVO_glob;
+    view.isArgSet = TRAVO_get_is_arg_set();
+    view.delta = TRAVO_get_delta();
+    for (const auto &x : probes(view, 1500, 12)) {
+        const core::Site ref = core::locate_reference(view, x.data());
+        ASSERT_TRUE(same_bits(TRAVO_ND_func(x.data()), core::value(Kind::ND, ref)));
+        ASSERT_TRUE(same_bits(TRAVO_D_func(x.data()), core::value(Kind::D, ref)));
+        ASSERT_TRUE(same_bits(TRAVO_D2_func(x.data()), core::value(Kind::D2, ref)));
+        ASSERT_TRUE(same_bits(TRAVO_D2_deriv1(2, x.data()), core::first_derivative(Kind::D2, 2, ref)));
+    }
 }

@@ -12,6 +12,7 @@
 #include "generator/spatial_index.hpp"
 #include "random/lagfib.hpp"
 #include "support/core_member.hpp"
+#include "support/module_fixture.hpp"
 
 using travo::core::Path;
 using travo::testing::OwnedMember;
@@ -368,4 +369,27 @@ TEST(KdTree, PruningBoundNeverSkipsANearerRow) {
     }
     EXPECT_EQ(core::KdTree::reach2(-1e-300), -1.0);
     EXPECT_GT(core::KdTree::reach2(0.0), 0.0);
+}
+
+// The module-wide interface generates through the automatic choice; its
+// tables equal those of the scans.
+class ModuleGeneration : public travo::testing::ModuleTest {};
+
+TEST_F(ModuleGeneration, TablesMatchTheScans) {
+    configure(2, 1500, -1.0, 0.5, 0.2);
+    ASSERT_EQ(TRAVO_arg_generate(9), TRAVO_STATUS_OK);
+    OwnedMember ref(std::vector<double>(2, -1.0), std::vector<double>(2, 1.0), 1500, -1.0, 0.5, 0.2);
+    core::RandomSource rng;
+    ASSERT_EQ(core::arg_generate(ref.mb, rng, 9, Path::Reference), TRAVO_STATUS_OK);
+    core::Member view = ref.mb;
+    view.minima = TRAVO_minima;
+    view.glob = TRAVO_glob;
+    view.delta = TRAVO_get_delta();
+    view.isArgSet = TRAVO_get_is_arg_set();
+    EXPECT_TRUE(SameTables(ref.mb, view));
+    EXPECT_EQ(TRAVO_get_rnd_counter(), rng.rnd_counter);
+    EXPECT_EQ(TRAVO_coincidence_check(), TRAVO_STATUS_OK);
+    TRAVO_minima.points[1200][0] = TRAVO_minima.points[700][0];
+    TRAVO_minima.points[1200][1] = TRAVO_minima.points[700][1];
+    EXPECT_EQ(TRAVO_coincidence_check(), TRAVO_MINIMA_COINCIDENCE);
 }
