@@ -111,6 +111,9 @@ const char *selectAction(const mxArray *a, int *action) {
         name[0] = '\0';
         name[n] = '\0';
         mxGetString(a, name, static_cast<mwSize>(n + 1));
+        // A name is one row of text, all of it: a text with several rows or
+        // with a NUL inside names no action.
+        if (mxGetM(a) > 1 || std::strlen(name) != n) return kBadActionString;
         for (int k = 0; k < kActionCount; k++) {
             if (std::strcmp(name, kActionNames[k]) == 0) {
                 *action = k;

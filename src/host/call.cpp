@@ -25,9 +25,10 @@ Array matrix(std::size_t rows, std::size_t cols, const std::vector<double> &colu
 }
 
 Array text(const std::string &s) {
-    Array a = adopt(mxCreateString(s.c_str()));
-    // mxCreateString stops at a NUL; keep every character of s.
-    if (!s.empty()) std::memcpy(mxGetData(a.get()), s.data(), std::min(s.size(), mxGetN(a.get())));
+    // Every character of s, NULs included (mxCreateString stops at one).
+    const mwSize dims[2] = {s.empty() ? 0u : 1u, s.size()};
+    Array a = adopt(mxCreateCharArray(2, dims));
+    if (!s.empty()) std::memcpy(mxGetData(a.get()), s.data(), s.size());
     return a;
 }
 
