@@ -152,7 +152,7 @@ bool derivativeIndex(const mxArray *a, uint32_t *index) {
     return true;
 }
 
-// Rows and columns of X, and the element count, computed without overflow.
+// X and Y with the rows and columns of X (and so of Y).
 struct Points {
     const mxArray *x = nullptr;
     const mxArray *y = nullptr;
@@ -276,6 +276,7 @@ const char *run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         pts.cols = mxGetN(pts.x);
         if (mxGetN(pts.y) != pts.cols || mxGetM(pts.y) != pts.rows) return kBadShape;
         if (usesPoints(action) && !(isRealDouble(pts.x) && isRealDouble(pts.y))) return kBadPointType;
+        // rows x columns is the element count of the point loop: it must not wrap.
         if (pts.cols != 0 && pts.rows > SIZE_MAX / pts.cols) return kBadShape;
     }
     if (singlePoint(action) && !(pts.rows == 1 && pts.cols == 1)) return kNotSinglePoint;
