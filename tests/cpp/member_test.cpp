@@ -2,14 +2,12 @@
 // semantics and storage.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "host/host_layer.hpp"
-#include "travo/travo.h"
 #include "travo/travo.hpp"
 
 using travo::Kind;
@@ -214,26 +212,3 @@ TEST(CppMember, CopiesShareTheMemberAndOutliveTheOriginal) {
     }
     EXPECT_EQ(travo::host::live_blocks(), before) << "tables of released members were kept";
 }
-
-TEST(CppMember, DerivativesAgreeWithDifferences) {
-    Parameters p = Parameters::in_cube(3);
-    p.num_minima = 5;
-    const travo::Member f = travo::generate(p);
-    // A point inside the global minimizer's region, off its centre.
-    std::vector<double> x(f.minimizer(1).begin(), f.minimizer(1).end());
-    x[0] += 0.4 * p.radius;
-    x[2] -= 0.3 * p.radius;
-    const double step = 1e-6;
-    const auto g = f.gradient(Kind::D2, x);
-    const auto h = f.hessian(x);
-    for (std::size_t i = 0; i < 3; i++) {
-        auto xp = x, xm = x;
-        xp[i] += step;
-        xm[i] -= step;
-        EXPECT_NEAR(g[i], (f.value(Kind::D2, xp) - f.value(Kind::D2, xm)) / (2 * step), 1e-5) << i;
-        const auto gp = f.gradient(Kind::D2, xp), gm = f.gradient(Kind::D2, xm);
-        for (std::size_t j = 0; j < 3; j++) EXPECT_NEAR(h[j * 3 + i], (gp[j] - gm[j]) / (2 * step), 1e-4);
-    }
-}
-
-TEST(CppMember, VersionIsTheLibrarys) { EXPECT_EQ(travo::version(), TRAVO_library_version()); }

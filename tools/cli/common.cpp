@@ -122,23 +122,31 @@ const char *kind_name(Kind kind) {
 
 void MemberOptions::add_to(CLI::App &app) {
     const char *group = "Member";
-    dim_opt_ = app.add_option("--dim", dim_, "Dimension, 2 to 1008 [2, or the number of --box ranges]")->group(group);
+    dim_opt_ = app.add_option("--dim", dim_, "Dimension, 2 to 1008 [2, or the number of --box ranges]")
+                   ->type_name("N")
+                   ->group(group);
     minima_opt_ = app.add_option("--minima", minima_, "Number of minima, the paraboloid vertex counted, at least 2 [10]")
+                      ->type_name("M")
                       ->group(group);
     global_value_opt_ =
-        app.add_option("--global-value", global_value_, "Global minimum value, below -1e-10 [-1]")->group(group);
+        app.add_option("--global-value", global_value_, "Global minimum value, below -1e-10 [-1]")
+            ->type_name("VALUE")
+            ->group(group);
     distance_opt_ = app.add_option("--distance", distance_,
                                    "Distance from the paraboloid vertex to the global minimizer, between 1e-10 and "
                                    "half the shortest box side [shortest side / 3]")
+                        ->type_name("D")
                         ->group(group);
     radius_opt_ = app.add_option("--radius", radius_,
                                  "Radius of the global minimizer's region, between 1e-10 and half the distance "
                                  "[half the distance]")
+                      ->type_name("R")
                       ->group(group);
-    test_opt_ = app.add_option("--test", test_, "Test number, 1 to 100 [1]")->group(group);
+    test_opt_ = app.add_option("--test", test_, "Test number, 1 to 100 [1]")->type_name("T")->group(group);
     box_opt_ = app.add_option("--box", box_,
                               "Box: LO,HI for every coordinate, or LO1,HI1,...,LOn,HIn, one range per "
                               "coordinate [-1,1]")
+                   ->type_name("LO,HI,...")
                    ->group(group);
 }
 
