@@ -141,8 +141,11 @@ void run_eval(const MemberOptions &member, const EvalOptions &opts) {
         if (opts.hessian) f.hessians(pts, std::span<double>(hess.data() + begin * nn, (end - begin) * nn));
     });
 
-    std::size_t outside = 0;
-    for (double v : values) outside += v >= error_value;
+    std::size_t outside = 0, not_finite = 0;
+    for (double v : values) {
+        outside += v >= error_value;
+        not_finite += !std::isfinite(v);
+    }
 
     std::string text;
     if (opts.format == "csv") {
@@ -200,6 +203,12 @@ void run_eval(const MemberOptions &member, const EvalOptions &opts) {
     if (outside > 0) {
         std::fprintf(stderr, "travo: warning: %zu of %zu points lie outside the box; their results are 1e+100\n",
                      outside, count);
+    }
+    if (not_finite > 0) {
+        std::fprintf(stderr,
+                     "travo: warning: %zu of %zu values are not finite numbers: the parameters overflow double "
+                     "arithmetic there\n",
+                     not_finite, count);
     }
 }
 

@@ -225,8 +225,20 @@ void run_plot(const MemberOptions &member, const PlotOptions &o) {
             f.values(kind, pts, std::span<double>(z.data() + i * ny, ny));
         }
     });
-    const auto [zlo, zhi] = std::minmax_element(z.begin(), z.end());
-    const double zmin = *zlo, zmax = *zhi > *zlo ? *zhi : *zlo + 1.0;
+    // Extreme parameters can overflow double arithmetic; such points stay
+    // blank and the colours span the finite values.
+    double zlo = HUGE_VAL, zhi = -HUGE_VAL;
+    std::size_t blank = 0;
+    for (double v : z) {
+        if (!std::isfinite(v)) {
+            blank++;
+            continue;
+        }
+        zlo = std::min(zlo, v);
+        zhi = std::max(zhi, v);
+    }
+    if (blank == z.size()) throw DataError("the member has no finite value on the plotted plane");
+    const double zmin = zlo, zmax = zhi > zlo ? zhi : zlo + 1.0;
     std::vector<double> levels(static_cast<std::size_t>(o.levels) + 1);
     for (std::size_t k = 0; k < levels.size(); k++) {
         levels[k] = zmin + (zmax - zmin) * static_cast<double>(k) / static_cast<double>(o.levels);
@@ -249,7 +261,12 @@ void run_plot(const MemberOptions &member, const PlotOptions &o) {
     const auto vertex = f.minimizer(0);
     const bool vertex_in_plane = off_plane2(vertex) < 1e-20;
 
-    // Drawing.
+    // Drawing. A large grid takes a while to draw: say so on a terminal.
+    const bool say_drawing = z.size() > 1000000 && isatty(STDERR_FILENO) == 1;
+    if (say_drawing) {
+        std::fprintf(stderr, "travo plot: drawing");
+        std::fflush(stderr);
+    }
     g_partial = partial;
     plsexit(on_plplot_exit);
     plsdev(l.device);
@@ -395,11 +412,16 @@ void run_plot(const MemberOptions &member, const PlotOptions &o) {
     plend();
     plsexit(nullptr);
     g_partial.clear();
+    if (say_drawing) std::fprintf(stderr, "\r\033[K");
 
     if (std::rename(partial.c_str(), o.output.c_str()) != 0) {
         throw DataError("cannot write " + o.output + ": " + std::strerror(errno));
     }
     remove_partial.keep = true;
+    if (blank > 0) {
+        std::fprintf(stderr, "travo: warning: %zu of %zu grid points have no finite value and are left blank\n", blank,
+                     z.size());
+    }
 }
 
 }  // namespace travo::cli
