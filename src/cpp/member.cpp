@@ -1,6 +1,5 @@
 // travo::Member: a generated core member behind an immutable, shared handle.
 #include <memory>
-#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -47,7 +46,7 @@ void expect_length(const char *what, std::size_t got, std::size_t want) {
     if (got != want) bad_length(what, got, want);
 }
 
-// Number of points in a batch of `coords` coordinates, n per point.
+// Number of points in a batch of coordinates, n per point.
 std::size_t point_count(std::span<const double> points, std::size_t n) {
     if (points.size() % n != 0) {
         throw std::invalid_argument("travo: a batch of " + std::to_string(points.size()) +
