@@ -5,7 +5,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   octave liboctave-dev
-  libcli11-dev nlohmann-json3-dev libplplot-dev plplot-driver-cairo
+  libcli11-dev nlohmann-json3-dev libplplot-dev plplot-driver-cairo fonts-dejavu-core
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -20,6 +20,12 @@ constexpr double kGlobalWeight = 1.0;
 // apart would repeat it forever, so generation gives up after this many.
 constexpr int kMaxReplacements = 100;
 
+// For any box that passes the parameter check a fixed share (at least about
+// a fifth) of the box lies far enough from the global minimizer, so a row
+// needs a handful of attempts. Only degenerate boxes, whose coordinates
+// round to a few representable values, could reject forever.
+constexpr long kMaxAttempts = 1000000;
+
 inline double uniform_in(double u, double lo, double hi) { return u * (hi - lo) + lo; }
 
 inline bool outside_band(double x, double lo, double hi) { return x > hi - kTol || x < lo + kTol; }
@@ -61,16 +67,20 @@ void draw_point(Member &mb, RandomSource &rng, double *p) {
 
 // Rows 2..m-1, each attempt on a new buffer, until the row lies far enough
 // from the global minimizer. A NaN distance compares false and is accepted.
-void place_locals(Member &mb, RandomSource &rng) {
+// Returns false when a row cannot be placed.
+bool place_locals(Member &mb, RandomSource &rng) {
     const double *global = mb.minima.points[1];
     const double reach = 2.0 * mb.global_radius;
     for (uint32_t i = 2; i < mb.num_minima; i++) {
         double *p = mb.minima.points[i];
+        long attempts = 0;
         do {
+            if (attempts++ == kMaxAttempts) return false;
             rng.refill();
             draw_point(mb, rng, p);
         } while (reach - norm(mb.dim, p, global) > kTol);
     }
+    return true;
 }
 
 }  // namespace
@@ -137,7 +147,7 @@ TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, Pat
     mb.delta = kDeltaScale * rng.draw();
 
     for (int attempt = 0;; attempt++) {
-        place_locals(mb, rng);
+        if (!place_locals(mb, rng)) return TRAVO_MINIMA_COINCIDENCE;
         status = coincidence_check(mb, path);
         if (status == TRAVO_STATUS_OK) break;
         if (attempt + 1 == kMaxReplacements) return status;

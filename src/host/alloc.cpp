@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <unordered_set>
 
+#include "host/alloc_internal.hpp"
 #include "host/host_alloc.h"
 #include "host/host_layer.hpp"
 
@@ -17,6 +18,12 @@ std::atomic<std::int64_t> live{0};
 thread_local std::unordered_set<void *> *scope_blocks = nullptr;
 
 }  // namespace
+
+namespace detail {
+
+bool allocation_attempt() { return ++attempts != fail_at.load(); }
+
+}  // namespace detail
 
 void fail_allocation(std::int64_t k) { fail_at = k > 0 ? attempts.load() + k : 0; }
 
@@ -46,8 +53,7 @@ CallScope::~CallScope() {
 using namespace travo::host;
 
 extern "C" void *mxMalloc(size_t n) {
-    const std::int64_t attempt = ++attempts;
-    if (attempt == fail_at.load()) return nullptr;
+    if (!detail::allocation_attempt()) return nullptr;
     void *p = std::malloc(n != 0 ? n : 1);
     if (p == nullptr) return nullptr;
     if (scope_blocks != nullptr) {

@@ -12,12 +12,12 @@
 #include "evaluation/region_index.hpp"
 #include "generator/fast_paths.hpp"
 #include "random/lagfib.hpp"
-#include "support/core_member.hpp"
+#include "support/test_member.hpp"
 #include "support/module_fixture.hpp"
 
 using travo::core::Kind;
 using travo::core::RegionIndex;
-using travo::testing::OwnedMember;
+using travo::testing::TestMember;
 using travo::testing::same_bits;
 namespace core = travo::core;
 
@@ -154,7 +154,7 @@ struct HandMember {
         own.mb.isArgSet = 1;
     }
     core::Member &mb() { return own.mb; }
-    OwnedMember own;
+    TestMember own;
 };
 
 }  // namespace
@@ -168,7 +168,7 @@ TEST(FastLookup, GeneratedMembersMatchTheReference) {
                           {10, 600, 6}, {13, 300, 7}, {20, 300, 8}, {50, 150, 9}, {2, 2, 10}};
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m);
-        OwnedMember own(c.n, c.m);
+        TestMember own(c.n, c.m);
         core::RandomSource rng;
         ASSERT_EQ(core::arg_generate(own.mb, rng, c.test), TRAVO_STATUS_OK);
         expect_same_everywhere(own.mb, 2000, c.test, c.n <= 20);
@@ -182,7 +182,7 @@ TEST(FastLookup, OffsetAndStretchedBoxes) {
             lo.push_back(-300.0 + 7.0 * k);
             hi.push_back(-300.0 + 7.0 * k + 2.0 + 3.0 * k);
         }
-        OwnedMember own(lo, hi, 1500, -2.5, 0.6, 0.2);
+        TestMember own(lo, hi, 1500, -2.5, 0.6, 0.2);
         core::RandomSource rng;
         ASSERT_EQ(core::arg_generate(own.mb, rng, 31), TRAVO_STATUS_OK);
         expect_same_everywhere(own.mb, 3000, 31, true);
@@ -191,7 +191,7 @@ TEST(FastLookup, OffsetAndStretchedBoxes) {
 
 // Both search structures are used by the tests above.
 TEST(FastLookup, ModesChosenBySize) {
-    OwnedMember small(2, 1000), wide(10, 1000);
+    TestMember small(2, 1000), wide(10, 1000);
     core::RandomSource rng;
     ASSERT_EQ(core::arg_generate(small.mb, rng, 1), TRAVO_STATUS_OK);
     ASSERT_EQ(core::arg_generate(wide.mb, rng, 1), TRAVO_STATUS_OK);
@@ -301,7 +301,7 @@ TEST(FastLookup, SpecialRadii) {
 // A NaN coordinate makes every distance NaN, which is "not greater" than
 // any radius: the first region holds the point.
 TEST(FastLookup, NaNPointFallsInTheFirstRegion) {
-    OwnedMember own(3, 500);
+    TestMember own(3, 500);
     core::RandomSource rng;
     ASSERT_EQ(core::arg_generate(own.mb, rng, 3), TRAVO_STATUS_OK);
     const RegionIndex index(own.mb);
@@ -316,7 +316,7 @@ TEST(FastLookup, NaNPointFallsInTheFirstRegion) {
 // A point in no region lies on the paraboloid, and an index used with a
 // member of another size falls back to the scan of that member.
 TEST(FastLookup, OutsideEveryRegionAndForeignMember) {
-    OwnedMember own(2, 400), other(2, 300);
+    TestMember own(2, 400), other(2, 300);
     core::RandomSource rng;
     ASSERT_EQ(core::arg_generate(own.mb, rng, 6), TRAVO_STATUS_OK);
     ASSERT_EQ(core::arg_generate(other.mb, rng, 6), TRAVO_STATUS_OK);
@@ -333,7 +333,7 @@ TEST(FastLookup, OutsideEveryRegionAndForeignMember) {
 
 // Refusals are unchanged: nothing generated, or a point outside the box.
 TEST(FastLookup, RefusalsAsBefore) {
-    OwnedMember own(2, 100);
+    TestMember own(2, 100);
     core::RandomSource rng;
     ASSERT_EQ(core::arg_generate(own.mb, rng, 1), TRAVO_STATUS_OK);
     const RegionIndex index(own.mb);

@@ -11,11 +11,11 @@
 #include "generator/member.hpp"
 #include "generator/spatial_index.hpp"
 #include "random/lagfib.hpp"
-#include "support/core_member.hpp"
+#include "support/test_member.hpp"
 #include "support/module_fixture.hpp"
 
 using travo::core::Path;
-using travo::testing::OwnedMember;
+using travo::testing::TestMember;
 using travo::testing::SameSource;
 using travo::testing::SameTables;
 namespace core = travo::core;
@@ -58,8 +58,8 @@ struct Case {
 void expect_same_generation(const Case &c) {
     const double d = shortest(c.box) / 3.0;
     const double r = 0.5 * d * c.radius_share;
-    OwnedMember ref(c.box.lo, c.box.hi, c.m, -1.0, d, r);
-    OwnedMember fast(c.box.lo, c.box.hi, c.m, -1.0, d, r);
+    TestMember ref(c.box.lo, c.box.hi, c.m, -1.0, d, r);
+    TestMember fast(c.box.lo, c.box.hi, c.m, -1.0, d, r);
     core::RandomSource rng_ref, rng_fast;
     ASSERT_EQ(core::arg_generate(ref.mb, rng_ref, c.test, Path::Reference),
               core::arg_generate(fast.mb, rng_fast, c.test, Path::Fast));
@@ -70,9 +70,9 @@ void expect_same_generation(const Case &c) {
 // Runs region sizing along both paths on copies of a hand-built member
 // whose tables are set, from the same random state.
 void expect_same_basins(const core::Member &built) {
-    OwnedMember ref(std::vector<double>(built.dim, -1.0), std::vector<double>(built.dim, 1.0), built.num_minima,
+    TestMember ref(std::vector<double>(built.dim, -1.0), std::vector<double>(built.dim, 1.0), built.num_minima,
                     built.global_value, built.global_dist, built.global_radius);
-    OwnedMember fast(std::vector<double>(built.dim, -1.0), std::vector<double>(built.dim, 1.0), built.num_minima,
+    TestMember fast(std::vector<double>(built.dim, -1.0), std::vector<double>(built.dim, 1.0), built.num_minima,
                      built.global_value, built.global_dist, built.global_radius);
     ref.allocate();
     fast.allocate();
@@ -102,7 +102,7 @@ struct HandMember {
         own.mb.minima.values[0] = 0.0;
         own.mb.minima.values[1] = own.mb.global_value;
     }
-    OwnedMember own;
+    TestMember own;
 };
 
 std::vector<std::vector<double>> random_rows(uint32_t m, uint32_t n, uint32_t seed, double lo = -1.0,
@@ -137,7 +137,7 @@ TEST(FastGeneration, GeneratedMembersMatchTheScans) {
 TEST(FastGeneration, AutomaticChoiceMatchesTheScans) {
     for (uint32_t n : {2u, 3u, 8u}) {
         for (uint32_t m : {63u, 64u, 65u, 256u, 1000u}) {
-            OwnedMember ref(n, m), automatic(n, m);
+            TestMember ref(n, m), automatic(n, m);
             core::RandomSource rng_ref, rng_auto;
             ASSERT_EQ(core::arg_generate(ref.mb, rng_ref, 4, Path::Reference), TRAVO_STATUS_OK);
             ASSERT_EQ(core::arg_generate(automatic.mb, rng_auto, 4), TRAVO_STATUS_OK);
@@ -222,8 +222,8 @@ TEST(FastGeneration, NaNBoxMatchesTheScans) {
     Box b = cube(2, -1, 1);
     b.hi[1] = kNaN;
     const Case c{b, 200, 3, 1.0};
-    OwnedMember ref(c.box.lo, c.box.hi, c.m, -1.0, 0.5, 0.2);
-    OwnedMember fast(c.box.lo, c.box.hi, c.m, -1.0, 0.5, 0.2);
+    TestMember ref(c.box.lo, c.box.hi, c.m, -1.0, 0.5, 0.2);
+    TestMember fast(c.box.lo, c.box.hi, c.m, -1.0, 0.5, 0.2);
     core::RandomSource rng_ref, rng_fast;
     EXPECT_EQ(core::arg_generate(ref.mb, rng_ref, c.test, Path::Reference),
               core::arg_generate(fast.mb, rng_fast, c.test, Path::Fast));
@@ -378,7 +378,7 @@ class ModuleGeneration : public travo::testing::ModuleTest {};
 TEST_F(ModuleGeneration, TablesMatchTheScans) {
     configure(2, 1500, -1.0, 0.5, 0.2);
     ASSERT_EQ(TRAVO_arg_generate(9), TRAVO_STATUS_OK);
-    OwnedMember ref(std::vector<double>(2, -1.0), std::vector<double>(2, 1.0), 1500, -1.0, 0.5, 0.2);
+    TestMember ref(std::vector<double>(2, -1.0), std::vector<double>(2, 1.0), 1500, -1.0, 0.5, 0.2);
     core::RandomSource rng;
     ASSERT_EQ(core::arg_generate(ref.mb, rng, 9, Path::Reference), TRAVO_STATUS_OK);
     core::Member view = ref.mb;

@@ -1,0 +1,185 @@
+// travo: test functions for global optimisation with known minima.
+//
+// C++ interface. A travo::Member is one generated member of the test class,
+// held as an immutable value: copies share the same tables, any number of
+// members live side by side, and every evaluation is const and safe to run
+// from many threads at once. Results carry the same bits as the module-wide
+// C interface of travo.h for the same parameters.
+//
+//     travo::Parameters p;            // 2-D, 10 minima, box [-1, 1]^2
+//     p.num_minima = 50;
+//     p.test_number = 7;
+//     const travo::Member f = travo::generate(p);   // throws travo::Error
+//     const double x[2] = {0.1, -0.2};
+//     double g[2];
+//     const double v = f.value_and_gradient(travo::Kind::D2, x, g);
+#ifndef TRAVO_TRAVO_HPP
+#define TRAVO_TRAVO_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace travo {
+
+// Value returned by an evaluation that cannot evaluate (a point more than
+// 1e-10 outside the box), as in the C interface.
+inline constexpr double error_value = 1e+100;
+
+// Dimensions a member can have.
+inline constexpr std::uint32_t min_dimension = 2;
+inline constexpr std::uint32_t max_dimension = 1008;
+
+// The three kinds of member: non-differentiable, continuously
+// differentiable, twice continuously differentiable.
+enum class Kind { ND, D, D2 };
+
+// Generator statuses; the numbers are those of TravoStatus in travo.h.
+enum class Status : int {
+    ok = 0,
+    bad_dimension = 1,
+    bad_minima_count = 2,
+    bad_test_number = 3,
+    bad_domain = 4,
+    bad_global_value = 5,
+    bad_global_distance = 6,
+    bad_global_radius = 7,
+    no_memory = 8,
+    bad_derivative = 9,
+    parabola_coincidence = 14,
+    minima_coincidence = 15,
+    no_global_minimum = 16,
+};
+
+// Short name of a status, such as "bad global distance".
+std::string_view status_name(Status status) noexcept;
+
+// Generation refused: the status and the rule that the parameters broke,
+// with the values involved. what() reads "status 6 (bad global distance):
+// <rule>".
+class Error : public std::runtime_error {
+public:
+    Error(Status status, const std::string &rule);
+    Status status() const noexcept { return status_; }
+    const std::string &rule() const noexcept { return rule_; }
+
+private:
+    Status status_;
+    std::string rule_;
+};
+
+// Everything that fixes a member. The defaults are the library's: dimension
+// 2, 10 minima, global value -1, distance 2/3, radius 1/3, box [-1, 1] in
+// every coordinate, test number 1. `lower` and `upper` hold one bound per
+// coordinate, `dim` of each.
+struct Parameters {
+    std::uint32_t dim = 2;
+    std::uint32_t num_minima = 10;
+    double global_value = -1.0;
+    double distance = 2.0 / 3.0;
+    double radius = 1.0 / 3.0;
+    std::vector<double> lower{-1.0, -1.0};
+    std::vector<double> upper{1.0, 1.0};
+    std::int32_t test_number = 1;
+
+    // Defaults over the box [lo, hi]^dim, distance and radius taken from the
+    // box. Throws Error (bad_dimension) for a dimension outside 2..1008.
+    static Parameters in_cube(std::uint32_t dim, double lo = -1.0, double hi = 1.0);
+
+    // Defaults over the given box (dim = number of bounds), distance and
+    // radius taken from the box. Throws Error (bad_dimension) for fewer than
+    // 2 or more than 1008 bounds, and (bad_domain) when the two differ in
+    // length.
+    static Parameters in_box(std::vector<double> lower, std::vector<double> upper);
+
+    // Sets the distance to the shortest side of the box divided by 3 and the
+    // radius to half of that, as the library's defaults do.
+    void distance_and_radius_from_box();
+};
+
+// One generated member of the test class. Row 0 of its minima table is the
+// paraboloid vertex, row 1 the global minimizer given by the parameters,
+// rows 2..m-1 the other local minimizers.
+//
+// Points are spans of dim() coordinates; a span of another length throws
+// std::invalid_argument, as does an output span of the wrong length. A point
+// more than 1e-10 outside the box evaluates to error_value (gradients and
+// Hessians are then filled with error_value and the call returns false).
+// Batch forms take `count` points stored one after another (count * dim()
+// coordinates) and write `count` results in the same order.
+class Member {
+public:
+    std::uint32_t dim() const noexcept;
+    std::uint32_t num_minima() const noexcept;
+    const Parameters &parameters() const noexcept;
+
+    // Coefficient of the D2 kind, in [0, 10).
+    double delta() const noexcept;
+
+    // The minima table: value at each minimizer and radius of its region
+    // (num_minima() entries each), and the coordinates of one minimizer.
+    std::span<const double> minimum_values() const noexcept;
+    std::span<const double> radii() const noexcept;
+    std::span<const double> minimizer(std::size_t row) const;  // std::out_of_range
+
+    // Rows whose value equals the global value (within 1e-10), increasing.
+    std::span<const std::uint32_t> global_minimizers() const noexcept;
+
+    // Whether the point lies in the box or within 1e-10 of it, that is
+    // whether it evaluates to something other than error_value.
+    bool contains(std::span<const double> x) const;
+
+    // Value of a kind. One region lookup per call, as for every operation
+    // below.
+    double value(Kind kind, std::span<const double> x) const;
+
+    // Gradient of the D or D2 kind (ND throws std::invalid_argument) into
+    // g[0..dim-1]. Returns false when some component is error_value.
+    bool gradient(Kind kind, std::span<const double> x, std::span<double> g) const;
+    std::vector<double> gradient(Kind kind, std::span<const double> x) const;
+
+    // Value and gradient (D or D2) from the same lookup; returns the value.
+    double value_and_gradient(Kind kind, std::span<const double> x, std::span<double> g) const;
+
+    // Hessian of the D2 kind, row by row: h[i * dim + j] holds the second
+    // derivative along coordinates i and j (from 0). Returns false when some
+    // entry is error_value.
+    bool hessian(std::span<const double> x, std::span<double> h) const;
+    std::vector<double> hessian(std::span<const double> x) const;
+
+    // Batch forms: `points` holds count * dim() coordinates; `out` holds
+    // count values, count * dim() gradient components, or count * dim() *
+    // dim() Hessian entries.
+    void values(Kind kind, std::span<const double> points, std::span<double> out) const;
+    void gradients(Kind kind, std::span<const double> points, std::span<double> out) const;
+    void values_and_gradients(Kind kind, std::span<const double> points, std::span<double> values_out,
+                              std::span<double> gradients_out) const;
+    void hessians(std::span<const double> points, std::span<double> out) const;
+
+private:
+    struct Impl;
+    explicit Member(std::shared_ptr<const Impl> impl) noexcept : impl_(std::move(impl)) {}
+    friend Member generate(const Parameters &params);
+
+    std::shared_ptr<const Impl> impl_;
+};
+
+// Generates the member fixed by `params`. Throws Error naming the status and
+// the broken rule when the parameters are refused, in the order the library
+// checks them: test number, dimension, minima count, box, global value,
+// distance, radius; then memory, and a global value that no minimizer takes
+// (NaN).
+Member generate(const Parameters &params);
+
+// Library version, "major.minor.patch".
+std::string_view version() noexcept;
+
+}  // namespace travo
+
+#endif  // TRAVO_TRAVO_HPP

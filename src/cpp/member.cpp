@@ -1,0 +1,235 @@
+// travo::Member: a generated core member behind an immutable, shared handle.
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "cpp/rules.hpp"
+#include "evaluation/evaluate.hpp"
+#include "generator/member.hpp"
+#include "random/lagfib.hpp"
+#include "travo/travo.hpp"
+
+namespace travo {
+
+struct Member::Impl {
+    Parameters params;  // owns the box the core member points to
+    core::Member core;  // owns its tables (host allocator)
+
+    Impl() = default;
+    Impl(const Impl &) = delete;
+    Impl &operator=(const Impl &) = delete;
+    ~Impl() { core::free_tables(core); }
+};
+
+namespace {
+
+core::Kind to_core(Kind kind) {
+    switch (kind) {
+    case Kind::ND: return core::Kind::ND;
+    case Kind::D: return core::Kind::D;
+    case Kind::D2: return core::Kind::D2;
+    }
+    throw std::invalid_argument("travo: unknown kind");
+}
+
+core::Kind differentiable(Kind kind) {
+    if (kind == Kind::ND) throw std::invalid_argument("travo: the ND kind has no derivatives; use D or D2");
+    return to_core(kind);
+}
+
+[[noreturn]] void bad_length(const char *what, std::size_t got, std::size_t want) {
+    throw std::invalid_argument("travo: " + std::string(what) + " has " + std::to_string(got) +
+                                " entries, expected " + std::to_string(want));
+}
+
+void expect_length(const char *what, std::size_t got, std::size_t want) {
+    if (got != want) bad_length(what, got, want);
+}
+
+// Number of points in a batch of coordinates, n per point.
+std::size_t point_count(std::span<const double> points, std::size_t n) {
+    if (points.size() % n != 0) {
+        throw std::invalid_argument("travo: a batch of " + std::to_string(points.size()) +
+                                    " coordinates is not a whole number of points of dimension " +
+                                    std::to_string(n));
+    }
+    return points.size() / n;
+}
+
+// Gradient at an already located point; false when a component is the
+// error value.
+bool fill_gradient(core::Kind kind, const core::Site &site, std::uint32_t n, double *g) {
+    bool ok = true;
+    for (std::uint32_t i = 1; i <= n; i++) {
+        g[i - 1] = core::first_derivative(kind, i, site);
+        if (g[i - 1] >= error_value) ok = false;
+    }
+    return ok;
+}
+
+bool fill_hessian(const core::Site &site, std::uint32_t n, double *h) {
+    bool ok = true;
+    for (std::uint32_t i = 1; i <= n; i++) {
+        for (std::uint32_t j = 1; j <= n; j++) {
+            double &e = h[static_cast<std::size_t>(i - 1) * n + (j - 1)];
+            e = core::second_derivative(i, j, site);
+            if (e >= error_value) ok = false;
+        }
+    }
+    return ok;
+}
+
+// Releases the tables of a generation that did not complete.
+struct TablesGuard {
+    core::Member *mb;
+    ~TablesGuard() {
+        if (mb != nullptr) core::free_tables(*mb);
+    }
+};
+
+}  // namespace
+
+Member generate(const Parameters &params) {
+    auto impl = std::make_shared<Member::Impl>();
+    impl->params = params;
+    Parameters &p = impl->params;
+
+    core::Member &mb = impl->core;
+    mb.dim = p.dim;
+    mb.num_minima = p.num_minima;
+    // A box of the wrong length is a missing box to the core, which reports
+    // it in its own order, after the test number, dimension and minima count.
+    if (p.lower.size() == p.dim && p.upper.size() == p.dim) {
+        mb.domain_left = p.lower.data();
+        mb.domain_right = p.upper.data();
+    }
+    mb.global_dist = p.distance;
+    mb.global_radius = p.radius;
+    mb.global_value = p.global_value;
+
+    TablesGuard guard{&mb};
+    const auto rng = std::make_unique<core::RandomSource>();
+    const TravoStatus status = core::arg_generate(mb, *rng, p.test_number);
+    if (status != TRAVO_STATUS_OK) {
+        const auto st = static_cast<Status>(status);
+        throw Error(st, detail::rule(st, p));
+    }
+    guard.mb = nullptr;
+    return Member(std::move(impl));
+}
+
+std::uint32_t Member::dim() const noexcept { return impl_->core.dim; }
+std::uint32_t Member::num_minima() const noexcept { return impl_->core.num_minima; }
+const Parameters &Member::parameters() const noexcept { return impl_->params; }
+double Member::delta() const noexcept { return impl_->core.delta; }
+
+std::span<const double> Member::minimum_values() const noexcept {
+    return {impl_->core.minima.values, impl_->core.num_minima};
+}
+
+std::span<const double> Member::radii() const noexcept {
+    return {impl_->core.minima.radii, impl_->core.num_minima};
+}
+
+std::span<const double> Member::minimizer(std::size_t row) const {
+    if (row >= impl_->core.num_minima) {
+        throw std::out_of_range("travo: minimizer row " + std::to_string(row) + " of a member with " +
+                                std::to_string(impl_->core.num_minima) + " rows");
+    }
+    return {impl_->core.minima.points[row], impl_->core.dim};
+}
+
+std::span<const std::uint32_t> Member::global_minimizers() const noexcept {
+    return {impl_->core.glob.indices, impl_->core.glob.count};
+}
+
+bool Member::contains(std::span<const double> x) const {
+    expect_length("the point", x.size(), dim());
+    return core::locate(impl_->core, x.data()).where != core::Site::Refused;
+}
+
+double Member::value(Kind kind, std::span<const double> x) const {
+    expect_length("the point", x.size(), dim());
+    return core::value(to_core(kind), core::locate(impl_->core, x.data()));
+}
+
+bool Member::gradient(Kind kind, std::span<const double> x, std::span<double> g) const {
+    const core::Kind k = differentiable(kind);
+    expect_length("the point", x.size(), dim());
+    expect_length("the gradient", g.size(), dim());
+    return fill_gradient(k, core::locate(impl_->core, x.data()), dim(), g.data());
+}
+
+std::vector<double> Member::gradient(Kind kind, std::span<const double> x) const {
+    std::vector<double> g(dim());
+    gradient(kind, x, g);
+    return g;
+}
+
+double Member::value_and_gradient(Kind kind, std::span<const double> x, std::span<double> g) const {
+    const core::Kind k = differentiable(kind);
+    expect_length("the point", x.size(), dim());
+    expect_length("the gradient", g.size(), dim());
+    const core::Site site = core::locate(impl_->core, x.data());
+    fill_gradient(k, site, dim(), g.data());
+    return core::value(k, site);
+}
+
+bool Member::hessian(std::span<const double> x, std::span<double> h) const {
+    expect_length("the point", x.size(), dim());
+    expect_length("the Hessian", h.size(), static_cast<std::size_t>(dim()) * dim());
+    return fill_hessian(core::locate(impl_->core, x.data()), dim(), h.data());
+}
+
+std::vector<double> Member::hessian(std::span<const double> x) const {
+    std::vector<double> h(static_cast<std::size_t>(dim()) * dim());
+    hessian(x, h);
+    return h;
+}
+
+void Member::values(Kind kind, std::span<const double> points, std::span<double> out) const {
+    const core::Kind k = to_core(kind);
+    const std::size_t n = dim();
+    const std::size_t count = point_count(points, n);
+    expect_length("the value batch", out.size(), count);
+    for (std::size_t p = 0; p < count; p++) {
+        out[p] = core::value(k, core::locate(impl_->core, points.data() + p * n));
+    }
+}
+
+void Member::gradients(Kind kind, std::span<const double> points, std::span<double> out) const {
+    const core::Kind k = differentiable(kind);
+    const std::size_t n = dim();
+    const std::size_t count = point_count(points, n);
+    expect_length("the gradient batch", out.size(), count * n);
+    for (std::size_t p = 0; p < count; p++) {
+        fill_gradient(k, core::locate(impl_->core, points.data() + p * n), dim(), out.data() + p * n);
+    }
+}
+
+void Member::values_and_gradients(Kind kind, std::span<const double> points, std::span<double> values_out,
+                                  std::span<double> gradients_out) const {
+    const core::Kind k = differentiable(kind);
+    const std::size_t n = dim();
+    const std::size_t count = point_count(points, n);
+    expect_length("the value batch", values_out.size(), count);
+    expect_length("the gradient batch", gradients_out.size(), count * n);
+    for (std::size_t p = 0; p < count; p++) {
+        const core::Site site = core::locate(impl_->core, points.data() + p * n);
+        fill_gradient(k, site, dim(), gradients_out.data() + p * n);
+        values_out[p] = core::value(k, site);
+    }
+}
+
+void Member::hessians(std::span<const double> points, std::span<double> out) const {
+    const std::size_t n = dim();
+    const std::size_t count = point_count(points, n);
+    expect_length("the Hessian batch", out.size(), count * n * n);
+    for (std::size_t p = 0; p < count; p++) {
+        fill_hessian(core::locate(impl_->core, points.data() + p * n), dim(), out.data() + p * n * n);
+    }
+}
+
+std::string_view version() noexcept { return TRAVO_VERSION_TEXT; }
+
+}  // namespace travo

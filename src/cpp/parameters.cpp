@@ -1,0 +1,151 @@
+// Parameters of the C++ interface, the statuses and the rules behind them.
+#include <charconv>
+#include <string>
+
+#include "cpp/rules.hpp"
+#include "travo/travo.hpp"
+
+namespace travo {
+namespace {
+
+constexpr double kTol = 1e-10;
+
+}  // namespace
+
+std::string_view status_name(Status status) noexcept {
+    switch (status) {
+    case Status::ok: return "ok";
+    case Status::bad_dimension: return "bad dimension";
+    case Status::bad_minima_count: return "bad minima count";
+    case Status::bad_test_number: return "bad test number";
+    case Status::bad_domain: return "bad box";
+    case Status::bad_global_value: return "bad global value";
+    case Status::bad_global_distance: return "bad global distance";
+    case Status::bad_global_radius: return "bad global radius";
+    case Status::no_memory: return "no memory";
+    case Status::bad_derivative: return "bad derivative";
+    case Status::parabola_coincidence: return "parabola coincidence";
+    case Status::minima_coincidence: return "minima coincidence";
+    case Status::no_global_minimum: return "no global minimum";
+    }
+    return "unknown status";
+}
+
+Error::Error(Status status, const std::string &rule)
+    : std::runtime_error("status " + std::to_string(static_cast<int>(status)) + " (" +
+                         std::string(status_name(status)) + "): " + rule),
+      status_(status),
+      rule_(rule) {}
+
+Parameters Parameters::in_cube(std::uint32_t dim, double lo, double hi) {
+    if (dim < min_dimension || dim > max_dimension) {
+        throw Error(Status::bad_dimension, detail::rule(Status::bad_dimension, dim));
+    }
+    return in_box(std::vector<double>(dim, lo), std::vector<double>(dim, hi));
+}
+
+Parameters Parameters::in_box(std::vector<double> lower, std::vector<double> upper) {
+    if (lower.size() != upper.size()) {
+        throw Error(Status::bad_domain, "the box has " + std::to_string(lower.size()) +
+                                            " lower and " + std::to_string(upper.size()) +
+                                            " upper bounds; it needs one of each per coordinate");
+    }
+    if (lower.size() < min_dimension || lower.size() > max_dimension) {
+        throw Error(Status::bad_dimension, detail::rule(Status::bad_dimension, lower.size()));
+    }
+    Parameters p;
+    p.dim = static_cast<std::uint32_t>(lower.size());
+    p.lower = std::move(lower);
+    p.upper = std::move(upper);
+    p.distance_and_radius_from_box();
+    return p;
+}
+
+void Parameters::distance_and_radius_from_box() {
+    distance = detail::shortest_side(lower, upper) / 3.0;
+    radius = distance * 0.5;
+}
+
+namespace detail {
+
+std::string number(double v) {
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, res.ptr);
+}
+
+double shortest_side(const std::vector<double> &lower, const std::vector<double> &upper) {
+    const std::size_t n = std::min(lower.size(), upper.size());
+    if (n == 0) return 0.0;
+    // Coordinate 0 first; a side replaces the current one only when strictly
+    // shorter, so a NaN side never does.
+    double s = upper[0] - lower[0];
+    for (std::size_t i = 1; i < n; i++) {
+        const double side = upper[i] - lower[i];
+        if (side < s) s = side;
+    }
+    return s;
+}
+
+std::string rule(Status status, std::size_t value) {
+    const std::string v = std::to_string(value);
+    switch (status) {
+    case Status::bad_dimension:
+        return "the dimension must lie from 2 to 1008 (it is " + v + ")";
+    case Status::bad_minima_count:
+        return "the number of minima must be at least 2 (it is " + v + ")";
+    default:
+        return "status " + std::to_string(static_cast<int>(status));
+    }
+}
+
+std::string rule(Status status, const Parameters &p) {
+    switch (status) {
+    case Status::bad_test_number:
+        return "the test number must lie from 1 to 100 (it is " + std::to_string(p.test_number) + ")";
+    case Status::bad_dimension:
+        return rule(status, p.dim);
+    case Status::bad_minima_count:
+        return rule(status, p.num_minima);
+    case Status::bad_domain: {
+        if (p.lower.size() != p.dim || p.upper.size() != p.dim) {
+            return "the box needs " + std::to_string(p.dim) + " lower and " + std::to_string(p.dim) +
+                   " upper bounds, one per coordinate (it has " + std::to_string(p.lower.size()) +
+                   " and " + std::to_string(p.upper.size()) + ")";
+        }
+        for (std::size_t i = 0; i < p.dim; i++) {
+            if (p.lower[i] >= p.upper[i] - kTol) {
+                return "in coordinate " + std::to_string(i + 1) + " the lower bound " + number(p.lower[i]) +
+                       " must lie below the upper bound " + number(p.upper[i]) + " by more than 1e-10";
+            }
+        }
+        return "the box is degenerate";
+    }
+    case Status::bad_global_value:
+        return "the global value must lie below -1e-10 (it is " + number(p.global_value) + ")";
+    case Status::bad_global_distance: {
+        const double side = shortest_side(p.lower, p.upper);
+        return "the distance must lie strictly between 1e-10 and half the shortest box side minus "
+               "1e-10, " +
+               number(0.5 * side - kTol) + " here (it is " + number(p.distance) + ")";
+    }
+    case Status::bad_global_radius:
+        return "the radius must lie strictly between 1e-10 and half the distance plus 1e-10, " +
+               number(0.5 * p.distance + kTol) + " here (it is " + number(p.radius) + ")";
+    case Status::no_memory:
+        return "the tables of " + std::to_string(p.num_minima) + " minima in dimension " +
+               std::to_string(p.dim) + " could not be allocated";
+    case Status::parabola_coincidence:
+    case Status::minima_coincidence:
+        return "the local minimizers could not be placed 1e-10 apart from each other and from the "
+               "vertex in this box";
+    case Status::no_global_minimum:
+        return "no minimizer takes the global value " + number(p.global_value) +
+               " (it must be a number below -1e-10)";
+    default:
+        return "status " + std::to_string(static_cast<int>(status));
+    }
+}
+
+}  // namespace detail
+}  // namespace travo

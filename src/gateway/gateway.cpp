@@ -1,0 +1,321 @@
+// Host entry of the travo extension module.
+//
+// travo(minima, global_value, distance, radius, action, test, X, Y, i, j)
+//
+// Every call checks its inputs in a fixed order with one message per fault,
+// builds the member afresh in two dimensions over the box [-1, 1] x [-1, 1]
+// and answers one of ten actions with a single real matrix.
+//
+// The same source builds against a real host's mex.h and against the header
+// of travo's own host layer; only common host operations are used. Every
+// buffer taken here comes from mxMalloc and is left to the host, which
+// reclaims it when the call ends. The checks run in a function that returns
+// the message of the first failing check; the entry then ends the call with
+// mexErrMsgTxt, from a frame that holds nothing to release, since some hosts
+// leave the call without unwinding the stack.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "mex.h"
+#include "travo/travo.h"
+
+extern "C" const char *mexVersion(void);
+
+namespace {
+
+// Host-version tag of the module; internal so that no global linker symbol
+// of so common a name is exported.
+const char version[] = "MATLAB R14 native";
+
+// Input positions, counting from 0.
+enum Input { kMinima = 0, kValue, kDistance, kRadius, kAction, kTest, kX, kY, kFirst, kSecond };
+
+enum Action {
+    kInfo = 0,
+    kNdFunc,
+    kDFunc,
+    kD2Func,
+    kDDeriv,
+    kD2Deriv1,
+    kD2Deriv2,
+    kDGradient,
+    kD2Gradient,
+    kD2Hessian,
+    kActionCount
+};
+
+const char *const kActionNames[kActionCount] = {
+    "info",    "ND_func",   "D_func",    "D2_func",     "D_deriv",
+    "D2_deriv1", "D2_deriv2", "D_gradient", "D2_gradient", "D2_hessian"};
+
+// Messages, in the order in which their checks run.
+const char kTooManyInputs[] = "Too many input arguments.";
+const char kTooFewInputs[] = "Too few input arguments.";
+const char kTooManyOutputs[] = "Too many output arguments.";
+const char kActionTextAlloc[] = "Error allocating action string";
+const char kBadActionString[] = "Wrong action string";
+const char kBadActionNumber[] = "Wrong action number";
+const char kBadInputCount[] = "Wrong input arguments number";
+const char kPointsMissing[] = "Wrong input arguments number: X and Y are required for specified action";
+const char kBadMinima[] = "Wrong minima number: must be a scalar >=2";
+const char kBadValue[] = "Wrong global minimizer value: must be a scalar";
+const char kBadDistance[] = "Wrong distance: must be a scalar > 0";
+const char kBadRadius[] = "Wrong radius: must be a scalar > 0";
+const char kBadTest[] = "Wrong test number: must be an integer 0 < i <= 100";
+const char kBadShape[] = "Wrong target points matrix dimension: must have the same dimension";
+const char kBadPointType[] = "Wrong target points matrix type: must be real double";
+const char kNotSinglePoint[] =
+    "Wrong target points matrix dimension for specified action: must be a sigle point";
+const char kBadFirstIndex[] = "Wrong first partial derivative index";
+const char kBadSecondIndex[] = "Wrong second partial derivative index";
+const char kDomainAlloc[] = "Error allocating domain";
+const char kGenerationFailed[] =
+    "Internal error generating the function: check input data to be consistent";
+const char kPointAlloc[] = "Error allocating target point";
+const char kResultAlloc[] = "Error allocating result";
+
+// One real double element: one element by the host's count, doubles, not
+// complex. Sparse storage is refused too: its element array need not hold
+// the value.
+bool isSingleReal(const mxArray *a) {
+    return mxGetM(a) == 1 && mxGetN(a) == 1 && mxIsDouble(a) && !mxIsComplex(a) && !mxIsSparse(a);
+}
+
+// A matrix whose elements can be read as real doubles through mxGetPr.
+bool isRealDouble(const mxArray *a) { return mxIsDouble(a) && !mxIsComplex(a) && !mxIsSparse(a); }
+
+double singleValue(const mxArray *a) { return mxGetPr(a)[0]; }
+
+// floor(value) of a single real input when it lies in [lo, hi]; the range
+// test is made on the double, so NaN and infinities never reach a
+// conversion to an integer.
+bool flooredIn(const mxArray *a, double lo, double hi, double *out) {
+    if (!isSingleReal(a)) return false;
+    const double f = std::floor(singleValue(a));
+    if (!(f >= lo && f <= hi)) return false;
+    *out = f;
+    return true;
+}
+
+bool usesPoints(int action) { return action != kInfo; }
+bool singlePoint(int action) { return action >= kDGradient; }
+
+// Action from its exact name or from the floor of a number.
+const char *selectAction(const mxArray *a, int *action) {
+    if (mxIsChar(a)) {
+        const std::size_t n = mxGetN(a);
+        char *name = static_cast<char *>(mxMalloc(n + 1));
+        if (name == nullptr) return kActionTextAlloc;
+        name[0] = '\0';
+        name[n] = '\0';
+        mxGetString(a, name, static_cast<mwSize>(n + 1));
+        // A name is one row of text, all of it: a text with several rows or
+        // with a NUL inside names no action.
+        if (mxGetM(a) > 1 || std::strlen(name) != n) return kBadActionString;
+        for (int k = 0; k < kActionCount; k++) {
+            if (std::strcmp(name, kActionNames[k]) == 0) {
+                *action = k;
+                return nullptr;
+            }
+        }
+        return kBadActionString;
+    }
+    double number = 0.0;
+    if (!flooredIn(a, 0.0, kActionCount - 1, &number)) return kBadActionNumber;
+    *action = static_cast<int>(number);
+    return nullptr;
+}
+
+// Inputs that an action needs beyond the six common ones.
+const char *checkInputCount(int action, int nrhs) {
+    switch (action) {
+    case kDDeriv:
+    case kD2Deriv1:
+        return nrhs == 9 ? nullptr : kBadInputCount;
+    case kD2Deriv2:
+        return nrhs == 10 ? nullptr : kBadInputCount;
+    case kInfo:
+        return nullptr;
+    default:
+        return nrhs >= 8 ? nullptr : kPointsMissing;
+    }
+}
+
+// A partial-derivative index: floor(value) from 0 to the dimension. Index 0
+// passes here; evaluation answers it with the error value.
+bool derivativeIndex(const mxArray *a, uint32_t *index) {
+    double f = 0.0;
+    if (!flooredIn(a, 0.0, static_cast<double>(TRAVO_dim), &f)) return false;
+    *index = static_cast<uint32_t>(f);
+    return true;
+}
+
+// X and Y with the rows and columns of X (and so of Y).
+struct Points {
+    const mxArray *x = nullptr;
+    const mxArray *y = nullptr;
+    std::size_t rows = 0;
+    std::size_t cols = 0;
+};
+
+using PointOp = double (*)(uint32_t i, uint32_t j, const double *point);
+
+double ndFunc(uint32_t, uint32_t, const double *p) { return TRAVO_ND_func(p); }
+double dFunc(uint32_t, uint32_t, const double *p) { return TRAVO_D_func(p); }
+double d2Func(uint32_t, uint32_t, const double *p) { return TRAVO_D2_func(p); }
+double dDeriv(uint32_t i, uint32_t, const double *p) { return TRAVO_D_deriv(i, p); }
+double d2Deriv1(uint32_t i, uint32_t, const double *p) { return TRAVO_D2_deriv1(i, p); }
+double d2Deriv2(uint32_t i, uint32_t j, const double *p) { return TRAVO_D2_deriv2(i, j, p); }
+
+const PointOp kPointOps[] = {nullptr, ndFunc, dFunc, d2Func, dDeriv, d2Deriv1, d2Deriv2};
+
+// The minima table: one row per minimizer with its value, its radius and its
+// coordinates.
+const char *infoTable(mxArray **result) {
+    const std::size_t m = TRAVO_num_minima;
+    const std::size_t n = TRAVO_dim;
+    mxArray *r = mxCreateDoubleMatrix(m, n + 2, mxREAL);
+    if (r == nullptr) return kResultAlloc;
+    double *out = mxGetPr(r);
+    for (std::size_t i = 0; i < m; i++) {
+        out[i] = TRAVO_minima.values[i];
+        out[i + m] = TRAVO_minima.radii[i];
+        for (std::size_t c = 0; c < n; c++) out[i + m * (c + 2)] = TRAVO_minima.points[i][c];
+    }
+    *result = r;
+    return nullptr;
+}
+
+// Actions 1 to 6: one evaluation per element of X and Y, in storage order.
+const char *pointLoop(int action, const Points &pts, uint32_t i, uint32_t j, mxArray **result) {
+    double *point = static_cast<double *>(mxMalloc(TRAVO_dim * sizeof(double)));
+    if (point == nullptr) return kPointAlloc;
+    const double *x = mxGetPr(pts.x);
+    const double *y = mxGetPr(pts.y);
+    mxArray *r = mxCreateDoubleMatrix(pts.rows, pts.cols, mxREAL);
+    if (r == nullptr) return kResultAlloc;
+    double *out = mxGetPr(r);
+    const PointOp op = kPointOps[action];
+    const std::size_t count = pts.rows * pts.cols;
+    for (std::size_t k = 0; k < count; k++) {
+        point[0] = x[k];
+        point[1] = y[k];
+        out[k] = op(i, j, point);
+    }
+    *result = r;
+    return nullptr;
+}
+
+// Actions 7 to 9 at the single point (X(1), Y(1)). Gradients are columns;
+// the Hessian's row is the first derivative index, its column the second.
+const char *atSinglePoint(int action, const Points &pts, mxArray **result) {
+    double *point = static_cast<double *>(mxMalloc(TRAVO_dim * sizeof(double)));
+    if (point == nullptr) return kPointAlloc;
+    point[0] = mxGetPr(pts.x)[0];
+    point[1] = mxGetPr(pts.y)[0];
+    const std::size_t n = TRAVO_dim;
+    mxArray *r = mxCreateDoubleMatrix(n, action == kD2Hessian ? n : 1, mxREAL);
+    if (r == nullptr) return kResultAlloc;
+    double *out = mxGetPr(r);
+    if (action == kD2Hessian) {
+        for (uint32_t row = 1; row <= TRAVO_dim; row++) {
+            for (uint32_t col = 1; col <= TRAVO_dim; col++) {
+                out[(row - 1) + n * (col - 1)] = TRAVO_D2_deriv2(row, col, point);
+            }
+        }
+    } else if (TRAVO_get_is_arg_set() != 0 && out != nullptr) {
+        // Components that cannot be evaluated hold the error value; the
+        // status adds nothing to the caller.
+        if (action == kDGradient) {
+            (void)TRAVO_D_gradient(point, out);
+        } else {
+            (void)TRAVO_D2_gradient(point, out);
+        }
+    }
+    *result = r;
+    return nullptr;
+}
+
+// The whole call; returns the message of the first failing check, or
+// nullptr with the result in the first output slot.
+const char *run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+    TRAVO_dim = 2;
+    if (nrhs > 10) return kTooManyInputs;
+    if (nrhs < 6) return kTooFewInputs;
+    if (nlhs > 1) return kTooManyOutputs;
+
+    int action = 0;
+    if (const char *fault = selectAction(prhs[kAction], &action)) return fault;
+    if (const char *fault = checkInputCount(action, nrhs)) return fault;
+
+    double minima = 0.0;
+    if (!flooredIn(prhs[kMinima], 2.0, static_cast<double>(UINT32_MAX), &minima)) return kBadMinima;
+    TRAVO_num_minima = static_cast<uint32_t>(minima);
+
+    if (!isSingleReal(prhs[kValue])) return kBadValue;
+    TRAVO_global_value = singleValue(prhs[kValue]);
+
+    if (!isSingleReal(prhs[kDistance])) return kBadDistance;
+    TRAVO_global_dist = singleValue(prhs[kDistance]);
+    if (TRAVO_global_dist <= 0.0) return kBadDistance;
+
+    if (!isSingleReal(prhs[kRadius])) return kBadRadius;
+    TRAVO_global_radius = singleValue(prhs[kRadius]);
+    if (TRAVO_global_radius <= 0.0) return kBadRadius;
+
+    double test = 0.0;
+    if (!flooredIn(prhs[kTest], 1.0, 100.0, &test)) return kBadTest;
+
+    Points pts;
+    if (nrhs >= 8) {
+        pts.x = prhs[kX];
+        pts.y = prhs[kY];
+        pts.rows = mxGetM(pts.x);
+        pts.cols = mxGetN(pts.x);
+        if (mxGetN(pts.y) != pts.cols || mxGetM(pts.y) != pts.rows) return kBadShape;
+        if (usesPoints(action) && !(isRealDouble(pts.x) && isRealDouble(pts.y))) return kBadPointType;
+        // rows x columns is the element count of the point loop: it must not wrap.
+        if (pts.cols != 0 && pts.rows > SIZE_MAX / pts.cols) return kBadShape;
+    }
+    if (singlePoint(action) && !(pts.rows == 1 && pts.cols == 1)) return kNotSinglePoint;
+
+    uint32_t first = 0;
+    uint32_t second = 0;
+    if (action == kDDeriv || action == kD2Deriv1 || action == kD2Deriv2) {
+        if (!derivativeIndex(prhs[kFirst], &first)) return kBadFirstIndex;
+    }
+    if (action == kD2Deriv2) {
+        if (!derivativeIndex(prhs[kSecond], &second)) return kBadSecondIndex;
+    }
+
+    if (TRAVO_domain_alloc() != TRAVO_STATUS_OK) return kDomainAlloc;
+    if (TRAVO_arg_generate(static_cast<int32_t>(test)) != TRAVO_STATUS_OK) return kGenerationFailed;
+
+    mxArray *result = nullptr;
+    const char *fault = nullptr;
+    if (action == kInfo) {
+        fault = infoTable(&result);
+    } else if (singlePoint(action)) {
+        fault = atSinglePoint(action, pts, &result);
+    } else {
+        fault = pointLoop(action, pts, first, second, &result);
+    }
+    if (fault != nullptr) return fault;
+    plhs[0] = result;
+    return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+    const char *fault = run(nlhs, plhs, nrhs, prhs);
+    if (fault != nullptr) mexErrMsgTxt(fault);
+}
+
+const char *mexVersion(void) { return version; }
+
+}  // extern "C"
