@@ -5,6 +5,7 @@
 
 #include "cpp/rules.hpp"
 #include "evaluation/evaluate.hpp"
+#include "evaluation/region_index.hpp"
 #include "generator/member.hpp"
 #include "random/lagfib.hpp"
 #include "travo/travo.hpp"
@@ -14,6 +15,11 @@ namespace travo {
 struct Member::Impl {
     Parameters params;  // owns the box the core member points to
     core::Member core;  // owns its tables (host allocator)
+    // Region lookup built once from the tables, which nothing changes after
+    // generation (they are only handed out as read-only spans).
+    core::RegionIndex index;
+
+    core::Site locate(const double *x) const { return core::locate(core, index, x); }
 
     Impl() = default;
     Impl(const Impl &) = delete;
@@ -115,6 +121,7 @@ Member generate(const Parameters &params) {
         throw Error(st, detail::rule(st, p));
     }
     guard.mb = nullptr;
+    impl->index = core::RegionIndex(mb);
     return Member(std::move(impl));
 }
 
@@ -145,19 +152,19 @@ std::span<const std::uint32_t> Member::global_minimizers() const noexcept {
 
 bool Member::contains(std::span<const double> x) const {
     expect_length("the point", x.size(), dim());
-    return core::locate(impl_->core, x.data()).where != core::Site::Refused;
+    return impl_->locate(x.data()).where != core::Site::Refused;
 }
 
 double Member::value(Kind kind, std::span<const double> x) const {
     expect_length("the point", x.size(), dim());
-    return core::value(to_core(kind), core::locate(impl_->core, x.data()));
+    return core::value(to_core(kind), impl_->locate(x.data()));
 }
 
 bool Member::gradient(Kind kind, std::span<const double> x, std::span<double> g) const {
     const core::Kind k = differentiable(kind);
     expect_length("the point", x.size(), dim());
     expect_length("the gradient", g.size(), dim());
-    return fill_gradient(k, core::locate(impl_->core, x.data()), dim(), g.data());
+    return fill_gradient(k, impl_->locate(x.data()), dim(), g.data());
 }
 
 std::vector<double> Member::gradient(Kind kind, std::span<const double> x) const {
@@ -170,7 +177,7 @@ double Member::value_and_gradient(Kind kind, std::span<const double> x, std::spa
     const core::Kind k = differentiable(kind);
     expect_length("the point", x.size(), dim());
     expect_length("the gradient", g.size(), dim());
-    const core::Site site = core::locate(impl_->core, x.data());
+    const core::Site site = impl_->locate(x.data());
     fill_gradient(k, site, dim(), g.data());
     return core::value(k, site);
 }
@@ -178,7 +185,7 @@ double Member::value_and_gradient(Kind kind, std::span<const double> x, std::spa
 bool Member::hessian(std::span<const double> x, std::span<double> h) const {
     expect_length("the point", x.size(), dim());
     expect_length("the Hessian", h.size(), static_cast<std::size_t>(dim()) * dim());
-    return fill_hessian(core::locate(impl_->core, x.data()), dim(), h.data());
+    return fill_hessian(impl_->locate(x.data()), dim(), h.data());
 }
 
 std::vector<double> Member::hessian(std::span<const double> x) const {
@@ -193,7 +200,7 @@ void Member::values(Kind kind, std::span<const double> points, std::span<double>
     const std::size_t count = point_count(points, n);
     expect_length("the value batch", out.size(), count);
     for (std::size_t p = 0; p < count; p++) {
-        out[p] = core::value(k, core::locate(impl_->core, points.data() + p * n));
+        out[p] = core::value(k, impl_->locate(points.data() + p * n));
     }
 }
 
@@ -203,7 +210,7 @@ void Member::gradients(Kind kind, std::span<const double> points, std::span<doub
     const std::size_t count = point_count(points, n);
     expect_length("the gradient batch", out.size(), count * n);
     for (std::size_t p = 0; p < count; p++) {
-        fill_gradient(k, core::locate(impl_->core, points.data() + p * n), dim(), out.data() + p * n);
+        fill_gradient(k, impl_->locate(points.data() + p * n), dim(), out.data() + p * n);
     }
 }
 
@@ -215,7 +222,7 @@ void Member::values_and_gradients(Kind kind, std::span<const double> points, std
     expect_length("the value batch", values_out.size(), count);
     expect_length("the gradient batch", gradients_out.size(), count * n);
     for (std::size_t p = 0; p < count; p++) {
-        const core::Site site = core::locate(impl_->core, points.data() + p * n);
+        const core::Site site = impl_->locate(points.data() + p * n);
         fill_gradient(k, site, dim(), gradients_out.data() + p * n);
         values_out[p] = core::value(k, site);
     }
@@ -226,7 +233,7 @@ void Member::hessians(std::span<const double> points, std::span<double> out) con
     const std::size_t count = point_count(points, n);
     expect_length("the Hessian batch", out.size(), count * n * n);
     for (std::size_t p = 0; p < count; p++) {
-        fill_hessian(core::locate(impl_->core, points.data() + p * n), dim(), out.data() + p * n * n);
+        fill_hessian(impl_->locate(points.data() + p * n), dim(), out.data() + p * n * n);
     }
 }
 

@@ -14,6 +14,7 @@
 #include "random/lagfib.hpp"
 #include "support/test_member.hpp"
 #include "support/module_fixture.hpp"
+#include "travo/travo.hpp"
 
 using travo::core::Kind;
 using travo::core::RegionIndex;
@@ -371,5 +372,39 @@ TEST_F(ModuleLookup, ValuesMatchTheReferenceLookup) {
         ASSERT_TRUE(same_bits(TRAVO_D_func(x.data()), core::value(Kind::D, ref)));
         ASSERT_TRUE(same_bits(TRAVO_D2_func(x.data()), core::value(Kind::D2, ref)));
         ASSERT_TRUE(same_bits(TRAVO_D2_deriv1(2, x.data()), core::first_derivative(Kind::D2, 2, ref)));
+    }
+}
+
+// The C++ interface's member owns a RegionIndex; on members large enough
+// for the tree (n = 2) and in the row scan (n = 8) it evaluates exactly as
+// the module-wide interface does.
+TEST_F(ModuleLookup, CppMemberWithIndexMatchesTheModule) {
+    for (const auto &[n, m] : {std::pair<uint32_t, uint32_t>{2, 2500}, {8, 400}}) {
+        travo::Parameters p = travo::Parameters::in_cube(n);
+        p.num_minima = m;
+        p.test_number = 17;
+        configure(n, m, p.global_value, p.distance, p.radius);
+        ASSERT_EQ(TRAVO_arg_generate(p.test_number), TRAVO_STATUS_OK);
+        const travo::Member f = travo::generate(p);
+        core::Member view;
+        view.dim = TRAVO_dim;
+        view.num_minima = TRAVO_num_minima;
+        view.domain_left = TRAVO_domain_left;
+        view.domain_right = TRAVO_domain_right;
+        view.minima = TRAVO_minima;
+        view.isArgSet = 1;
+        view.delta = TRAVO_get_delta();
+        int bad = 0;
+        for (const auto &x : probes(view, 2000, n)) {
+            bad += !same_bits(f.value(travo::Kind::ND, x), TRAVO_ND_func(x.data()));
+            bad += !same_bits(f.value(travo::Kind::D2, x), TRAVO_D2_func(x.data()));
+            const auto g = f.gradient(travo::Kind::D, x);
+            const auto h = f.hessian(x);
+            for (uint32_t i = 1; i <= n; i++) {
+                bad += !same_bits(g[i - 1], TRAVO_D_deriv(i, x.data()));
+                bad += !same_bits(h[(i - 1) * n + (i % n)], TRAVO_D2_deriv2(i, i % n + 1, x.data()));
+            }
+        }
+        EXPECT_EQ(bad, 0) << "n=" << n << " m=" << m;
     }
 }
