@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -315,11 +314,8 @@ public:
 
 private:
     double statement(const std::string &s) {
-        static const std::regex assign(R"(^([\w.\[\]]+)\s*=\s*(.+)$)");
-        static const std::regex call(R"(^(\w+)\((.*)\)$)");
-        std::smatch m;
-        if (std::regex_match(s, m, assign)) {
-            const std::string lhs = m[1], rhs = trim(m[2]);
+        if (const auto eq = s.find('='); eq != std::string::npos) {
+            const std::string lhs = trim(s.substr(0, eq)), rhs = trim(s.substr(eq + 1));
             const double v = rhs == "NAN" ? NAN : std::isdigit(static_cast<unsigned char>(rhs.back())) != 0
                                                       ? std::stod(rhs)
                                                       : *place(rhs);
@@ -328,20 +324,18 @@ private:
             else *place(lhs) = v;
             return 0.0;
         }
-        if (!std::regex_match(s, m, call)) throw std::runtime_error("cannot read statement: " + s);
-        return invoke(m[1], m[2]);
+        const auto open = s.find('(');
+        if (open == std::string::npos || s.back() != ')') throw std::runtime_error("cannot read statement: " + s);
+        return invoke(s.substr(0, open), s.substr(open + 1, s.size() - open - 2));
     }
 
+    // NAME, NAME[i] or NAME[i][j].
     double *place(const std::string &name) {
-        static const std::regex indexed(R"(^([\w.]+)((?:\[\d+\])*)$)");
-        std::smatch m;
-        if (!std::regex_match(name, m, indexed)) throw std::runtime_error("cannot read name: " + name);
+        const std::string base = name.substr(0, name.find('['));
         std::vector<std::size_t> idx;
-        const std::string tail = m[2];
-        for (std::size_t p = 0; (p = tail.find('[', p)) != std::string::npos; p++) {
-            idx.push_back(std::stoul(tail.substr(p + 1)));
+        for (std::size_t p = base.size(); (p = name.find('[', p)) != std::string::npos; p++) {
+            idx.push_back(std::stoul(name.substr(p + 1)));
         }
-        const std::string base = m[1];
         if (base == "TRAVO_global_value") return &TRAVO_global_value;
         if (base == "TRAVO_global_dist") return &TRAVO_global_dist;
         if (base == "TRAVO_global_radius") return &TRAVO_global_radius;
@@ -381,23 +375,39 @@ private:
     double *h_[2] = {rows_[0], rows_[1]};
 };
 
-// The messages defined in the gateway's source and the statuses of travo.h.
+// The messages defined in the gateway's source: `const char kName[] = "...";`,
+// the text possibly on the next line.
 std::set<std::string> gateway_messages() {
     const std::string src = read_file(TRAVO_SOURCE_DIR "/src/gateway/gateway.cpp");
-    static const std::regex message(R"(const char k\w+\[\] =\s*\"([^\"]*)\";)");
     std::set<std::string> out;
-    for (std::sregex_iterator it(src.begin(), src.end(), message), end; it != end; ++it) out.insert((*it)[1]);
+    for (std::size_t p = 0; (p = src.find("const char k", p)) != std::string::npos; p++) {
+        const auto eq = src.find("[] =", p);
+        if (eq == std::string::npos || src.find(';', p) < eq) continue;
+        const auto b = src.find('"', eq), e = src.find('"', b + 1);
+        out.insert(src.substr(b + 1, e - b - 1));
+    }
     return out;
 }
 
+// The statuses of travo.h: enumerators `TRAVO_NAME = N` other than 0.
 std::set<int> library_statuses() {
-    const std::string h = read_file(TRAVO_SOURCE_DIR "/include/travo/travo.h");
-    static const std::regex status(R"(TRAVO_[A-Z_]+ = (\d+),?\s*/\*)");
+    std::istringstream h(read_file(TRAVO_SOURCE_DIR "/include/travo/travo.h"));
     std::set<int> out;
-    for (std::sregex_iterator it(h.begin(), h.end(), status), end; it != end; ++it) {
-        if (const int s = std::stoi((*it)[1]); s != 0) out.insert(s);
+    for (std::string line; std::getline(h, line);) {
+        const std::string t = trim(line);
+        const auto eq = t.find(" = ");
+        if (t.rfind("TRAVO_", 0) != 0 || eq == std::string::npos) continue;
+        if (const int s = std::stoi(t.substr(eq + 3)); s != 0) out.insert(s);
     }
     return out;
+}
+
+// N in "..., N-th host allocation fails", or 0.
+int failing_allocation(const std::string &cell) {
+    const auto at = cell.find(" host allocation fails");
+    if (at == std::string::npos) return 0;
+    auto b = cell.rfind(' ', at - 1);
+    return std::stoi(cell.substr(b + 1));
 }
 
 class BadInputDoc : public GatewayTest {
@@ -424,14 +434,11 @@ protected:
 
 TEST_F(BadInputDoc, HostEntryExamplesGiveTheirMessage) {
     const Rows rows = tables_of(doc_, "Host entry")["Message"];
-    static const std::regex allocation(R"((\d+)(st|nd|rd|th) host allocation fails)");
     std::set<std::string> documented;
     for (const auto &row : rows) {
         const std::string message = unquote(row.at(0));
         documented.insert(message);
-        std::smatch m;
-        const int fail_at = std::regex_search(row.at(2), m, allocation) ? std::stoi(m[1]) : 0;
-        EXPECT_TRUE(Fails(run_host(code_span(row.at(2)), fail_at), message)) << row.at(2);
+        EXPECT_TRUE(Fails(run_host(code_span(row.at(2)), failing_allocation(row.at(2))), message)) << row.at(2);
     }
     EXPECT_EQ(documented, gateway_messages()) << "every message of the gateway has one row";
 }
