@@ -2,8 +2,8 @@
 # Soak of the Octave module: calls travo CALLS times (default 100 000) in one
 # Octave process with good and bad inputs of every action, checks every
 # answer, and prints the resident memory of Octave after the first tenth of
-# the calls (at most 10 000) and at the end; fails if it grew by more than
-# 4 MiB or if any answer was wrong.
+# the calls (at most 10 000) and at the end; fails if any answer was wrong
+# or if it grew by more than 20 bytes per call (at least 512 KiB).
 #   scripts/soak.sh [calls]
 set -euo pipefail
 cd "$(dirname "$0")/.."
