@@ -128,6 +128,9 @@ TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, Pat
     if (test_number < 1 || test_number > 100) return TRAVO_BAD_TEST_NUMBER;
     TravoStatus status = parameters_check(mb);
     if (status != TRAVO_STATUS_OK) return status;
+    // From here on the tables are replaced: an earlier member is gone, and
+    // until this generation succeeds there is nothing to evaluate.
+    mb.isArgSet = 0;
     status = alloc_tables(mb);
     if (status != TRAVO_STATUS_OK) return status;
 

@@ -45,16 +45,26 @@ protected:
     }
 };
 
-TEST_F(GatewayAllocation, EverySiteOfAPointActionByName) {
-    // Action text, the two bounds, the sixteen tables of ten minima, the work
-    // point, the result.
-    const std::vector<std::string> seen = fail_each(
-        member_inputs("D2_func", 1, host::matrix(2, 2, {0, 0.1, 0.2, 0.3}), host::matrix(2, 2, {0, 0, 0, 0})));
-    std::vector<std::string> expected = {kActionTextAlloc, kDomainAlloc, kDomainAlloc};
-    expected.insert(expected.end(), 16, kGenerationFailed);
-    expected.push_back(kPointAlloc);
-    expected.push_back(kResultAlloc);
-    EXPECT_EQ(seen, expected);
+// Every action by name: the action text, the two bounds, the sixteen tables
+// of ten minima, the work point (not for "info") and the result.
+TEST_F(GatewayAllocation, EverySiteOfEveryActionByName) {
+    const char *const names[] = {"info",      "ND_func",   "D_func",     "D2_func",     "D_deriv",
+                                 "D2_deriv1", "D2_deriv2", "D_gradient", "D2_gradient", "D2_hessian"};
+    for (int action = 0; action < 10; action++) {
+        const bool one_point = action >= 7;
+        std::vector<host::Array> in = member_inputs(names[action], 1);
+        if (action != 0) {
+            in.push_back(one_point ? host::matrix(1, 1, {0.3}) : host::matrix(2, 2, {0, 0.1, 0.2, 0.3}));
+            in.push_back(one_point ? host::matrix(1, 1, {-0.4}) : host::matrix(2, 2, {0, 0, 0, 0}));
+        }
+        if (action >= 4 && action <= 6) in.push_back(input(1));
+        if (action == 6) in.push_back(input(2));
+        std::vector<std::string> expected = {kActionTextAlloc, kDomainAlloc, kDomainAlloc};
+        expected.insert(expected.end(), 16, kGenerationFailed);
+        if (action != 0) expected.push_back(kPointAlloc);
+        expected.push_back(kResultAlloc);
+        EXPECT_EQ(fail_each(in), expected) << names[action];
+    }
 }
 
 TEST_F(GatewayAllocation, EverySiteOfInfoByNumber) {
@@ -63,15 +73,4 @@ TEST_F(GatewayAllocation, EverySiteOfInfoByNumber) {
     expected.insert(expected.end(), 1 + 2 + 4 + 1, kGenerationFailed);
     expected.push_back(kResultAlloc);
     EXPECT_EQ(seen, expected);
-}
-
-TEST_F(GatewayAllocation, EverySiteOfTheSinglePointActions) {
-    for (const char *action : {"D_gradient", "D2_gradient", "D2_hessian"}) {
-        const std::vector<std::string> seen =
-            fail_each(member_inputs(action, 1, host::matrix(1, 1, {0.3}), host::matrix(1, 1, {-0.4})));
-        ASSERT_EQ(seen.size(), 21u) << action;
-        EXPECT_EQ(seen.front(), kActionTextAlloc);
-        EXPECT_EQ(seen[19], kPointAlloc);
-        EXPECT_EQ(seen.back(), kResultAlloc);
-    }
 }

@@ -152,41 +152,85 @@ TEST_F(Parameters, AllocationAndRelease) {
 }
 
 // Every allocation site of every allocating operation: the k-th allocation
-// fails, the operation answers 8, and what it took can still be released.
+// fails, the operation answers 8, and what it took stays referenced, so that
+// the release operations give it all back. k runs until the call succeeds.
 TEST_F(Parameters, EachFailedAllocationGivesNoMemory) {
-    for (int k = 1;; k++) {
-        configure(2, 4, -1, 0.5, 0.2);
-        const auto live = travo::host::live_blocks();
-        travo::host::fail_allocation(k);
-        const TravoStatus st = TRAVO_alloc();
-        travo::host::fail_allocation(0);
-        TRAVO_free();
-        EXPECT_EQ(travo::host::live_blocks(), live) << k;
-        if (st == TRAVO_STATUS_OK) {
-            EXPECT_EQ(k, 1 + 4 + 4 + 1 + 1);
-            break;
+    struct Op {
+        const char *name;
+        void (*prepare)();
+        TravoStatus (*run)();
+        void (*release)();
+        int sites;  // allocations of a successful call
+    };
+    const Op ops[] = {
+        {"TRAVO_set_default", [] { reset(); }, TRAVO_set_default, TRAVO_domain_free, 2},
+        {"TRAVO_domain_alloc", [] { reset(); TRAVO_dim = 3; }, TRAVO_domain_alloc, TRAVO_domain_free, 2},
+        {"TRAVO_alloc", [] { configure(2, 4, -1, 0.5, 0.2); }, TRAVO_alloc, TRAVO_free, 1 + 4 + 4 + 1},
+        {"TRAVO_arg_generate", [] { configure(2, 4, -1, 0.5, 0.2); }, [] { return TRAVO_arg_generate(1); },
+         TRAVO_free, 1 + 4 + 4 + 1},
+    };
+    for (const Op &op : ops) {
+        for (int k = 1;; k++) {
+            op.prepare();
+            const auto live = travo::host::live_blocks();
+            travo::host::fail_allocation(k);
+            const TravoStatus st = op.run();
+            travo::host::fail_allocation(0);
+            if (st == TRAVO_STATUS_OK) {
+                EXPECT_EQ(k, op.sites + 1) << op.name;
+            } else {
+                ASSERT_EQ(st, TRAVO_NO_MEMORY) << op.name << ", allocation " << k;
+                EXPECT_EQ(TRAVO_get_is_arg_set(), 0) << op.name << ", allocation " << k;
+            }
+            op.release();
+            EXPECT_EQ(travo::host::live_blocks(), live) << op.name << ", allocation " << k;
+            if (st == TRAVO_STATUS_OK) break;
+            ASSERT_LT(k, 100) << op.name;
         }
-        ASSERT_EQ(st, TRAVO_NO_MEMORY) << k;
     }
-    for (int k = 1; k <= 2; k++) {
-        reset();
-        travo::host::fail_allocation(k);
-        EXPECT_EQ(TRAVO_set_default(), TRAVO_NO_MEMORY) << k;
-        EXPECT_EQ(TRAVO_dim, 2u);
-        EXPECT_EQ(TRAVO_num_minima, 10u);
-        reset();
-        TRAVO_dim = 2;
-        travo::host::fail_allocation(k);
-        EXPECT_EQ(TRAVO_domain_alloc(), TRAVO_NO_MEMORY) << k;
-        TRAVO_domain_free();
-    }
+    // The defaults are in place before the box is looked at.
+    reset();
+    travo::host::fail_allocation(2);
+    EXPECT_EQ(TRAVO_set_default(), TRAVO_NO_MEMORY);
+    EXPECT_EQ(TRAVO_dim, 2u);
+    EXPECT_EQ(TRAVO_num_minima, 10u);
+}
+
+// A generation that fails once it has replaced the tables leaves no member
+// to evaluate, even after an earlier success: evaluation refuses instead of
+// reading the half-made tables.
+TEST_F(Parameters, FailedGenerationAfterASuccessLeavesNothingToEvaluate) {
+    const double x[2] = {0.1, -0.2};
+    double g[2];
     for (int k = 1; k <= 10; k++) {
         configure(2, 4, -1, 0.5, 0.2);
+        ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
+        const MinimaTable earlier = TRAVO_minima;
+        const GlobalMinimaList earlier_glob = TRAVO_glob;
         travo::host::fail_allocation(k);
-        EXPECT_EQ(TRAVO_arg_generate(1), TRAVO_NO_MEMORY) << k;
+        ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_NO_MEMORY) << k;
         travo::host::fail_allocation(0);
-        EXPECT_EQ(TRAVO_get_is_arg_set(), 0);
+        EXPECT_EQ(TRAVO_get_is_arg_set(), 0) << k;
+        EXPECT_EQ(TRAVO_D2_func(x), TRAVO_ERROR_VALUE) << k;
+        EXPECT_EQ(TRAVO_D_gradient(x, g), TRAVO_BAD_DERIVATIVE) << k;
+        // Generation does not release the earlier tables; the caller does.
+        TRAVO_free();
+        TRAVO_minima = earlier;
+        TRAVO_glob = earlier_glob;
+        TRAVO_free();
     }
+    // The same after a generation that cannot place its global minimum.
+    configure(2, 4, -1, 0.5, 0.2);
+    ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
+    const MinimaTable earlier = TRAVO_minima;
+    const GlobalMinimaList earlier_glob = TRAVO_glob;
+    TRAVO_global_value = kNaN;
+    EXPECT_EQ(TRAVO_arg_generate(1), TRAVO_NO_GLOBAL_MINIMUM);
+    EXPECT_EQ(TRAVO_get_is_arg_set(), 0);
+    EXPECT_EQ(TRAVO_D2_func(x), TRAVO_ERROR_VALUE);
+    TRAVO_free();
+    TRAVO_minima = earlier;
+    TRAVO_glob = earlier_glob;
 }
 
 TEST_F(Parameters, TablesTooLargeForThirtyTwoBitSizesAreRefused) {
