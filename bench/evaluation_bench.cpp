@@ -37,6 +37,14 @@ struct Fixture {
     std::unique_ptr<core::RegionIndex> index;       // as chosen by size
     std::unique_ptr<core::RegionIndex> tree, rows;  // each layout imposed
     std::vector<std::vector<double>> points;  // spread over the box
+
+    Fixture() = default;
+    Fixture(const Fixture &) = delete;
+    Fixture &operator=(const Fixture &) = delete;
+    ~Fixture() {
+        core::free_tables(mb);
+        core::domain_free(mb);
+    }
 };
 
 Fixture &fixture(uint32_t n, uint32_t m) {

@@ -4,7 +4,9 @@
 # runs, and the Octave module is installed (and loads) when it was built.
 #
 # Variables: BUILD_DIR, WORK_DIR, CONSUMER_DIR, C_COMPILER, CXX_COMPILER,
-# GENERATOR, EXPECT_MEX (1 when the Octave module was built).
+# GENERATOR, EXPECT_MEX (1 when the Octave module was built), SANITIZE_FLAGS
+# (link flags of a sanitizer build), OCTAVE_PRELOAD (sanitizer runtime that
+# Octave must load first).
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -56,7 +58,8 @@ endforeach()
 # A CMake project finds the package.
 set(consumer_build "${WORK_DIR}/consumer-build")
 run(${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${consumer_build}" -G "${GENERATOR}"
-    "-DCMAKE_PREFIX_PATH=${PREFIX}" "-DCMAKE_C_COMPILER=${C_COMPILER}" "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}")
+    "-DCMAKE_PREFIX_PATH=${PREFIX}" "-DCMAKE_C_COMPILER=${C_COMPILER}" "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}"
+    "-DCMAKE_EXE_LINKER_FLAGS=${SANITIZE_FLAGS}")
 run(${CMAKE_COMMAND} --build "${consumer_build}")
 run("${consumer_build}/consumer_cpp")
 run("${consumer_build}/consumer_c")
@@ -67,7 +70,7 @@ file(GLOB pcdir "${PREFIX}/lib*/pkgconfig")
 run(${CMAKE_COMMAND} -E env "PKG_CONFIG_PATH=${pcdir}" ${PKG_CONFIG} --cflags --libs travo OUTPUT flags)
 string(STRIP "${flags}" flags)
 separate_arguments(flags UNIX_COMMAND "${flags}")
-run(${C_COMPILER} "${CONSUMER_DIR}/consumer.c" ${flags} -o "${WORK_DIR}/consumer_pc")
+run(${C_COMPILER} "${CONSUMER_DIR}/consumer.c" ${flags} ${SANITIZE_FLAGS} -o "${WORK_DIR}/consumer_pc")
 run("${WORK_DIR}/consumer_pc")
 
 # The installed tool runs.
@@ -88,7 +91,11 @@ if(EXPECT_MEX)
   if(OCTAVE_CLI)
     list(GET mex 0 module)
     get_filename_component(module_dir "${module}" DIRECTORY)
-    run(${OCTAVE_CLI} --no-gui --norc --quiet --no-window-system --eval
+    set(octave_env "")
+    if(OCTAVE_PRELOAD)
+      set(octave_env ${CMAKE_COMMAND} -E env "LD_PRELOAD=${OCTAVE_PRELOAD}" "ASAN_OPTIONS=detect_leaks=0")
+    endif()
+    run(${octave_env} ${OCTAVE_CLI} --no-gui --norc --quiet --no-window-system --eval
         "addpath('${module_dir}'), exit(!isequal(size(travo(10, -1, 2/3, 1/3, 'info', 1)), [10 4]))")
   endif()
 else()
