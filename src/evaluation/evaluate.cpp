@@ -45,26 +45,22 @@ uint32_t find_region(const Member &mb, const double *x, double *r_out) {
     return 0;
 }
 
-namespace {
-
-// The stages of every evaluation around the region search, which `find`
-// performs with the signature of find_region.
-template <class Find>
-Site locate_with(const Member &mb, const double *x, Find find) {
-    Site st;
-    if (!mb.isArgSet) return st;
+bool admitted(const Member &mb, const double *x) {
+    if (!mb.isArgSet) return false;
     for (uint32_t c = 0; c < mb.dim; c++) {
-        if (x[c] < mb.domain_left[c] - kTol || x[c] > mb.domain_right[c] + kTol) return st;
+        if (x[c] < mb.domain_left[c] - kTol || x[c] > mb.domain_right[c] + kTol) return false;
     }
+    return true;
+}
+
+Site located(const Member &mb, const double *x, uint32_t k, double r) {
+    Site st;
     const MinimaTable &tab = mb.minima;
     st.n = mb.dim;
     st.x = x;
     st.vertex = tab.points[0];
     st.vertex_value = tab.values[0];
     st.delta = mb.delta;
-
-    double r = 0.0;
-    const uint32_t k = find(mb, x, &r);
     if (k == 0) {
         st.where = Site::Paraboloid;
         return st;
@@ -88,6 +84,18 @@ Site locate_with(const Member &mb, const double *x, Find find) {
     st.s = s;
     st.q = s / r;
     return st;
+}
+
+namespace {
+
+// The stages of every evaluation around the region search, which `find`
+// performs with the signature of find_region.
+template <class Find>
+Site locate_with(const Member &mb, const double *x, Find find) {
+    if (!admitted(mb, x)) return Site{};
+    double r = 0.0;
+    const uint32_t k = find(mb, x, &r);
+    return located(mb, x, k, r);
 }
 
 template <class Locate>

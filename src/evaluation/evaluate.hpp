@@ -37,6 +37,14 @@ struct Site {
 // region formulas.
 Site locate(const Member &mb, const double *x);
 
+// The two stages of locate around the region search: whether the point is
+// evaluated at all (a generated member, the point in the box or within 1e-10
+// of it), and the Site of an admitted point whose search gave region k (0:
+// none) at distance r. Batch evaluation searches regions its own way and
+// builds its Sites with the same code.
+bool admitted(const Member &mb, const double *x);
+Site located(const Member &mb, const double *x, uint32_t k, double r);
+
 // Reference scan: every region tested with a square root, in index order.
 uint32_t find_region(const Member &mb, const double *x, double *r_out);
 
