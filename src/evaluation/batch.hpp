@@ -2,30 +2,31 @@
 // bits of the per-point operations.
 //
 // For a member with few regions in few dimensions (the common test
-// functions: m up to kMaxRegions + 1, n up to kMaxDim) points are taken a
-// block of kBlock at a time and every step runs over the block's points in
-// contiguous arrays, without branches, so that the compiler turns it into
-// vector instructions:
+// functions: m up to kMaxRegions + 1, n up to kMaxDim, every coordinate
+// finite) points are taken a block of kBlock at a time, in the lanes of
+// vector registers, and each step acts on every lane alike:
 //
 //  - the box test of `admitted`;
-//  - the region search: for each region, the sums of squares of the block's
-//    points, each summed as norm sums it (squares of centre - x in
-//    increasing coordinate order, from 0.0), and the decision of
-//    find_region_scan from its bounds on the sum. Regions are visited from
-//    the last to the first, so the last region found inside is the lowest,
-//    as in the scan. A point whose sum falls between the bounds of some
-//    region (the square root would decide) or is NaN is marked and
-//    evaluated again by the per-point lookup;
-//  - for values, the formulas of `value`, every operation in the same order
-//    on the same operands. The quantities that depend on the region alone
-//    (such as A and 10 A / rho^2) are computed once per region by the
-//    same expressions.
+//  - the region search: for each region, from the last to the first, the
+//    sum of squares of every point, summed as norm sums it (squares of
+//    centre - x in increasing coordinate order); a point keeps the region
+//    if the sum is not above the upper bound of find_region_scan, so the
+//    lowest such region is kept. Every region before it had its sum above
+//    that bound (surely outside); the kept one is surely inside when its
+//    sum is at or below the lower bound. Points whose kept sum lies between
+//    the bounds (the square root would decide), or with a NaN coordinate,
+//    are evaluated again by the per-point lookup;
+//  - for values, the points of regions and those of the paraboloid are
+//    packed into lanes of their own and the formulas of `value` applied,
+//    every operation in the same order on the same operands. What depends
+//    on the region alone (A, 10 A / rho^2, ...) is computed once per region
+//    by the same expressions.
 //
-// Each lane of a vector instruction rounds as the scalar instruction does
-// and nothing is contracted or reassociated (-ffp-contract=off, no
-// fast-math), so every point gets the bits that locate and value give it,
-// whichever block it is in. Other members go point by point through the
-// lookup the evaluator is given (a RegionIndex, or the scan).
+// Each lane rounds as the scalar instruction does, and nothing is
+// contracted or reassociated (-ffp-contract=off, no fast-math), so every
+// point gets the bits that locate and value give it, whichever block and
+// lane it is in. Other members go point by point through the lookup the
+// evaluator is given (a RegionIndex, or the scan).
 #pragma once
 
 #include <cstddef>
@@ -39,7 +40,7 @@ namespace travo::core {
 
 class BatchEvaluator {
 public:
-    static constexpr std::size_t kBlock = 8;
+    static constexpr std::size_t kBlock = 16;
     static constexpr uint32_t kMaxRegions = 64;  // regions 1..m-1
     static constexpr uint32_t kMaxDim = 8;
 
@@ -68,31 +69,43 @@ public:
 
 private:
     static constexpr uint32_t kRows = kMaxRegions + 1;
+    // A vector register of doubles (GCC and Clang vector types).
+    using Lanes = double __attribute__((vector_size(16)));
+    static constexpr std::size_t kWidth = sizeof(Lanes) / sizeof(double);
 
+    struct Block;  // a block of points in lanes, and what the search found
     template <class Load>
-    void values_with(Kind kind, Load load, std::size_t count, double *out) const;
-    template <Kind K>
-    void block_values(const double (&xs)[kMaxDim][kBlock], std::size_t used, double *out) const;
-    struct Found {
-        double row[kBlock], unsure[kBlock], outside[kBlock];
-    };
-    void search(const double (&xs)[kMaxDim][kBlock], Found &found) const;
+    void load(Block &b, Load load_at, std::size_t first, std::size_t used) const;
+    template <uint32_t N>
+    void search(Block &b) const;
+    // Region of lane p of a searched block (0: the paraboloid), or -1 when
+    // the per-point lookup must decide; *sum: the sum of squares of the
+    // region's distance.
+    int64_t settle(const Block &b, std::size_t p, double *sum) const;
+    template <Kind K, uint32_t N>
+    void block_values(Block &b, std::size_t used, double *out) const;
+    template <uint32_t N, class Load>
+    void values_with(Kind kind, Load load_at, std::size_t count, double *out) const;
 
     const Member *mb_ = nullptr;
     const RegionIndex *index_ = nullptr;
     bool blocked_ = false;
     uint32_t n_ = 0;
     uint32_t m_ = 0;
-    double lo_[kMaxDim] = {};  // box less the tolerance
-    double hi_[kMaxDim] = {};  // box plus the tolerance
-    // By row (row 0 is the vertex, which stands in for the paraboloid):
-    // coordinates and vertex - row; for regions, the bounds on the sum of
-    // squares, the radius and its powers, the minimum value and the terms
-    // of the value formulas that depend on A.
+    // The search's numbers in every lane: the box less and plus the
+    // tolerance, each row's coordinates, upper bound and number.
+    Lanes lo_lanes_[kMaxDim] = {};
+    Lanes hi_lanes_[kMaxDim] = {};
+    Lanes coord_lanes_[kRows][kMaxDim] = {};
+    Lanes out_lanes_[kRows] = {};
+    Lanes row_lanes_[kRows] = {};
+    // By row (row 0 is the vertex): coordinates and vertex - row; for
+    // regions, the lower bound on the sum of squares, the radius and its
+    // powers, the minimum value and the terms of the value formulas that
+    // depend on A.
     double coord_[kMaxDim][kRows] = {};
     double edge_[kMaxDim][kRows] = {};
     double sure_in_[kRows] = {};
-    double sure_out_[kRows] = {};
     double rho_[kRows] = {};
     double rho2_[kRows] = {};
     double rho3_[kRows] = {};
