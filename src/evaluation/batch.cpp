@@ -1,6 +1,7 @@
 #include "evaluation/batch.hpp"
 
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -8,18 +9,28 @@
 namespace travo::core {
 namespace {
 
+// Two lanes, built whole: a vector read of lanes written one at a time
+// would wait for the writes to drain.
+template <class V>
+V pair(double a, double b) {
+    return V{a, b};
+}
+
 template <class V>
 V all(double v) {
-    V r = {};
-    for (std::size_t i = 0; i < sizeof(V) / sizeof(double); i++) r[i] = v;
+    return V{v, v};
+}
+
+template <class V>
+V lanes_at(const std::vector<double> &v, std::size_t at) {
+    V r;
+    std::memcpy(&r, &v[at * 2], sizeof r);
     return r;
 }
 
 template <class V>
 V roots(V v) {
-    V r = {};
-    for (std::size_t i = 0; i < sizeof(V) / sizeof(double); i++) r[i] = std::sqrt(v[i]);
-    return r;
+    return V{std::sqrt(v[0]), std::sqrt(v[1])};
 }
 
 }  // namespace
@@ -27,7 +38,7 @@ V roots(V v) {
 BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index)
     : mb_(&mb), index_(index), n_(mb.dim), m_(mb.num_minima) {
     const MinimaTable &tab = mb.minima;
-    if (!mb.isArgSet || n_ == 0 || n_ > kMaxDim || m_ == 0 || m_ > kRows) return;
+    if (!mb.isArgSet || !fits(mb)) return;
     if (tab.points == nullptr || tab.values == nullptr || tab.radii == nullptr || mb.domain_left == nullptr ||
         mb.domain_right == nullptr) {
         return;
@@ -39,9 +50,19 @@ BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index)
             if (!std::isfinite(tab.points[row][c])) return;
         }
     }
-    for (uint32_t c = 0; c < n_; c++) {
-        lo_lanes_[c] = all<Lanes>(mb.domain_left[c] - kTol);
-        hi_lanes_[c] = all<Lanes>(mb.domain_right[c] + kTol);
+    const std::size_t n = n_, m = m_;
+    lo_lanes_.resize(n * kWidth);
+    hi_lanes_.resize(n * kWidth);
+    coord_lanes_.resize(m * n * kWidth);
+    out_lanes_.resize(m * kWidth);
+    row_lanes_.resize(m * kWidth);
+    coord_.resize(m * n);
+    edge_.resize(m * n);
+    rows_.resize(m);
+    const auto fill = [](double *lanes, double v) { lanes[0] = lanes[1] = v; };
+    for (std::size_t c = 0; c < n; c++) {
+        fill(&lo_lanes_[c * kWidth], mb.domain_left[c] - kTol);
+        fill(&hi_lanes_[c * kWidth], mb.domain_right[c] + kTol);
     }
     const double *t = tab.points[0];
     vertex_value_ = tab.values[0];
@@ -49,37 +70,38 @@ BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index)
     delta_half_ = dl / 2.0;
     delta_15_ = 1.5 * dl;
     delta_05_ = 0.5 * dl;
-    for (uint32_t row = 0; row < m_; row++) {
+    for (std::size_t row = 0; row < m; row++) {
         const double *p = tab.points[row];
-        for (uint32_t c = 0; c < n_; c++) {
-            coord_[c][row] = p[c];
-            coord_lanes_[row][c] = all<Lanes>(p[c]);
-            edge_[c][row] = t[c] - p[c];
+        for (std::size_t c = 0; c < n; c++) {
+            coord_[row * n + c] = p[c];
+            edge_[row * n + c] = t[c] - p[c];
+            fill(&coord_lanes_[(row * n + c) * kWidth], p[c]);
         }
-        row_lanes_[row] = all<Lanes>(static_cast<double>(row));
+        fill(&row_lanes_[row * kWidth], static_cast<double>(row));
+        RowNumbers &rn = rows_[row];
         if (row == 0) {
-            sure_in_[0] = std::numeric_limits<double>::infinity();  // the paraboloid is never unsure
+            rn.sure_in = std::numeric_limits<double>::infinity();  // the paraboloid is never unsure
             continue;
         }
         const double rho = tab.radii[row];
         const SumBounds b = sum_bounds(rho);
-        sure_in_[row] = b.in;
-        out_lanes_[row] = all<Lanes>(b.out);
+        rn.sure_in = b.in;
+        fill(&out_lanes_[row * kWidth], b.out);
         // As locate and value compute them for a point of this region.
         const double rho2 = rho * rho, rho3 = rho2 * rho;
         const double f = tab.values[row];
         const double tm = norm(n_, t, p);
         const double A = tm * tm + vertex_value_ - f;
-        rho_[row] = rho;
-        rho2_[row] = rho2;
-        rho3_[row] = rho3;
-        f_[row] = f;
-        nd_a_[row] = A / rho2;
-        d_a3_[row] = 2.0 * A / rho3;
-        d_a2_[row] = 3.0 * A / rho2;
-        d2_c3_[row] = 10.0 * A / rho2;
-        d2_c4_[row] = 15.0 * A / rho2;
-        d2_c5_[row] = 6.0 * A / rho2;
+        rn.rho = rho;
+        rn.rho2 = rho2;
+        rn.rho3 = rho3;
+        rn.f = f;
+        rn.nd_a = A / rho2;
+        rn.d_a3 = 2.0 * A / rho3;
+        rn.d_a2 = 3.0 * A / rho2;
+        rn.d2_c3 = 10.0 * A / rho2;
+        rn.d2_c4 = 15.0 * A / rho2;
+        rn.d2_c5 = 6.0 * A / rho2;
     }
     blocked_ = true;
 }
@@ -105,8 +127,7 @@ struct BatchEvaluator::Block {
 };
 
 // Copies `used` points into the block, repeating the last one in the lanes
-// beyond it (they are evaluated and not stored). Whole vectors are stored:
-// a vector read of lanes stored one by one would wait for the stores.
+// beyond it (they are evaluated and not stored).
 template <class Load>
 void BatchEvaluator::load(Block &b, Load load_at, std::size_t first, std::size_t used) const {
     for (uint32_t c = 0; c < n_; c++) {
@@ -130,20 +151,21 @@ void BatchEvaluator::search(Block &b) const {
         Lanes outside = zero, nan = zero;
         for (uint32_t c = 0; c < n; c++) {
             const Lanes x = b.x[c][v];
-            outside = x < lo_lanes_[c] ? one : outside;
-            outside = x > hi_lanes_[c] ? one : outside;
+            outside = x < lanes_at<Lanes>(lo_lanes_, c) ? one : outside;
+            outside = x > lanes_at<Lanes>(hi_lanes_, c) ? one : outside;
             nan = x != x ? one : nan;
         }
         Lanes row = zero;
         for (uint32_t k = m_ - 1; k >= 1; k--) {
             // 0.0 + d * d, the first step of norm's sum, is d * d itself.
-            const Lanes d0 = coord_lanes_[k][0] - b.x[0][v];
+            const std::size_t at = std::size_t(k) * n;
+            const Lanes d0 = lanes_at<Lanes>(coord_lanes_, at) - b.x[0][v];
             Lanes sum = d0 * d0;
             for (uint32_t c = 1; c < n; c++) {
-                const Lanes diff = coord_lanes_[k][c] - b.x[c][v];
+                const Lanes diff = lanes_at<Lanes>(coord_lanes_, at + c) - b.x[c][v];
                 sum += diff * diff;
             }
-            row = sum <= out_lanes_[k] ? row_lanes_[k] : row;
+            row = sum <= lanes_at<Lanes>(out_lanes_, k) ? lanes_at<Lanes>(row_lanes_, k) : row;
         }
         b.row[v] = row;
         b.outside[v] = outside;
@@ -157,11 +179,11 @@ int64_t BatchEvaluator::settle(const Block &b, std::size_t p, double *sum_out) c
     if (k == 0) return 0;
     double sum = 0.0;
     for (uint32_t c = 0; c < n_; c++) {
-        const double diff = coord_[c][k] - b.get(c, p);
+        const double diff = coord_[std::size_t(k) * n_ + c] - b.get(c, p);
         sum += diff * diff;
     }
     *sum_out = sum;
-    return sum <= sure_in_[k] ? static_cast<int64_t>(k) : -1;
+    return sum <= rows_[k].sure_in ? static_cast<int64_t>(k) : -1;
 }
 
 template <Kind K, uint32_t N>
@@ -177,15 +199,13 @@ void BatchEvaluator::block_values(Block &b, std::size_t used, double *out) const
     uint32_t rows[kBlock];
     Lanes sum[kVectors], in[kVectors], dist[kVectors], paraboloid[kVectors];
     for (std::size_t v = 0; v < kVectors; v++) {
+        const uint32_t j0 = static_cast<uint32_t>(b.row[v][0]), j1 = static_cast<uint32_t>(b.row[v][1]);
+        rows[2 * v] = j0;
+        rows[2 * v + 1] = j1;
+        in[v] = pair<Lanes>(rows_[j0].sure_in, rows_[j1].sure_in);
         sum[v] = all<Lanes>(0.0);
-        for (std::size_t i = 0; i < kWidth; i++) {
-            rows[v * kWidth + i] = static_cast<uint32_t>(b.row[v][i]);
-            in[v][i] = sure_in_[rows[v * kWidth + i]];
-        }
         for (uint32_t c = 0; c < n; c++) {
-            Lanes mc = all<Lanes>(0.0);
-            for (std::size_t i = 0; i < kWidth; i++) mc[i] = coord_[c][rows[v * kWidth + i]];
-            const Lanes diff = mc - b.x[c][v];
+            const Lanes diff = pair<Lanes>(coord_[j0 * std::size_t(n) + c], coord_[j1 * std::size_t(n) + c]) - b.x[c][v];
             sum[v] += diff * diff;
         }
     }
@@ -206,56 +226,39 @@ void BatchEvaluator::block_values(Block &b, std::size_t used, double *out) const
         na += !outside && !settled;
     }
 
-    for (std::size_t a = 0; a < nr; a += kWidth) {
-        std::size_t lane[kWidth];
-        for (std::size_t i = 0; i < kWidth; i++) lane[i] = reg[a + i < nr ? a + i : nr - 1];
-        Lanes r, rho, rho2, rho3, f, a1, a2, a3;
-        for (std::size_t i = 0; i < kWidth; i++) {
-            const uint32_t j = rows[lane[i]];
-            r[i] = dist[lane[i] / kWidth][lane[i] % kWidth];
-            rho[i] = rho_[j];
-            rho2[i] = rho2_[j];
-            rho3[i] = rho3_[j];
-            f[i] = f_[j];
-            if constexpr (K == Kind::ND) {
-                a1[i] = nd_a_[j];
-            } else if constexpr (K == Kind::D) {
-                a1[i] = d_a3_[j];
-                a2[i] = d_a2_[j];
-            } else {
-                a1[i] = d2_c3_[j];
-                a2[i] = d2_c4_[j];
-                a3[i] = d2_c5_[j];
-            }
-        }
+    for (std::size_t a = 0; a < nr; a += 2) {
+        const std::size_t l0 = reg[a], l1 = reg[a + 1 < nr ? a + 1 : a];
+        const RowNumbers &n0 = rows_[rows[l0]], &n1 = rows_[rows[l1]];
+        const Lanes r = pair<Lanes>(dist[l0 / 2][l0 % 2], dist[l1 / 2][l1 % 2]);
+        const Lanes rho = pair<Lanes>(n0.rho, n1.rho), rho2 = pair<Lanes>(n0.rho2, n1.rho2);
+        const Lanes rho3 = pair<Lanes>(n0.rho3, n1.rho3), f = pair<Lanes>(n0.f, n1.f);
         // (x - M).(T - M), in coordinate order from 0.0.
         Lanes s = all<Lanes>(0.0);
         for (uint32_t c = 0; c < n; c++) {
-            Lanes x, mc, e;
-            for (std::size_t i = 0; i < kWidth; i++) {
-                const uint32_t j = rows[lane[i]];
-                x[i] = b.get(c, lane[i]);
-                mc[i] = coord_[c][j];
-                e[i] = edge_[c][j];
-            }
-            s += (x - mc) * e;
+            const std::size_t at0 = rows[l0] * std::size_t(n) + c, at1 = rows[l1] * std::size_t(n) + c;
+            const Lanes x = pair<Lanes>(b.get(c, l0), b.get(c, l1));
+            const Lanes mc = pair<Lanes>(coord_[at0], coord_[at1]);
+            s += (x - mc) * pair<Lanes>(edge_[at0], edge_[at1]);
         }
         const Lanes q = s / r;
         const Lanes r2 = r * r, r3 = r2 * r;
         Lanes region;
         if constexpr (K == Kind::ND) {
-            region = (1.0 - 2.0 * q / rho + a1) * r2 + f;
+            const Lanes a = pair<Lanes>(n0.nd_a, n1.nd_a);
+            region = (1.0 - 2.0 * q / rho + a) * r2 + f;
         } else if constexpr (K == Kind::D) {
-            region = (2.0 * q / rho2 - a1) * r3 + (1.0 - 4.0 * q / rho + a2) * r2 + f;
+            const Lanes a3 = pair<Lanes>(n0.d_a3, n1.d_a3), a2 = pair<Lanes>(n0.d_a2, n1.d_a2);
+            region = (2.0 * q / rho2 - a3) * r3 + (1.0 - 4.0 * q / rho + a2) * r2 + f;
         } else {
             const Lanes r4 = r3 * r, r5 = r4 * r;
-            const Lanes c3 = 3.0 - 12.0 * q / rho + a1 - delta_15_;
-            const Lanes c4 = -3.0 + 16.0 * q / rho - a2 + delta_15_;
-            const Lanes c5 = 1.0 - 6.0 * q / rho + a3 - delta_05_;
+            const Lanes c3 = 3.0 - 12.0 * q / rho + pair<Lanes>(n0.d2_c3, n1.d2_c3) - delta_15_;
+            const Lanes c4 = -3.0 + 16.0 * q / rho - pair<Lanes>(n0.d2_c4, n1.d2_c4) + delta_15_;
+            const Lanes c5 = 1.0 - 6.0 * q / rho + pair<Lanes>(n0.d2_c5, n1.d2_c5) - delta_05_;
             region = delta_half_ * r2 + c3 * r3 / rho + c4 * r4 / rho2 + c5 * r5 / rho3 + f;
         }
         const Lanes value = r < kTol ? f : region;  // kTol: the centre
-        for (std::size_t i = 0; i < kWidth; i++) out[lane[i]] = value[i];
+        out[l1] = value[1];
+        out[l0] = value[0];
     }
 
     for (std::size_t a = 0; a < na; a++) {
@@ -323,7 +326,11 @@ void BatchEvaluator::locate(const double *points, std::size_t count, Site *sites
     for (std::size_t first = 0; first < count; first += kBlock) {
         const std::size_t used = count - first < kBlock ? count - first : kBlock;
         load(b, [points, n](std::size_t p, uint32_t c) { return points[p * n + c]; }, first, used);
-        search<0>(b);
+        if (n == 2) {
+            search<2>(b);
+        } else {
+            search<0>(b);
+        }
         for (std::size_t p = 0; p < used; p++) {
             const double *x = points + (first + p) * n;
             Site &st = sites[first + p];

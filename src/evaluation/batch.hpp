@@ -31,6 +31,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "evaluation/evaluate.hpp"
 #include "evaluation/region_index.hpp"
@@ -41,14 +42,22 @@ namespace travo::core {
 class BatchEvaluator {
 public:
     static constexpr std::size_t kBlock = 16;
-    static constexpr uint32_t kMaxRegions = 64;  // regions 1..m-1
-    static constexpr uint32_t kMaxDim = 8;
+    // Largest member searched in blocks (measured with bench/batch_bench:
+    // beyond it a RegionIndex is faster).
+    static constexpr uint32_t kMaxRegions = 256;  // regions 1..m-1
+    static constexpr uint32_t kMaxDim = 16;
 
     BatchEvaluator() = default;
     // Reads `mb` (and `index`, which may be null: then the per-point lookup
     // is the scan) on every call: both must outlive the evaluator and stay
-    // unchanged.
+    // unchanged. Copies of the member's numbers are taken from the heap
+    // (std::bad_alloc) when it is searched in blocks.
     BatchEvaluator(const Member &mb, const RegionIndex *index);
+
+    // Whether a member is searched in blocks.
+    static bool fits(const Member &mb) {
+        return mb.dim != 0 && mb.dim <= kMaxDim && mb.num_minima != 0 && mb.num_minima <= kMaxRegions + 1;
+    }
 
     // Whether points are located a block at a time.
     bool blocked() const { return blocked_; }
@@ -56,8 +65,9 @@ public:
     // Values at `count` points stored one after another, dim coordinates
     // each: coordinate c of point p at points[p * dim + c].
     void values(Kind kind, const double *points, std::size_t count, double *out) const;
-    // The same with coordinate c of point p at columns[c][p] (in dimensions
-    // above kMaxDim a point buffer is taken from the heap).
+    // The same with coordinate c of point p at columns[c][p] (for a member
+    // not searched in blocks, in more than kMaxDim dimensions, a point buffer
+    // is taken from the heap).
     void values(Kind kind, const double *const *columns, std::size_t count, double *out) const;
 
     // Sites of `count` points stored one after another, as locate gives
@@ -68,10 +78,11 @@ public:
     Site locate_one(const double *x) const;
 
 private:
-    static constexpr uint32_t kRows = kMaxRegions + 1;
-    // A vector register of doubles (GCC and Clang vector types).
+    // A vector register of two doubles (GCC and Clang vector types; SSE2,
+    // the baseline of x86-64, has them).
     using Lanes = double __attribute__((vector_size(16)));
-    static constexpr std::size_t kWidth = sizeof(Lanes) / sizeof(double);
+    static constexpr std::size_t kWidth = 2;
+    static_assert(sizeof(Lanes) == kWidth * sizeof(double));
 
     struct Block;  // a block of points in lanes, and what the search found
     template <class Load>
@@ -87,35 +98,30 @@ private:
     template <uint32_t N, class Load>
     void values_with(Kind kind, Load load_at, std::size_t count, double *out) const;
 
+    // What a lane needs of a row (row 0 is the vertex): for regions the
+    // lower bound on the sum of squares, the radius and its powers, the
+    // minimum value and the terms of the value formulas that depend on A.
+    struct RowNumbers {
+        double sure_in = 0.0;
+        double rho = 1.0, rho2 = 1.0, rho3 = 1.0;
+        double f = 0.0;
+        double nd_a = 0.0;                             // A / rho^2
+        double d_a3 = 0.0, d_a2 = 0.0;                 // 2 A / rho^3, 3 A / rho^2
+        double d2_c3 = 0.0, d2_c4 = 0.0, d2_c5 = 0.0;  // 10, 15, 6 A / rho^2
+    };
+
     const Member *mb_ = nullptr;
     const RegionIndex *index_ = nullptr;
     bool blocked_ = false;
     uint32_t n_ = 0;
     uint32_t m_ = 0;
-    // The search's numbers in every lane: the box less and plus the
-    // tolerance, each row's coordinates, upper bound and number.
-    Lanes lo_lanes_[kMaxDim] = {};
-    Lanes hi_lanes_[kMaxDim] = {};
-    Lanes coord_lanes_[kRows][kMaxDim] = {};
-    Lanes out_lanes_[kRows] = {};
-    Lanes row_lanes_[kRows] = {};
-    // By row (row 0 is the vertex): coordinates and vertex - row; for
-    // regions, the lower bound on the sum of squares, the radius and its
-    // powers, the minimum value and the terms of the value formulas that
-    // depend on A.
-    double coord_[kMaxDim][kRows] = {};
-    double edge_[kMaxDim][kRows] = {};
-    double sure_in_[kRows] = {};
-    double rho_[kRows] = {};
-    double rho2_[kRows] = {};
-    double rho3_[kRows] = {};
-    double f_[kRows] = {};
-    double nd_a_[kRows] = {};   // A / rho^2
-    double d_a3_[kRows] = {};   // 2 A / rho^3
-    double d_a2_[kRows] = {};   // 3 A / rho^2
-    double d2_c3_[kRows] = {};  // 10 A / rho^2
-    double d2_c4_[kRows] = {};  // 15 A / rho^2
-    double d2_c5_[kRows] = {};  // 6 A / rho^2
+    // The search's numbers, each repeated in kWidth lanes: the box less
+    // and plus the tolerance (by coordinate), each row's coordinates (row
+    // by row), upper bound and number.
+    std::vector<double> lo_lanes_, hi_lanes_, coord_lanes_, out_lanes_, row_lanes_;
+    // Row by row: coordinates, vertex - row, and the other numbers.
+    std::vector<double> coord_, edge_;
+    std::vector<RowNumbers> rows_;
     double vertex_value_ = 0.0;
     double delta_half_ = 0.0;  // delta / 2
     double delta_15_ = 0.0;    // 1.5 delta

@@ -168,8 +168,8 @@ struct Points {
 
 namespace core = travo::core;
 
-// Below this many points a call with many regions searches them by the scan;
-// from it on, a region index built for the call pays for itself.
+// Below this many points a member too large for blocks is searched by the
+// scan; from it on, a region index built for the call pays for itself.
 constexpr std::size_t kIndexedPoints = 16;
 
 // The minima table: one row per minimizer with its value, its radius and its
@@ -191,22 +191,28 @@ const char *infoTable(mxArray **result) {
 
 // Values of a kind at every element of X and Y, on the member the call
 // generated: a block at a time for a member with few regions, through a
-// region index built for the call for one with many (by the scan when
-// there is no memory for the index). Same bits as the module-wide
-// operations at each point.
+// region index built for the call for one with many, and by the scan when
+// there is no memory for either. Same bits as the module-wide operations
+// at each point.
 void values(const core::Member &mb, core::Kind kind, const double *x, const double *y, std::size_t count,
             double *out) {
-    const double *const columns[2] = {x, y};
-    std::optional<core::RegionIndex> index;
-    if (mb.num_minima > core::BatchEvaluator::kMaxRegions + 1 && count >= kIndexedPoints) {
-        try {
-            index.emplace(mb);
-        } catch (const std::exception &) {
-            index.reset();
-        }
+    try {
+        std::optional<core::RegionIndex> index;
+        if (!core::BatchEvaluator::fits(mb) && count >= kIndexedPoints) index.emplace(mb);
+        const core::BatchEvaluator batch(mb, index ? &*index : nullptr);
+        const double *const columns[2] = {x, y};
+        batch.values(kind, columns, count, out);
+        return;
+    } catch (const std::exception &) {
+        // Nothing was written: the evaluator takes its memory before it
+        // evaluates.
     }
-    const core::BatchEvaluator batch(mb, index ? &*index : nullptr);
-    batch.values(kind, columns, count, out);
+    double point[2];
+    for (std::size_t k = 0; k < count; k++) {
+        point[0] = x[k];
+        point[1] = y[k];
+        out[k] = core::value_at(mb, kind, point);
+    }
 }
 
 // Actions 1 to 6: one evaluation per element of X and Y, in storage order.

@@ -175,7 +175,10 @@ TEST(BatchEvaluation, CppBatchesGiveTheSinglePointResultsForEveryThreadCount) {
         std::uint32_t n, m;
         std::size_t random_count;
     };
-    const Case cases[] = {{2, 10, 40000}, {2, 65, 600}, {3, 40, 600}, {8, 20, 300}, {2, 300, 600}, {12, 10, 100}};
+    constexpr std::uint32_t kLargest = core::BatchEvaluator::kMaxRegions + 1;
+    constexpr std::uint32_t kWidest = core::BatchEvaluator::kMaxDim;
+    const Case cases[] = {{2, 10, 40000},         {2, kLargest, 600}, {3, 40, 600},
+                          {kWidest, 20, 300},     {2, kLargest + 1, 600}, {kWidest + 1, 10, 100}};
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m);
         travo::Parameters p = travo::Parameters::in_cube(c.n);
@@ -230,8 +233,11 @@ TEST_F(GatewayPointActions, EveryActionGivesTheModuleWideResults) {
         double g, d, r;
         std::int32_t test;
     };
-    const Case cases[] = {{2, -1.0, kDist, kRadius, 1}, {10, -1.0, kDist, kRadius, 1}, {65, -2.0, 0.5, 0.2, 9},
-                          {66, -1.0, 0.9, 0.3, 50},    {400, -1.5, kDist, 0.1, 77}};
+    constexpr std::uint32_t kLargest = travo::core::BatchEvaluator::kMaxRegions + 1;
+    const Case cases[] = {{2, -1.0, kDist, kRadius, 1},
+                          {10, -1.0, kDist, kRadius, 1},
+                          {kLargest, -2.0, 0.5, 0.05, 9},
+                          {kLargest + 1, -1.0, 0.9, 0.03, 50}};
     // Point actions with their derivative indices (index 0 gives the error
     // value everywhere).
     struct Action {
