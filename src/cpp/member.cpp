@@ -72,10 +72,10 @@ std::size_t point_count(std::span<const double> points, std::size_t n) {
 // Gradient at an already located point; false when a component is the
 // error value.
 bool fill_gradient(core::Kind kind, const core::Site &site, std::uint32_t n, double *g) {
+    core::first_derivatives(kind, site, n, g);
     bool ok = true;
-    for (std::uint32_t i = 1; i <= n; i++) {
-        g[i - 1] = core::first_derivative(kind, i, site);
-        if (g[i - 1] >= error_value) ok = false;
+    for (std::uint32_t i = 0; i < n; i++) {
+        if (g[i] >= error_value) ok = false;
     }
     return ok;
 }
@@ -83,10 +83,10 @@ bool fill_gradient(core::Kind kind, const core::Site &site, std::uint32_t n, dou
 bool fill_hessian(const core::Site &site, std::uint32_t n, double *h) {
     bool ok = true;
     for (std::uint32_t i = 1; i <= n; i++) {
-        for (std::uint32_t j = 1; j <= n; j++) {
-            double &e = h[static_cast<std::size_t>(i - 1) * n + (j - 1)];
-            e = core::second_derivative(i, j, site);
-            if (e >= error_value) ok = false;
+        double *row = h + static_cast<std::size_t>(i - 1) * n;
+        core::second_derivatives(site, i, n, row, 1);
+        for (std::uint32_t j = 0; j < n; j++) {
+            if (row[j] >= error_value) ok = false;
         }
     }
     return ok;

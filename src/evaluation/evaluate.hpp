@@ -4,6 +4,7 @@
 // call from several threads on one member.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "generator/member.hpp"
@@ -58,6 +59,13 @@ double value(Kind kind, const Site &site);
 double first_derivative(Kind kind, uint32_t i, const Site &site);
 // Second partial derivative of the D2 kind (1-based indices already checked).
 double second_derivative(uint32_t i, uint32_t j, const Site &site);
+
+// Every first derivative (g[0..n-1]) and row i of second derivatives
+// (second_derivative(i, j) at row[(j - 1) * step], j = 1..n) at a located
+// point, n its dimension: the same bits as the single entries above, with
+// what does not depend on the index computed once.
+void first_derivatives(Kind kind, const Site &site, uint32_t n, double *g);
+void second_derivatives(const Site &site, uint32_t i, uint32_t n, double *row, std::size_t step);
 
 // Per-operation entry points with the index checks.
 double value_at(const Member &mb, Kind kind, const double *x);

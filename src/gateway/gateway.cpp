@@ -264,12 +264,9 @@ const char *atSinglePoint(int action, const Points &pts, mxArray **result) {
     double *out = mxGetPr(r);
     const core::Member mb = travo::module::load();
     if (action == kD2Hessian) {
+        // Row `row` of the Hessian runs along the columns of the result.
         const core::Site site = core::locate(mb, point);
-        for (uint32_t row = 1; row <= mb.dim; row++) {
-            for (uint32_t col = 1; col <= mb.dim; col++) {
-                out[(row - 1) + n * (col - 1)] = core::second_derivative(row, col, site);
-            }
-        }
+        for (uint32_t row = 1; row <= mb.dim; row++) core::second_derivatives(site, row, mb.dim, out + (row - 1), n);
     } else if (mb.isArgSet != 0 && out != nullptr) {
         // Components that cannot be evaluated hold the error value; the
         // status adds nothing to the caller.
