@@ -118,7 +118,8 @@ void spread(std::size_t count, std::size_t numbers_per_point, unsigned threads, 
     }
     // Slices of whole blocks, so that only the last one ends in a short block.
     constexpr std::size_t block = core::BatchEvaluator::kBlock;
-    const std::size_t slice = (count / workers + block - 1) / block * block;
+    const std::size_t share = (count + workers - 1) / workers;
+    const std::size_t slice = (share + block - 1) / block * block;
     std::vector<std::jthread> pool;
     pool.reserve(workers - 1);
     for (std::size_t first = slice; first < count; first += slice) {
