@@ -174,7 +174,10 @@ def main():
     w("`core::RegionIndex` built once per member (k-d tree, or a row scan that")
     w("leaves each sum early in high dimension); *components* computes the")
     w("gradient or Hessian as n or n² separate operations, each with its own")
-    w("reference lookup, as a caller of the per-entry operations would.")
+    w("reference lookup, as a caller of the per-entry operations would; along")
+    w("the other lookups they come from one lookup, with the terms that do not")
+    w("depend on the index computed once (`first_derivatives`,")
+    w("`second_derivatives`).")
     w("")
     for m in sorted({k[3] for k in ev}):
         w(f"### m = {m:,}")
@@ -295,7 +298,7 @@ def render_batch(w, batch, host, octave, machine):
             e, ml, lib = host.get(("entry", k)), host.get(("module_loop", k)), host.get(("library_batch", k))
             o = octave.get(k)
             w(f"| {k:,} | {fmt_time(e)} | {fmt_time(ml)} | {ratio(ml, e)} | {fmt_time(o)} | {fmt_time(lib)} | "
-              f"{(f'{o / lib:.2f}×' if o and lib else '–')} |")
+              f"{(f'{o / lib:.3g}×' if o and lib else '–')} |")
         w("")
         w("At one point the call is the generation of the member; the library")
         w("batch then does no more than evaluate.")
