@@ -16,11 +16,13 @@
 //    sum is at or below the lower bound. Points whose kept sum lies between
 //    the bounds (the square root would decide), or with a NaN coordinate,
 //    are evaluated again by the per-point lookup;
-//  - for values, the points of regions and those of the paraboloid are
-//    packed into lanes of their own and the formulas of `value` applied,
-//    every operation in the same order on the same operands. What depends
-//    on the region alone (A, 10 A / rho^2, ...) is computed once per region
-//    by the same expressions.
+//  - for values, every point's distance to its kept row (to the vertex for
+//    the paraboloid: the same squares as norm(x, vertex)) and the
+//    paraboloid's value; then the points settled in regions, packed into
+//    lanes of their own, get the region formulas of `value`, every
+//    operation in the same order on the same operands. What depends on the
+//    region alone (A, 10 A / rho^2, ...) is computed once per region by the
+//    same expressions.
 //
 // Each lane rounds as the scalar instruction does, and nothing is
 // contracted or reassociated (-ffp-contract=off, no fast-math), so every
