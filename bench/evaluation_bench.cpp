@@ -11,6 +11,9 @@
 //               only), to show where the tree pays;
 //   components  the gradient or Hessian as n or n^2 separate operations,
 //               each with its own lookup (reference lookup).
+// Along the other lookups the gradient and Hessian come from one lookup
+// through first_derivatives and second_derivatives, as the library runs
+// them.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -117,8 +120,7 @@ void gradient(benchmark::State &state, Lookup lookup, uint32_t n, uint32_t m) {
     std::size_t t = 0;
     for (auto _ : state) {
         const double *x = f.points[t++ % kPoints].data();
-        const core::Site st = site_of(f, lookup, x);
-        for (uint32_t i = 1; i <= n; i++) g[i - 1] = core::first_derivative(Kind::D2, i, st);
+        core::first_derivatives(Kind::D2, site_of(f, lookup, x), n, g.data());
         benchmark::DoNotOptimize(g.data());
         benchmark::ClobberMemory();
     }
@@ -148,9 +150,7 @@ void hessian(benchmark::State &state, Lookup lookup, uint32_t n, uint32_t m) {
     for (auto _ : state) {
         const double *x = f.points[t++ % kPoints].data();
         const core::Site st = site_of(f, lookup, x);
-        for (uint32_t i = 1; i <= n; i++) {
-            for (uint32_t j = 1; j <= n; j++) rows[i - 1][j - 1] = core::second_derivative(i, j, st);
-        }
+        for (uint32_t i = 1; i <= n; i++) core::second_derivatives(st, i, n, rows[i - 1], 1);
         benchmark::DoNotOptimize(h.data());
         benchmark::ClobberMemory();
     }

@@ -45,15 +45,16 @@ else()
   set(TRAVO_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
   set(TRAVO_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
-# The library is written in C++ and uses the mathematics library; a static
-# build hands both to its users.
+# The library is written in C++ and uses the mathematics library and
+# threads; a static build hands them to its users.
 get_target_property(_travo_type travo TYPE)
+string(STRIP "-lstdc++ -lm ${CMAKE_THREAD_LIBS_INIT}" _travo_pc_deps)
 if(_travo_type STREQUAL "STATIC_LIBRARY")
-  set(TRAVO_PC_LIBS "-lstdc++ -lm")
+  set(TRAVO_PC_LIBS "${_travo_pc_deps}")
   set(TRAVO_PC_LIBS_PRIVATE "")
 else()
   set(TRAVO_PC_LIBS "")
-  set(TRAVO_PC_LIBS_PRIVATE "-lstdc++ -lm")
+  set(TRAVO_PC_LIBS_PRIVATE "${_travo_pc_deps}")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/travo.pc.in ${PROJECT_BINARY_DIR}/travo.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/travo.pc DESTINATION ${_travo_pcdir})

@@ -3,12 +3,15 @@
 # their JSON and renders docs/performance.md (with a plot when gnuplot is
 # installed).
 #
-#   scripts/bench.sh                 everything (about ten minutes here)
+#   scripts/bench.sh                 everything (about a quarter of an hour here)
 #   QUICK=1 scripts/bench.sh         one repetition, short minimum times
-#   GEN_FILTER=regex EVAL_FILTER=regex scripts/bench.sh
+#   GEN_FILTER=regex EVAL_FILTER=regex BATCH_FILTER=regex scripts/bench.sh
 #
 # Timings on a shared machine are noisy: each benchmark is repeated
-# (REPETITIONS, default 3) and the tables report the minimum.
+# (REPETITIONS, default 3) and the tables report the minimum. When Octave
+# and its development files are installed, the Octave module is built too
+# and bench/octave_host.m times the host call from Octave (the shortest of
+# OCTAVE_REPETITIONS calls, default 7).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-bench}
@@ -23,7 +26,12 @@ mkdir -p "$out"
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTRAVO_BUILD_BENCHMARKS=ON \
       -DTRAVO_BUILD_TESTS=OFF -DTRAVO_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build "$build" -j 2 --target travo_generation_bench travo_evaluation_bench >/dev/null
+cmake --build "$build" -j 2 --target travo_generation_bench travo_evaluation_bench travo_batch_bench >/dev/null
+octave_reps=${OCTAVE_REPETITIONS:-7}
+mex=""
+if command -v octave >/dev/null && cmake --build "$build" -j 2 --target travo_mex >/dev/null 2>&1; then
+  mex="$build/mex"
+fi
 
 common=(--benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true
         --benchmark_min_time="$min_time" --benchmark_out_format=json)
@@ -31,6 +39,13 @@ common=(--benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true
   ${GEN_FILTER:+--benchmark_filter="$GEN_FILTER"}
 "$build/bench/travo_evaluation_bench" "${common[@]}" --benchmark_out="$out/evaluation.json" \
   ${EVAL_FILTER:+--benchmark_filter="$EVAL_FILTER"}
+"$build/bench/travo_batch_bench" "${common[@]}" --benchmark_out="$out/batch.json" \
+  ${BATCH_FILTER:+--benchmark_filter="$BATCH_FILTER"}
+rm -f "$out/octave.txt"
+if [ -n "$mex" ]; then
+  octave --no-gui --no-window-system --norc --quiet \
+    --eval "addpath('$mex'); addpath('bench'); octave_host('$out/octave.txt', $octave_reps)"
+fi
 
 {
   lscpu | sed -n 's/^Model name:[[:space:]]*//p' | head -n 1

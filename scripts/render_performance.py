@@ -34,6 +34,47 @@ def load(path):
     return times, data.get("context", {})
 
 
+BATCH = re.compile(r"^batch_(?P<op>[^/]+)/(?P<path>[^/]+)/n:(?P<n>\d+)/m:(?P<m>\d+)")
+HOST = re.compile(r"^host_D2/(?P<path>[^/]+)/points:(?P<k>\d+)")
+
+
+def load_batch(path):
+    """({(op, path, n, m): seconds per point}, {(path, points): seconds per call})."""
+    if not os.path.exists(path):
+        return {}, {}
+    with open(path) as f:
+        data = json.load(f)
+    per_point, host = {}, {}
+    for b in data["benchmarks"]:
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "min":
+            continue
+        name = b.get("run_name", b["name"])
+        scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b["time_unit"]]
+        t = b["real_time"] * scale
+        mt = BATCH.match(name)
+        if mt:
+            key = (mt["op"], mt["path"], int(mt["n"]), int(mt["m"]))
+            t /= b.get("points", 1.0)
+            per_point[key] = min(t, per_point.get(key, t))
+            continue
+        mt = HOST.match(name)
+        if mt:
+            key = (mt["path"], int(mt["k"]))
+            host[key] = min(t, host.get(key, t))
+    return per_point, host
+
+
+def load_octave(path):
+    """{points: seconds} from bench/octave_host.m."""
+    times = {}
+    if os.path.exists(path):
+        for line in open(path):
+            parts = line.split()
+            if len(parts) == 2:
+                times[int(parts[0])] = float(parts[1])
+    return times
+
+
 def fmt_time(t):
     if t is None:
         return "–"
@@ -55,6 +96,8 @@ def main():
     os.makedirs(docs, exist_ok=True)
     gen, ctx = load(os.path.join(results, "generation.json"))
     ev, _ = load(os.path.join(results, "evaluation.json"))
+    batch, host = load_batch(os.path.join(results, "batch.json"))
+    octave = load_octave(os.path.join(results, "octave.txt"))
     machine = ["unknown"] * 4
     mpath = os.path.join(results, "machine.txt")
     if os.path.exists(mpath):
@@ -75,9 +118,11 @@ def main():
     w(f"- Date: {ctx.get('date', str(date.today()))}")
     w("")
     w("Every fast path gives the same bits as the straightforward one it")
-    w("replaces; the tests in `tests/generator/fast_generation_test.cpp` and")
-    w("`tests/evaluation/fast_lookup_test.cpp` compare them bit for bit.")
+    w("replaces; the tests in `tests/generator/fast_generation_test.cpp`,")
+    w("`tests/evaluation/fast_lookup_test.cpp` and `tests/cpp/batch_test.cpp`")
+    w("compare them bit for bit.")
     w("")
+    render_targets(w, gen, ev, batch, host, octave)
 
     # Generation.
     w("## Generation")
@@ -129,7 +174,10 @@ def main():
     w("`core::RegionIndex` built once per member (k-d tree, or a row scan that")
     w("leaves each sum early in high dimension); *components* computes the")
     w("gradient or Hessian as n or n² separate operations, each with its own")
-    w("reference lookup, as a caller of the per-entry operations would.")
+    w("reference lookup, as a caller of the per-entry operations would; along")
+    w("the other lookups they come from one lookup, with the terms that do not")
+    w("depend on the index computed once (`first_derivatives`,")
+    w("`second_derivatives`).")
     w("")
     for m in sorted({k[3] for k in ev}):
         w(f"### m = {m:,}")
@@ -161,9 +209,100 @@ def main():
             w(f"| gradient, n = 1000, m = {m:,}: about one value + O(n) | {fmt_time(g)} "
               f"(value {fmt_time(v)}, {g / v:.2f}×) | {'yes' if g < 2 * v + 20e-6 else '**no**'} |")
     w("")
+    render_batch(w, batch, host, octave, machine)
     out.append(DESIGN)
     with open(os.path.join(docs, "performance.md"), "w") as f:
         f.write("\n".join(out))
+
+
+def render_targets(w, gen, ev, batch, host, octave):
+    """The targets of the performance work, met or not, from this run."""
+    rows = []
+    v = batch.get(("value_D2", "one_thread", 2, 10))
+    if v is not None:
+        rows.append(("D2 value, m = 10, n = 2, batch form, one thread: under 15 ns per point",
+                     fmt_time(v) + " per point", v < 15e-9))
+    g = ev.get(("gradient_D2", "index", 1000, 10))
+    val = ev.get(("value_D2", "index", 1000, 10))
+    if g is not None and val is not None:
+        rows.append(("gradient, n = 1000, m = 10: about one value + O(n)",
+                     f"{fmt_time(g)} (value {fmt_time(val)}, {g / val:.2f}×)", g < 2 * val + 20e-6))
+    h = ev.get(("hessian", "index", 100, 10))
+    if h is not None:
+        rows.append(("Hessian, n = 100, m = 10: under 1 ms", fmt_time(h), h < 1e-3))
+    o = octave.get(1000000)
+    lib = host.get(("library_batch", 1000000))
+    if o is not None and lib is not None:
+        rows.append(("Octave call D2_func, 1,000,000 points: within 1.5× the library's batch loop (one thread)",
+                     f"{fmt_time(o)} (library {fmt_time(lib)}, {o / lib:.2f}×)", o <= 1.5 * lib))
+    for (n, m), limit in [((2, 1000000), 5.0), ((10, 100000), 10.0)]:
+        t = gen.get(("generate", "automatic", n, m))
+        if t is not None:
+            rows.append((f"generation, m = {m:,}, n = {n}: under {limit:g} s", fmt_time(t), t < limit))
+    if not rows:
+        return
+    w("## Targets")
+    w("")
+    w("| target | measured | met |")
+    w("|---|---|---|")
+    for name, measured, met in rows:
+        w(f"| {name} | {measured} | {'yes' if met else '**no**'} |")
+    w("")
+
+
+def render_batch(w, batch, host, octave, machine):
+    """Batch evaluation of the C++ interface, and the host entry."""
+    if batch:
+        w("## Batch evaluation")
+        w("")
+        w("Time per point of the batch forms of `travo::Member` over a batch of")
+        w("points (about 131,000 coordinates: 65,536 points at n = 2, fewer for")
+        w("Hessians), half uniform in the box and half inside regions as above.")
+        w("*reference*: one point after another, located by `find_region` (a square")
+        w("root per region) and evaluated; *per point*: one point after another")
+        w("through the member's `RegionIndex`, the batch loop before blocks and")
+        w("threads; *one thread*: the batch form with `threads = 1` (blocks of 16")
+        w("points in vector lanes where the member fits, the index otherwise); *all")
+        w(f"threads*: the same over the {machine[1]} hardware threads. The machine is")
+        w("shared with other work, which hurts the threaded times most: they are")
+        w("the best of the repetitions, not a clean measure of scaling.")
+        w("")
+        names = {"value_D2": "D2 value", "gradient_D2": "D2 gradient", "hessian": "Hessian"}
+        w("| operation | n | m | reference | per point | one thread | all threads | reference / one thread |")
+        w("|---|---|---|---|---|---|---|---|")
+        for op in ("value_D2", "gradient_D2", "hessian"):
+            for n, m in sorted({(k[2], k[3]) for k in batch if k[0] == op}):
+                t = {p: batch.get((op, p, n, m)) for p in ("reference", "per_point", "one_thread", "all_threads")}
+                w(f"| {names[op]} | {n} | {m:,} | {fmt_time(t['reference'])} | {fmt_time(t['per_point'])} | "
+                  f"{fmt_time(t['one_thread'])} | {fmt_time(t['all_threads'])} | "
+                  f"{ratio(t['reference'], t['one_thread'])} |")
+        w("")
+    if host or octave:
+        w("## The host entry")
+        w("")
+        w("One call `travo(10, -1, 2/3, 1/3, \"D2_func\", 1, X, Y)` with X and Y of k")
+        w("points (x = −1 + 2 frac(k a₁), y = −1 + 2 frac(k a₂), a low-discrepancy")
+        w("sequence over the box): checks, generation of the member, evaluation.")
+        w("*host layer*: the entry called through travo's host layer")
+        w("(`travo::host::call`, result copied out of the call); *module-wide loop*:")
+        w("the same member generated through the C interface and `TRAVO_D2_func`")
+        w("called at each point, as the entry did before it read the member once")
+        w("(the reference; ratio: module-wide loop / host layer); *Octave*: the call")
+        w("from Octave through `travo.mex`, timed with tic and toc")
+        w("(`bench/octave_host.m`, shortest call); *library batch*: `Member::values`")
+        w("on one thread at the same points, without generation.")
+        w("")
+        w("| points | host layer | module-wide loop | ratio | Octave | library batch | Octave / library batch |")
+        w("|---|---|---|---|---|---|---|")
+        for k in sorted({key[1] for key in host} | set(octave)):
+            e, ml, lib = host.get(("entry", k)), host.get(("module_loop", k)), host.get(("library_batch", k))
+            o = octave.get(k)
+            w(f"| {k:,} | {fmt_time(e)} | {fmt_time(ml)} | {ratio(ml, e)} | {fmt_time(o)} | {fmt_time(lib)} | "
+              f"{(f'{o / lib:.3g}×' if o and lib else '–')} |")
+        w("")
+        w("At one point the call is the generation of the member; the library")
+        w("batch then does no more than evaluate.")
+        w("")
 
 
 DESIGN = """## How the fast paths stay exact
@@ -206,6 +345,45 @@ where NaN takes part through its comparison rules (a NaN distance is “not
 greater” than any radius). The fast forms are chosen by size
 (`fast_sizing_pays`, `fast_coincidence_pays`, `RegionIndex::tree_pays`),
 from the measurements above.
+
+**Batch evaluation** (`src/evaluation/batch.{hpp,cpp}`). For a member of
+at most 257 minima in at most 16 dimensions with finite rows,
+`core::BatchEvaluator` takes 16 points at a time into the two lanes of SSE2
+vector registers (GCC and Clang vector types; SSE2 is the baseline of
+x86-64, so no `-march` is needed) and runs every step on all lanes alike,
+without branches: the box test; for each region from the last to the first,
+each point's sum of squares, summed as `norm` sums it, kept when it is not
+above the upper bound of the scan (so the lowest such region is kept, and
+every region before it was surely outside); then the kept sum against the
+lower bound, which makes it surely inside. A point whose kept sum lies
+between the bounds, or with a NaN coordinate, goes back to the per-point
+lookup. Every point's distance to its row (the vertex for the paraboloid)
+gives the paraboloid's value; the points of regions are packed into lanes
+of their own and the region formulas applied with the operations of
+`value` in their order, with what depends on the region alone (A,
+10 A / ρ², ...) computed once per region by the same expressions. A lane
+rounds as the scalar instruction does and nothing is contracted, so each
+point has its single-point bits in any block and lane; gradients and
+Hessians take their `Site`s from the same search. The test compares blocks
+with `locate` on generated members and on members with overlapping regions,
+negative, zero, NaN, infinite, tiny and huge radii.
+
+**Threads**: `Member::values`, `gradients`, `values_and_gradients` and
+`hessians` split a batch into contiguous slices of whole blocks, one per
+thread (`std::jthread`), each writing only its own part of the output; a
+batch is spread when each thread gets at least 32,768 numbers (about
+10,000 values at n = 2, a few Hessians at n = 100), or over the number of
+threads the caller asks for. Points are evaluated independently, so the
+bits do not depend on the slicing; the test compares 1, 2, 3 and 7 threads
+and the automatic choice with the single-point forms.
+
+**The host entry** (`src/gateway/gateway.cpp`) reads the member it
+generated from the module-wide state once per call (`travo::module::load`)
+and evaluates with the core: values a block at a time (a region index
+built for the call when the member is too large for blocks, the scan if
+there is no memory for either), derivatives and Hessian entries from one
+`locate` per point. Checks, messages and their order are unchanged; the
+test compares every action with the module-wide operations.
 
 **Where the index lives**: the module-wide C interface lets callers
 overwrite the tables at any moment and checking them would cost as much as

@@ -155,12 +155,19 @@ public:
 
     // Batch forms: `points` holds count * dim() coordinates; `out` holds
     // count values, count * dim() gradient components, or count * dim() *
-    // dim() Hessian entries.
-    void values(Kind kind, std::span<const double> points, std::span<double> out) const;
-    void gradients(Kind kind, std::span<const double> points, std::span<double> out) const;
+    // dim() Hessian entries. Each result has the bits of the single-point
+    // form at that point.
+    //
+    // `threads`: 0 spreads a large batch over the threads that the hardware
+    // runs at once (std::thread::hardware_concurrency()), each evaluating a
+    // contiguous slice of the points, and keeps a small one on the calling
+    // thread; k > 0 uses k threads (at most one per point), 1 only the
+    // calling thread. The results are the same for every number of threads.
+    void values(Kind kind, std::span<const double> points, std::span<double> out, unsigned threads = 0) const;
+    void gradients(Kind kind, std::span<const double> points, std::span<double> out, unsigned threads = 0) const;
     void values_and_gradients(Kind kind, std::span<const double> points, std::span<double> values_out,
-                              std::span<double> gradients_out) const;
-    void hessians(std::span<const double> points, std::span<double> out) const;
+                              std::span<double> gradients_out, unsigned threads = 0) const;
+    void hessians(std::span<const double> points, std::span<double> out, unsigned threads = 0) const;
 
 private:
     struct Impl;

@@ -4,6 +4,7 @@
 // call from several threads on one member.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "generator/member.hpp"
@@ -37,6 +38,14 @@ struct Site {
 // region formulas.
 Site locate(const Member &mb, const double *x);
 
+// The two stages of locate around the region search: whether the point is
+// evaluated at all (a generated member, the point in the box or within 1e-10
+// of it), and the Site of an admitted point whose search gave region k (0:
+// none) at distance r. Batch evaluation searches regions its own way and
+// builds its Sites with the same code.
+bool admitted(const Member &mb, const double *x);
+Site located(const Member &mb, const double *x, uint32_t k, double r);
+
 // Reference scan: every region tested with a square root, in index order.
 uint32_t find_region(const Member &mb, const double *x, double *r_out);
 
@@ -50,6 +59,13 @@ double value(Kind kind, const Site &site);
 double first_derivative(Kind kind, uint32_t i, const Site &site);
 // Second partial derivative of the D2 kind (1-based indices already checked).
 double second_derivative(uint32_t i, uint32_t j, const Site &site);
+
+// Every first derivative (g[0..n-1]) and row i of second derivatives
+// (second_derivative(i, j) at row[(j - 1) * step], j = 1..n) at a located
+// point, n its dimension: the same bits as the single entries above, with
+// what does not depend on the index computed once.
+void first_derivatives(Kind kind, const Site &site, uint32_t n, double *g);
+void second_derivatives(const Site &site, uint32_t i, uint32_t n, double *row, std::size_t step);
 
 // Per-operation entry points with the index checks.
 double value_at(const Member &mb, Kind kind, const double *x);

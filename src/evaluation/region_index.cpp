@@ -6,30 +6,6 @@
 namespace travo::core {
 namespace {
 
-// Bounds on the sum of squares s that settle !(sqrt(s) > rho) without the
-// square root. With rho^2 normal, s <= rho^2 (1 - 1e-12) puts the exact root
-// below rho, and a correctly rounded root cannot then exceed rho; s above
-// rho^2 (1 + 1e-12) puts it more than an ulp above rho. Every other radius
-// (negative, zero, subnormal range, huge, infinite, NaN) either decides by
-// its sign or always goes to the square root.
-constexpr double kSureRel = 1e-12;
-constexpr double kMinBoundRadius = 1e-140;
-constexpr double kMaxBoundRadius = 1e140;
-
-struct SumBounds {
-    double in;   // s <= in: inside
-    double out;  // s > out: outside
-};
-
-inline SumBounds sum_bounds(double rho) {
-    if (rho < 0.0) return {-1.0, -1.0};  // a distance is never negative
-    if (rho >= kMinBoundRadius && rho <= kMaxBoundRadius) {
-        const double r2 = rho * rho;
-        return {r2 * (1.0 - kSureRel), r2 * (1.0 + kSureRel)};
-    }
-    return {-1.0, std::numeric_limits<double>::infinity()};
-}
-
 // The decision of find_region, !(sqrt(sum) > rho), from the bounds first.
 // A NaN sum or radius fails both bound tests and reaches the square root.
 inline bool decide(double sum, double rho, const SumBounds &b) {

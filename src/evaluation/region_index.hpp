@@ -30,6 +30,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "evaluation/evaluate.hpp"
@@ -37,6 +38,30 @@
 #include "generator/spatial_index.hpp"
 
 namespace travo::core {
+
+// Bounds on the sum of squares s that settle !(sqrt(s) > rho) without the
+// square root. With rho^2 normal, s <= rho^2 (1 - 1e-12) puts the exact root
+// below rho, and a correctly rounded root cannot then exceed rho; s above
+// rho^2 (1 + 1e-12) puts it more than an ulp above rho. Every other radius
+// (negative, zero, subnormal range, huge, infinite, NaN) either decides by
+// its sign or always goes to the square root.
+inline constexpr double kSureRel = 1e-12;
+inline constexpr double kMinBoundRadius = 1e-140;
+inline constexpr double kMaxBoundRadius = 1e140;
+
+struct SumBounds {
+    double in;   // s <= in: inside
+    double out;  // s > out: outside
+};
+
+inline SumBounds sum_bounds(double rho) {
+    if (rho < 0.0) return {-1.0, -1.0};  // a distance is never negative
+    if (rho >= kMinBoundRadius && rho <= kMaxBoundRadius) {
+        const double r2 = rho * rho;
+        return {r2 * (1.0 - kSureRel), r2 * (1.0 + kSureRel)};
+    }
+    return {-1.0, std::numeric_limits<double>::infinity()};
+}
 
 // Same result and same *r_out as find_region, for any member and point.
 uint32_t find_region_scan(const Member &mb, const double *x, double *r_out);

@@ -17,8 +17,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <optional>
 
+#include "evaluation/batch.hpp"
+#include "evaluation/evaluate.hpp"
+#include "evaluation/region_index.hpp"
 #include "mex.h"
+#include "module/module_state.hpp"
 #include "travo/travo.h"
 
 extern "C" const char *mexVersion(void);
@@ -160,16 +166,11 @@ struct Points {
     std::size_t cols = 0;
 };
 
-using PointOp = double (*)(uint32_t i, uint32_t j, const double *point);
+namespace core = travo::core;
 
-double ndFunc(uint32_t, uint32_t, const double *p) { return TRAVO_ND_func(p); }
-double dFunc(uint32_t, uint32_t, const double *p) { return TRAVO_D_func(p); }
-double d2Func(uint32_t, uint32_t, const double *p) { return TRAVO_D2_func(p); }
-double dDeriv(uint32_t i, uint32_t, const double *p) { return TRAVO_D_deriv(i, p); }
-double d2Deriv1(uint32_t i, uint32_t, const double *p) { return TRAVO_D2_deriv1(i, p); }
-double d2Deriv2(uint32_t i, uint32_t j, const double *p) { return TRAVO_D2_deriv2(i, j, p); }
-
-const PointOp kPointOps[] = {nullptr, ndFunc, dFunc, d2Func, dDeriv, d2Deriv1, d2Deriv2};
+// Below this many points a member too large for blocks is searched by the
+// scan; from it on, a region index built for the call pays for itself.
+constexpr std::size_t kIndexedPoints = 16;
 
 // The minima table: one row per minimizer with its value, its radius and its
 // coordinates.
@@ -188,7 +189,35 @@ const char *infoTable(mxArray **result) {
     return nullptr;
 }
 
+// Values of a kind at every element of X and Y, on the member the call
+// generated: a block at a time for a member with few regions, through a
+// region index built for the call for one with many, and by the scan when
+// there is no memory for either. Same bits as the module-wide operations
+// at each point.
+void values(const core::Member &mb, core::Kind kind, const double *x, const double *y, std::size_t count,
+            double *out) {
+    try {
+        std::optional<core::RegionIndex> index;
+        if (!core::BatchEvaluator::fits(mb) && count >= kIndexedPoints) index.emplace(mb);
+        const core::BatchEvaluator batch(mb, index ? &*index : nullptr);
+        const double *const columns[2] = {x, y};
+        batch.values(kind, columns, count, out);
+        return;
+    } catch (const std::exception &) {
+        // Nothing was written: the evaluator takes its memory before it
+        // evaluates.
+    }
+    double point[2];
+    for (std::size_t k = 0; k < count; k++) {
+        point[0] = x[k];
+        point[1] = y[k];
+        out[k] = core::value_at(mb, kind, point);
+    }
+}
+
 // Actions 1 to 6: one evaluation per element of X and Y, in storage order.
+// The member is read from the module-wide state once for the whole call and
+// evaluated by the core operations behind the module-wide ones.
 const char *pointLoop(int action, const Points &pts, uint32_t i, uint32_t j, mxArray **result) {
     double *point = static_cast<double *>(mxMalloc(TRAVO_dim * sizeof(double)));
     if (point == nullptr) return kPointAlloc;
@@ -197,19 +226,33 @@ const char *pointLoop(int action, const Points &pts, uint32_t i, uint32_t j, mxA
     mxArray *r = mxCreateDoubleMatrix(pts.rows, pts.cols, mxREAL);
     if (r == nullptr) return kResultAlloc;
     double *out = mxGetPr(r);
-    const PointOp op = kPointOps[action];
     const std::size_t count = pts.rows * pts.cols;
-    for (std::size_t k = 0; k < count; k++) {
-        point[0] = x[k];
-        point[1] = y[k];
-        out[k] = op(i, j, point);
+    const core::Member mb = travo::module::load();
+    switch (action) {
+    case kNdFunc: values(mb, core::Kind::ND, x, y, count, out); break;
+    case kDFunc: values(mb, core::Kind::D, x, y, count, out); break;
+    case kD2Func: values(mb, core::Kind::D2, x, y, count, out); break;
+    default:
+        for (std::size_t k = 0; k < count; k++) {
+            point[0] = x[k];
+            point[1] = y[k];
+            if (action == kDDeriv) {
+                out[k] = core::deriv_at(mb, core::Kind::D, i, point);
+            } else if (action == kD2Deriv1) {
+                out[k] = core::deriv_at(mb, core::Kind::D2, i, point);
+            } else {
+                out[k] = core::deriv2_at(mb, i, j, point);
+            }
+        }
+        break;
     }
     *result = r;
     return nullptr;
 }
 
-// Actions 7 to 9 at the single point (X(1), Y(1)). Gradients are columns;
-// the Hessian's row is the first derivative index, its column the second.
+// Actions 7 to 9 at the single point (X(1), Y(1)), from one region lookup.
+// Gradients are columns; the Hessian's row is the first derivative index,
+// its column the second.
 const char *atSinglePoint(int action, const Points &pts, mxArray **result) {
     double *point = static_cast<double *>(mxMalloc(TRAVO_dim * sizeof(double)));
     if (point == nullptr) return kPointAlloc;
@@ -219,20 +262,15 @@ const char *atSinglePoint(int action, const Points &pts, mxArray **result) {
     mxArray *r = mxCreateDoubleMatrix(n, action == kD2Hessian ? n : 1, mxREAL);
     if (r == nullptr) return kResultAlloc;
     double *out = mxGetPr(r);
+    const core::Member mb = travo::module::load();
     if (action == kD2Hessian) {
-        for (uint32_t row = 1; row <= TRAVO_dim; row++) {
-            for (uint32_t col = 1; col <= TRAVO_dim; col++) {
-                out[(row - 1) + n * (col - 1)] = TRAVO_D2_deriv2(row, col, point);
-            }
-        }
-    } else if (TRAVO_get_is_arg_set() != 0 && out != nullptr) {
+        // Row `row` of the Hessian runs along the columns of the result.
+        const core::Site site = core::locate(mb, point);
+        for (uint32_t row = 1; row <= mb.dim; row++) core::second_derivatives(site, row, mb.dim, out + (row - 1), n);
+    } else if (mb.isArgSet != 0 && out != nullptr) {
         // Components that cannot be evaluated hold the error value; the
         // status adds nothing to the caller.
-        if (action == kDGradient) {
-            (void)TRAVO_D_gradient(point, out);
-        } else {
-            (void)TRAVO_D2_gradient(point, out);
-        }
+        (void)core::gradient(mb, action == kDGradient ? core::Kind::D : core::Kind::D2, point, out);
     }
     *result = r;
     return nullptr;

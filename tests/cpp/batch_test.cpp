@@ -1,0 +1,307 @@
+// Batch evaluation against evaluation one point at a time, bit for bit: the
+// core's blocks on generated and awkward members, the batch forms of the
+// C++ interface for every number of threads, and the host entry's point
+// actions against the module-wide operations.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "evaluation/batch.hpp"
+#include "evaluation/evaluate.hpp"
+#include "support/gateway_fixture.hpp"
+#include "support/core_member.hpp"
+#include "travo/travo.hpp"
+
+namespace core = travo::core;
+namespace host = travo::host;
+using travo::testing::same_bits;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Points, one after another, that reach every branch: random in the box and
+// a little beyond it, each minimizer, points on each sphere as near as
+// rounding allows and one ulp either side (where the square root decides),
+// inside the centre ball and just past it, and non-finite coordinates.
+std::vector<double> probes(std::uint32_t n, std::uint32_t m, const double *const *rows, const double *radii,
+                           const double *lo, const double *hi, std::size_t random_count, std::uint64_t seed) {
+    std::mt19937_64 gen(seed);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::vector<double> out;
+    for (std::size_t t = 0; t < random_count; t++) {
+        for (std::uint32_t c = 0; c < n; c++) out.push_back(lo[c] - 1e-10 + u(gen) * (hi[c] - lo[c] + 2e-10));
+    }
+    for (std::uint32_t k = 0; k < m; k++) {
+        const double rho = std::isfinite(radii[k]) ? radii[k] : 1.0;
+        const std::uint32_t axis = static_cast<std::uint32_t>(gen() % n);
+        for (double step : {0.0, rho, std::nextafter(rho, 0.0), std::nextafter(rho, kInf), 0.5e-10, 2e-10,
+                            0.5 * rho, -rho, -0.7 * rho}) {
+            for (std::uint32_t c = 0; c < n; c++) out.push_back(rows[k][c] + (c == axis ? step : 0.0));
+        }
+    }
+    for (double odd : {kNaN, kInf, -kInf, 1e200}) {
+        for (std::uint32_t c = 0; c < n; c++) out.push_back(c == n - 1 ? odd : rows[1 % m][c]);
+    }
+    return out;
+}
+
+std::vector<double> probes(const core::Member &mb, std::size_t random_count, std::uint64_t seed) {
+    return probes(mb.dim, mb.num_minima, mb.minima.points, mb.minima.radii, mb.domain_left, mb.domain_right,
+                  random_count, seed);
+}
+
+// Everything evaluation derives from a Site: each value, first and second
+// derivative, as bits.
+std::vector<double> outcomes(const core::Site &st, std::uint32_t n) {
+    std::vector<double> v;
+    for (core::Kind kind : {core::Kind::ND, core::Kind::D, core::Kind::D2}) v.push_back(core::value(kind, st));
+    for (std::uint32_t i = 1; i <= n; i++) {
+        v.push_back(core::first_derivative(core::Kind::D, i, st));
+        v.push_back(core::first_derivative(core::Kind::D2, i, st));
+        for (std::uint32_t j = 1; j <= n; j++) v.push_back(core::second_derivative(i, j, st));
+    }
+    return v;
+}
+
+::testing::AssertionResult SameBits(const std::vector<double> &want, const std::vector<double> &got) {
+    if (want.size() != got.size()) return ::testing::AssertionFailure() << "sizes differ";
+    for (std::size_t k = 0; k < want.size(); k++) {
+        if (!same_bits(want[k], got[k])) {
+            return ::testing::AssertionFailure() << "entry " << k << ": " << want[k] << " expected, " << got[k];
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// The evaluator's values (points one after another and in columns) and
+// Sites against locate and value at each point.
+void expect_blocks_match(const core::Member &mb, const std::vector<double> &pts) {
+    const std::uint32_t n = mb.dim;
+    const std::size_t count = pts.size() / n;
+    const core::BatchEvaluator batch(mb, nullptr);
+    std::vector<std::vector<double>> columns(n, std::vector<double>(count));
+    for (std::size_t p = 0; p < count; p++) {
+        for (std::uint32_t c = 0; c < n; c++) columns[c][p] = pts[p * n + c];
+    }
+    std::vector<const double *> column_ptrs;
+    for (const auto &col : columns) column_ptrs.push_back(col.data());
+
+    for (core::Kind kind : {core::Kind::ND, core::Kind::D, core::Kind::D2}) {
+        std::vector<double> want(count), rows(count), cols(count);
+        for (std::size_t p = 0; p < count; p++) want[p] = core::value(kind, core::locate(mb, &pts[p * n]));
+        batch.values(kind, pts.data(), count, rows.data());
+        batch.values(kind, column_ptrs.data(), count, cols.data());
+        ASSERT_TRUE(SameBits(want, rows)) << "kind " << int(kind);
+        ASSERT_TRUE(SameBits(want, cols)) << "kind " << int(kind) << ", columns";
+    }
+    std::vector<core::Site> sites(count);
+    batch.locate(pts.data(), count, sites.data());
+    for (std::size_t p = 0; p < count; p++) {
+        const core::Site want = core::locate(mb, &pts[p * n]);
+        ASSERT_EQ(sites[p].where, want.where) << "point " << p;
+        ASSERT_EQ(sites[p].k, want.k) << "point " << p;
+        ASSERT_TRUE(SameBits(outcomes(want, n), outcomes(sites[p], n))) << "point " << p;
+    }
+}
+
+}  // namespace
+
+TEST(BatchEvaluation, BlocksMatchThePerPointLookupOnGeneratedMembers) {
+    using core::BatchEvaluator;
+    struct Case {
+        std::uint32_t n, m;
+        bool blocked;
+    };
+    const Case cases[] = {{2, 2, true},  {2, 10, true},  {2, BatchEvaluator::kMaxRegions + 1, true},
+                          {3, 40, true}, {BatchEvaluator::kMaxDim, 20, true},
+                          {2, BatchEvaluator::kMaxRegions + 2, false}, {BatchEvaluator::kMaxDim + 1, 10, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m);
+        travo::testing::OwnedMember own(c.n, c.m, -1.0, 2.0 / 3.0, 1.0 / 3.0);
+        ASSERT_EQ(own.generate(static_cast<int32_t>(c.m % 100 + 1)), TRAVO_STATUS_OK);
+        EXPECT_EQ(BatchEvaluator(own.mb, nullptr).blocked(), c.blocked);
+        expect_blocks_match(own.mb, probes(own.mb, 1500, c.n * 131 + c.m));
+    }
+}
+
+// Overlapping regions, a negative radius (decided by its sign), rows far
+// beyond the box; then radii that the bounds cannot decide (zero, NaN,
+// infinite, tiny, huge: every point takes the per-point lookup); and a
+// member not generated. The blocks still give the per-point results.
+TEST(BatchEvaluation, BlocksMatchThePerPointLookupOnAwkwardMembers) {
+    const std::vector<std::vector<double>> rows = {{0.0, 0.0, 0.0}, {1.0, 1.0, 1.0},   {1.5, 1.0, 1.0},
+                                                   {-2.0, 3.0, 0.5}, {1e200, 0.0, 0.0}, {4.0, -4.0, 4.0},
+                                                   {-3.0, -3.0, -3.0}, {2.0, 2.0, -2.0}, {0.5, 0.5, 0.5}};
+    const std::vector<std::vector<double>> radii_sets = {{0.0, 0.6, 0.7, 1.2, 0.5, -0.5, 2.0, 0.3, 0.2},
+                                                         {0.0, 0.6, 0.7, kNaN, 1e300, -0.5, 1e-150, kInf, 0.0}};
+    for (const auto &radii : radii_sets) {
+        travo::testing::OwnedMember own(3, static_cast<std::uint32_t>(rows.size()), -1.0, 1.0, 0.5, -5.0, 5.0);
+        own.allocate();
+        core::Member &mb = own.mb;
+        mb.domain_right[1] = 6.0;
+        for (std::size_t k = 0; k < rows.size(); k++) {
+            std::copy(rows[k].begin(), rows[k].end(), mb.minima.points[k]);
+            mb.minima.radii[k] = radii[k];
+            mb.minima.values[k] = k == 0 ? 0.25 : -0.5 - 0.01 * double(k);
+        }
+        mb.delta = 1.75;
+        mb.isArgSet = 1;
+        ASSERT_TRUE(core::BatchEvaluator(mb, nullptr).blocked());
+        auto pts = probes(mb, 3000, 7);
+        // Regions 1 and 2 overlap: the lower index wins.
+        pts.insert(pts.end(), {1.25, 1.0, 1.0, 1.2, 1.1, 0.95, 1.45, 0.9, 1.05});
+        expect_blocks_match(mb, pts);
+
+        mb.isArgSet = 0;  // every point refused
+        expect_blocks_match(mb, pts);
+    }
+}
+
+// Every batch form of the C++ interface gives the single-point results,
+// whatever the number of threads; the automatic choice spreads the large
+// batch over threads.
+TEST(BatchEvaluation, CppBatchesGiveTheSinglePointResultsForEveryThreadCount) {
+    using travo::Kind;
+    struct Case {
+        std::uint32_t n, m;
+        std::size_t random_count;
+    };
+    constexpr std::uint32_t kLargest = core::BatchEvaluator::kMaxRegions + 1;
+    constexpr std::uint32_t kWidest = core::BatchEvaluator::kMaxDim;
+    const Case cases[] = {{2, 10, 40000},         {2, kLargest, 600}, {3, 40, 600},
+                          {kWidest, 20, 300},     {2, kLargest + 1, 600}, {kWidest + 1, 10, 100}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m);
+        travo::Parameters p = travo::Parameters::in_cube(c.n);
+        p.num_minima = c.m;
+        p.test_number = static_cast<std::int32_t>((c.n + c.m) % 100 + 1);
+        const travo::Member f = travo::generate(p);
+        std::vector<const double *> rows;
+        for (std::uint32_t k = 0; k < c.m; k++) rows.push_back(f.minimizer(k).data());
+        const auto pts = probes(c.n, c.m, rows.data(), f.radii().data(), p.lower.data(), p.upper.data(),
+                                c.random_count, c.m);
+        const std::size_t n = c.n, count = pts.size() / n;
+
+        std::vector<double> v[3], gd(count * n), gd2(count * n), h(count * n * n);
+        for (auto &vk : v) vk.resize(count);
+        for (std::size_t q = 0; q < count; q++) {
+            const std::span<const double> x(&pts[q * n], n);
+            for (int k = 0; k < 3; k++) v[k][q] = f.value(static_cast<Kind>(k), x);
+            f.gradient(Kind::D, x, std::span<double>(&gd[q * n], n));
+            f.gradient(Kind::D2, x, std::span<double>(&gd2[q * n], n));
+            f.hessian(x, std::span<double>(&h[q * n * n], n * n));
+        }
+        for (unsigned threads : {0u, 1u, 2u, 3u, 7u}) {
+            SCOPED_TRACE(::testing::Message() << "threads=" << threads);
+            std::vector<double> out(count), g(count * n), hh(count * n * n);
+            for (int k = 0; k < 3; k++) {
+                f.values(static_cast<Kind>(k), pts, out, threads);
+                ASSERT_TRUE(SameBits(v[k], out)) << "values, kind " << k;
+            }
+            f.gradients(Kind::D, pts, g, threads);
+            ASSERT_TRUE(SameBits(gd, g));
+            f.values_and_gradients(Kind::D2, pts, out, g, threads);
+            ASSERT_TRUE(SameBits(v[2], out));
+            ASSERT_TRUE(SameBits(gd2, g));
+            if (count * n * n <= 200000) {
+                f.hessians(pts, hh, threads);
+                ASSERT_TRUE(SameBits(h, hh));
+            }
+        }
+    }
+}
+
+class GatewayPointActions : public travo::testing::GatewayTest {};
+
+// The host entry evaluates every point action and the single-point actions
+// with the bits of the module-wide operations on the same member: members
+// whose regions are searched in blocks, through a region index or by the
+// scan, at points of every kind.
+TEST_F(GatewayPointActions, EveryActionGivesTheModuleWideResults) {
+    using namespace travo::testing;
+    struct Case {
+        std::uint32_t m;
+        double g, d, r;
+        std::int32_t test;
+    };
+    constexpr std::uint32_t kLargest = travo::core::BatchEvaluator::kMaxRegions + 1;
+    const Case cases[] = {{2, -1.0, kDist, kRadius, 1},
+                          {10, -1.0, kDist, kRadius, 1},
+                          {kLargest, -2.0, 0.5, 0.05, 9},
+                          {kLargest + 1, -1.0, 0.9, 0.03, 50}};
+    // Point actions with their derivative indices (index 0 gives the error
+    // value everywhere).
+    struct Action {
+        int action;
+        std::uint32_t i, j;
+    };
+    const Action actions[] = {{1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 1, 0}, {4, 2, 0}, {4, 0, 0},
+                              {5, 1, 0}, {5, 2, 0}, {6, 1, 2}, {6, 2, 2}, {6, 0, 1}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << "m=" << c.m);
+        std::vector<double> X, Y;
+        std::vector<std::vector<double>> want;    // per point action
+        std::vector<std::vector<double>> single;  // actions 7, 8, 9 at every 29th point
+        with_library(c.m, c.g, c.d, c.r, c.test, [&] {
+            const double lo[2] = {-1.0, -1.0}, hi[2] = {1.0, 1.0};
+            const auto pts = probes(2, c.m, TRAVO_minima.points, TRAVO_minima.radii, lo, hi, 400, c.m);
+            for (std::size_t p = 0; p < pts.size(); p += 2) {
+                X.push_back(pts[p]);
+                Y.push_back(pts[p + 1]);
+            }
+            for (const Action &a : actions) {
+                std::vector<double> w;
+                for (std::size_t p = 0; p < pts.size(); p += 2) {
+                    const double *x = &pts[p];
+                    switch (a.action) {
+                    case 1: w.push_back(TRAVO_ND_func(x)); break;
+                    case 2: w.push_back(TRAVO_D_func(x)); break;
+                    case 3: w.push_back(TRAVO_D2_func(x)); break;
+                    case 4: w.push_back(TRAVO_D_deriv(a.i, x)); break;
+                    case 5: w.push_back(TRAVO_D2_deriv1(a.i, x)); break;
+                    default: w.push_back(TRAVO_D2_deriv2(a.i, a.j, x)); break;
+                    }
+                }
+                want.push_back(w);
+            }
+            for (std::size_t p = 0; p < X.size(); p += 29) {
+                const double *x = &pts[2 * p];
+                std::vector<double> gd(2), gd2(2), h(4);
+                TRAVO_D_gradient(x, gd.data());
+                TRAVO_D2_gradient(x, gd2.data());
+                for (std::uint32_t i = 1; i <= 2; i++) {
+                    for (std::uint32_t j = 1; j <= 2; j++) h[(i - 1) + 2 * (j - 1)] = TRAVO_D2_deriv2(i, j, x);
+                }
+                single.insert(single.end(), {gd, gd2, h});
+            }
+            return 0;
+        });
+        const std::size_t count = X.size();
+        for (std::size_t k = 0; k < std::size(actions); k++) {
+            const Action &a = actions[k];
+            auto in = inputs(double(c.m), c.g, c.d, c.r, double(a.action), double(c.test), host::matrix(1, count, X),
+                             host::matrix(1, count, Y));
+            if (a.action >= 4) in.push_back(host::scalar(double(a.i)));
+            if (a.action == 6) in.push_back(host::scalar(double(a.j)));
+            const Outcome out = call_with(1, in);
+            ASSERT_TRUE(Succeeds(out, 1, count)) << "action " << a.action;
+            ASSERT_TRUE(SameBits(want[k], out.result.data)) << "action " << a.action << " i=" << a.i << " j=" << a.j;
+        }
+        for (std::size_t p = 0, at = 0; p < count; p += 29, at += 3) {
+            for (int a = 7; a <= 9; a++) {
+                const Outcome out = call(double(c.m), c.g, c.d, c.r, double(a), double(c.test), X[p], Y[p]);
+                ASSERT_TRUE(Succeeds(out, 2, a == 9 ? 2 : 1)) << "action " << a;
+                ASSERT_TRUE(SameBits(single[at + (a - 7)], out.result.data)) << "action " << a << " point " << p;
+            }
+        }
+    }
+}
