@@ -2,7 +2,6 @@
 // bits for every kind and derivative, on many members and from many threads.
 #include <bit>
 #include <cstdint>
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -11,54 +10,11 @@
 
 using travo::Kind;
 using travo::testing::ModuleTest;
+using travo::testing::probes;
 
 namespace {
 
 std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
-
-// Points that reach every branch of evaluation: random points of the box,
-// points inside each region at several fractions of its radius, the
-// minimizers themselves, the vertex, and points just inside and just
-// outside the box tolerance.
-std::vector<std::vector<double>> probe_points(const travo::Member &f, std::uint64_t seed) {
-    const auto &p = f.parameters();
-    const std::uint32_t n = f.dim();
-    std::mt19937_64 gen(seed);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    std::vector<std::vector<double>> pts;
-    for (int k = 0; k < 12; k++) {
-        std::vector<double> x(n);
-        for (std::uint32_t c = 0; c < n; c++) x[c] = p.lower[c] + unit(gen) * (p.upper[c] - p.lower[c]);
-        pts.push_back(x);
-    }
-    for (std::uint32_t row = 0; row < f.num_minima(); row++) {
-        const auto m = f.minimizer(row);
-        pts.emplace_back(m.begin(), m.end());
-        for (double frac : {0.3, 0.75, 0.999}) {
-            std::vector<double> dir(n);
-            double len = 0.0;
-            for (auto &d : dir) {
-                d = unit(gen) - 0.5;
-                len += d * d;
-            }
-            len = std::sqrt(len);
-            std::vector<double> x(n);
-            for (std::uint32_t c = 0; c < n; c++) {
-                x[c] = std::clamp(m[c] + frac * f.radii()[row] * dir[c] / len, p.lower[c], p.upper[c]);
-            }
-            pts.push_back(x);
-        }
-    }
-    std::vector<double> edge(p.lower.begin(), p.lower.end());
-    edge[0] -= 0.5e-10;
-    pts.push_back(edge);
-    edge[0] -= 2e-10;
-    pts.push_back(edge);
-    std::vector<double> high(p.upper.begin(), p.upper.end());
-    high[n - 1] += 1.0;
-    pts.push_back(high);
-    return pts;
-}
 
 // Puts the same parameters into the module-wide state and generates there.
 void generate_in_module(const travo::Parameters &p) {
@@ -116,20 +72,19 @@ int mismatches(const travo::Member &f, const std::vector<double> &x, const Expec
     return bad;
 }
 
+// The tables, delta and global list of `f` and of the module-wide member.
 void expect_same_tables(const travo::Member &f) {
-    ASSERT_EQ(f.dim(), TRAVO_dim);
-    ASSERT_EQ(f.num_minima(), TRAVO_num_minima);
-    EXPECT_EQ(bits(f.delta()), bits(TRAVO_get_delta()));
+    ASSERT_EQ(f.dim() * 10000 + f.num_minima(), TRAVO_dim * 10000 + TRAVO_num_minima);
+    int bad = bits(f.delta()) != bits(TRAVO_get_delta());
     for (std::uint32_t row = 0; row < f.num_minima(); row++) {
-        EXPECT_EQ(bits(f.minimum_values()[row]), bits(TRAVO_minima.values[row])) << "row " << row;
-        EXPECT_EQ(bits(f.radii()[row]), bits(TRAVO_minima.radii[row])) << "row " << row;
-        for (std::uint32_t c = 0; c < f.dim(); c++) {
-            EXPECT_EQ(bits(f.minimizer(row)[c]), bits(TRAVO_minima.points[row][c])) << "row " << row;
-        }
+        bad += bits(f.minimum_values()[row]) != bits(TRAVO_minima.values[row]);
+        bad += bits(f.radii()[row]) != bits(TRAVO_minima.radii[row]);
+        for (std::uint32_t c = 0; c < f.dim(); c++) bad += bits(f.minimizer(row)[c]) != bits(TRAVO_minima.points[row][c]);
     }
     const auto glob = f.global_minimizers();
-    ASSERT_EQ(glob.size(), TRAVO_glob.count);
-    for (std::size_t k = 0; k < glob.size(); k++) EXPECT_EQ(glob[k], TRAVO_glob.indices[k]);
+    EXPECT_EQ(bad, 0);
+    EXPECT_EQ(std::vector<std::uint32_t>(glob.begin(), glob.end()),
+              std::vector<std::uint32_t>(TRAVO_glob.indices, TRAVO_glob.indices + TRAVO_glob.count));
 }
 
 travo::Parameters skewed_box(std::uint32_t n) {
@@ -145,21 +100,11 @@ travo::Parameters skewed_box(std::uint32_t n) {
 
 class BitIdentity : public ModuleTest {};
 
+// The C++ defaults, and distance and radius derived from any box, are the
+// library's.
 TEST_F(BitIdentity, DefaultParametersMatchTheLibraryDefaults) {
-    ASSERT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
-    const travo::Parameters p;
-    EXPECT_EQ(p.dim, TRAVO_dim);
-    EXPECT_EQ(p.num_minima, TRAVO_num_minima);
-    EXPECT_EQ(bits(p.global_value), bits(TRAVO_global_value));
-    EXPECT_EQ(bits(p.distance), bits(TRAVO_global_dist));
-    EXPECT_EQ(bits(p.radius), bits(TRAVO_global_radius));
-    for (std::uint32_t c = 0; c < 2; c++) {
-        EXPECT_EQ(p.lower[c], TRAVO_domain_left[c]);
-        EXPECT_EQ(p.upper[c], TRAVO_domain_right[c]);
-    }
-    // The same derivation from any box as the library's defaults.
     double left[3] = {0.0, -2.0, 1.0}, right[3] = {4.0, -1.25, 8.0};
-    TRAVO_domain_free();
+    TRAVO_dim = 3;
     TRAVO_domain_left = left;
     TRAVO_domain_right = right;
     ASSERT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
@@ -167,65 +112,78 @@ TEST_F(BitIdentity, DefaultParametersMatchTheLibraryDefaults) {
     EXPECT_EQ(bits(q.distance), bits(TRAVO_global_dist));
     EXPECT_EQ(bits(q.radius), bits(TRAVO_global_radius));
     TRAVO_domain_left = TRAVO_domain_right = nullptr;
+    reset();
+    ASSERT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
+    const travo::Parameters p;
+    EXPECT_EQ(p.dim * 100 + p.num_minima, TRAVO_dim * 100 + TRAVO_num_minima);
+    EXPECT_EQ(bits(p.global_value), bits(TRAVO_global_value));
+    EXPECT_EQ(bits(p.distance), bits(TRAVO_global_dist));
+    EXPECT_EQ(bits(p.radius), bits(TRAVO_global_radius));
+    EXPECT_EQ(p.lower[1] * 10 + p.upper[0], TRAVO_domain_left[1] * 10 + TRAVO_domain_right[0]);
 }
 
+// Members of every dimension class, in cubes and skewed boxes, few and many
+// minima (the tree index from 64 minima at n <= 4, the row scan otherwise).
 TEST_F(BitIdentity, ManyMembersAllKindsAndDerivatives) {
-    int members = 0;
-    for (std::uint32_t n = 2; n <= 10; n++) {
-        for (std::uint32_t m : {2u, 3u, 11u, 24u}) {
-            for (std::int32_t test : {1, 42, 100}) {
-                travo::Parameters p = (test == 42) ? skewed_box(n) : travo::Parameters::in_cube(n);
-                p.num_minima = m;
-                p.test_number = test;
-                if (test == 100) {
-                    p.global_value = -3.5;
-                    p.distance = 0.9;
-                    p.radius = 0.3;
-                }
-                reset();
-                generate_in_module(p);
-                const travo::Member f = travo::generate(p);
-                SCOPED_TRACE("n=" + std::to_string(n) + " m=" + std::to_string(m) + " test=" + std::to_string(test));
-                expect_same_tables(f);
-                const auto pts = probe_points(f, n * 1000 + m * 10 + test);
-                int bad = 0;
-                for (const auto &x : pts) bad += mismatches(f, x, from_module(x));
-                EXPECT_EQ(bad, 0);
-                members++;
-            }
-        }
+    struct Case {
+        std::uint32_t n, m;
+        std::int32_t test;
+    };
+    std::vector<Case> cases = {{2, 300, 17}, {4, 100, 42}};
+    const std::int32_t tests[] = {1, 42, 100};
+    for (std::uint32_t n : {2u, 3u, 4u, 7u, 10u}) {
+        for (std::uint32_t m : {2u, 3u, 24u}) cases.push_back({n, m, tests[(n + m) % 3]});
     }
-    EXPECT_EQ(members, 9 * 4 * 3);
+    for (const Case &c : cases) {
+        travo::Parameters p = (c.test == 42) ? skewed_box(c.n) : travo::Parameters::in_cube(c.n);
+        p.num_minima = c.m;
+        p.test_number = c.test;
+        if (c.test == 100) {
+            p.global_value = -3.5;
+            p.distance = 0.9;
+            p.radius = 0.3;
+        }
+        reset();
+        generate_in_module(p);
+        const travo::Member f = travo::generate(p);
+        SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m << " test=" << c.test);
+        expect_same_tables(f);
+        int bad = 0;
+        for (const auto &x : probes(view(), 12, c.n * 1000 + c.m * 10 + c.test)) bad += mismatches(f, x, from_module(x));
+        EXPECT_EQ(bad, 0);
+    }
 }
 
-TEST_F(BitIdentity, BatchFormsMatchTheCInterfaceAndKeepTheirStride) {
+// The batch forms give the same bits, point after point, at their strides.
+TEST_F(BitIdentity, BatchFormsMatchTheCInterface) {
     travo::Parameters p = travo::Parameters::in_cube(3);
     p.num_minima = 15;
     p.test_number = 9;
     generate_in_module(p);
     const travo::Member f = travo::generate(p);
-    const auto pts = probe_points(f, 99);
+    const auto pts = probes(view(), 12, 99);
     std::vector<double> flat;
     for (const auto &x : pts) flat.insert(flat.end(), x.begin(), x.end());
     const std::size_t count = pts.size(), n = 3;
-
     std::vector<double> v(count), vd(count), gd(count * n), gd2(count * n), h(count * n * n);
     f.values(Kind::ND, flat, v);
     f.values_and_gradients(Kind::D, flat, vd, gd);
     f.gradients(Kind::D2, flat, gd2);
     f.hessians(flat, h);
+    int bad = 0;
     for (std::size_t k = 0; k < count; k++) {
         const Expected e = from_module(pts[k]);
-        EXPECT_EQ(bits(v[k]), bits(e.nd)) << k;
-        EXPECT_EQ(bits(vd[k]), bits(e.d)) << k;
-        for (std::size_t i = 0; i < n; i++) {
-            EXPECT_EQ(bits(gd[k * n + i]), bits(e.gd[i])) << k;
-            EXPECT_EQ(bits(gd2[k * n + i]), bits(e.gd2[i])) << k;
-        }
-        for (std::size_t i = 0; i < n * n; i++) EXPECT_EQ(bits(h[k * n * n + i]), bits(e.h[i])) << k;
+        bad += bits(v[k]) != bits(e.nd);
+        bad += bits(vd[k]) != bits(e.d);
+        for (std::size_t i = 0; i < n; i++) bad += bits(gd[k * n + i]) != bits(e.gd[i]);
+        for (std::size_t i = 0; i < n; i++) bad += bits(gd2[k * n + i]) != bits(e.gd2[i]);
+        for (std::size_t i = 0; i < n * n; i++) bad += bits(h[k * n * n + i]) != bits(e.h[i]);
     }
+    EXPECT_EQ(bad, 0);
 }
 
+// Several threads evaluate several members at once, after the module-wide
+// state is gone; others generate the same members at once as one by one.
 TEST_F(BitIdentity, SeveralThreadsOnSeveralMembers) {
     struct Case {
         travo::Member f;
@@ -233,63 +191,39 @@ TEST_F(BitIdentity, SeveralThreadsOnSeveralMembers) {
         std::vector<Expected> expected;
     };
     std::vector<Case> cases;
-    const std::uint32_t dims[] = {2, 3, 5, 8};
-    for (std::size_t k = 0; k < 4; k++) {
-        travo::Parameters p = travo::Parameters::in_cube(dims[k]);
-        p.num_minima = 6 + 5 * static_cast<std::uint32_t>(k);
+    std::vector<travo::Parameters> params;
+    for (std::uint32_t k = 0; k < 4; k++) {
+        travo::Parameters p = travo::Parameters::in_cube(k == 3 ? 8 : 2 + k);
+        p.num_minima = 6 + 5 * k;
         p.test_number = 3 + static_cast<std::int32_t>(k);
+        params.push_back(p);
         reset();
         generate_in_module(p);
         Case c{travo::generate(p), {}, {}};
-        c.pts = probe_points(c.f, k);
+        c.pts = probes(view(), 12, k);
         for (const auto &x : c.pts) c.expected.push_back(from_module(x));
         cases.push_back(std::move(c));
     }
-    reset();  // the module state is gone: the members stand on their own
-
+    reset();
     std::vector<int> bad(6, 0);
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < bad.size(); t++) {
-        threads.emplace_back([&cases, &bad, t] {
-            for (int round = 0; round < 20; round++) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 10; round++) {
                 for (std::size_t k = 0; k < cases.size(); k++) {
                     const Case &c = cases[(k + t) % cases.size()];
-                    for (std::size_t i = 0; i < c.pts.size(); i++) bad[t] += mismatches(c.f, c.pts[i], c.expected[i]);
-                }
-            }
-        });
-    }
-    for (auto &th : threads) th.join();
-    for (std::size_t t = 0; t < bad.size(); t++) EXPECT_EQ(bad[t], 0) << "thread " << t;
-}
-
-TEST_F(BitIdentity, ConcurrentGenerationGivesTheSameMembers) {
-    std::vector<travo::Parameters> params;
-    for (std::uint32_t k = 0; k < 8; k++) {
-        travo::Parameters p = travo::Parameters::in_cube(2 + k % 4);
-        p.num_minima = 5 + 7 * k;
-        p.test_number = static_cast<std::int32_t>(10 + k);
-        params.push_back(p);
-    }
-    std::vector<travo::Member> serial;
-    for (const auto &p : params) serial.push_back(travo::generate(p));
-
-    std::vector<int> bad(4, 0);
-    std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < bad.size(); t++) {
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < 5; round++) {
-                for (std::size_t k = 0; k < params.size(); k++) {
-                    const travo::Member f = travo::generate(params[k]);
-                    const travo::Member &s = serial[k];
-                    bad[t] += bits(f.delta()) != bits(s.delta());
-                    for (std::uint32_t row = 0; row < f.num_minima(); row++) {
-                        bad[t] += bits(f.radii()[row]) != bits(s.radii()[row]);
-                        bad[t] += bits(f.minimum_values()[row]) != bits(s.minimum_values()[row]);
-                        for (std::uint32_t c = 0; c < f.dim(); c++) {
-                            bad[t] += bits(f.minimizer(row)[c]) != bits(s.minimizer(row)[c]);
+                    if (t % 2) {
+                        const travo::Member g = travo::generate(params[(k + t) % cases.size()]);
+                        bad[t] += bits(g.delta()) != bits(c.f.delta());
+                        for (std::uint32_t row = 0; row < g.num_minima(); row++) {
+                            bad[t] += bits(g.radii()[row]) != bits(c.f.radii()[row]);
+                            bad[t] += bits(g.minimum_values()[row]) != bits(c.f.minimum_values()[row]);
+                            for (std::uint32_t i = 0; i < g.dim(); i++) {
+                                bad[t] += bits(g.minimizer(row)[i]) != bits(c.f.minimizer(row)[i]);
+                            }
                         }
                     }
+                    for (std::size_t i = 0; i < c.pts.size(); i++) bad[t] += mismatches(c.f, c.pts[i], c.expected[i]);
                 }
             }
         });

@@ -1,0 +1,72 @@
+// Runs the command-line tool as a user's shell does, in a folder of its own.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace travo::testing {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int status = -1;
+    std::string out, err;
+};
+
+inline std::string slurp(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline std::string shell_quote(const std::string &s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// A fresh working folder per test; standard streams are kept beside it, so
+// that the folder holds only what the tool wrote.
+class ToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        base_ = fs::temp_directory_path() / ("travo-tool-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = base_ / "work";
+        fs::remove_all(base_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(base_); }
+
+    // Runs `command` with /bin/sh in the working folder, the tool's folder
+    // first on PATH, `input` as standard input.
+    ToolRun shell(const std::string &command, const std::string &input = "") const {
+        const fs::path in = base_ / "stdin", out = base_ / "stdout", err = base_ / "stderr";
+        std::ofstream(in, std::ios::binary) << input;
+        const std::string tool_dir = fs::path(TRAVO_CLI).parent_path().string();
+        const std::string cmd = "cd " + shell_quote(dir_.string()) + " && PATH=" + shell_quote(tool_dir) +
+                                ":\"$PATH\" && (" + command + ") <" + shell_quote(in.string()) + " >" +
+                                shell_quote(out.string()) + " 2>" + shell_quote(err.string());
+        const int raw = std::system(cmd.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+    }
+    // Runs the tool itself with `args`.
+    ToolRun run(const std::vector<std::string> &args, const std::string &input = "") const {
+        std::string cmd = shell_quote(TRAVO_CLI);
+        for (const auto &a : args) cmd += " " + shell_quote(a);
+        return shell(cmd, input);
+    }
+
+    fs::path base_, dir_;
+};
+
+}  // namespace travo::testing
