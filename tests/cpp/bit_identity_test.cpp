@@ -1,7 +1,8 @@
 // The C++ interface against the module-wide C interface: same tables, same
-// bits for every kind and derivative, on many members and from many threads.
-#include <bit>
-#include <cstdint>
+// bits for every kind and derivative, one point at a time and in batches,
+// on many members and from many threads.
+#include <algorithm>
+#include <array>
 #include <thread>
 #include <vector>
 
@@ -9,21 +10,18 @@
 #include "travo/travo.hpp"
 
 using travo::Kind;
-using travo::testing::ModuleTest;
+using travo::testing::module_view;
 using travo::testing::probes;
+using travo::testing::same_bits;
 
 namespace {
-
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
 // Puts the same parameters into the module-wide state and generates there.
 void generate_in_module(const travo::Parameters &p) {
     TRAVO_dim = p.dim;
     ASSERT_EQ(TRAVO_domain_alloc(), TRAVO_STATUS_OK);
-    for (std::uint32_t c = 0; c < p.dim; c++) {
-        TRAVO_domain_left[c] = p.lower[c];
-        TRAVO_domain_right[c] = p.upper[c];
-    }
+    std::copy(p.lower.begin(), p.lower.end(), TRAVO_domain_left);
+    std::copy(p.upper.begin(), p.upper.end(), TRAVO_domain_right);
     TRAVO_num_minima = p.num_minima;
     TRAVO_global_value = p.global_value;
     TRAVO_global_dist = p.distance;
@@ -31,74 +29,46 @@ void generate_in_module(const travo::Parameters &p) {
     ASSERT_EQ(TRAVO_arg_generate(p.test_number), TRAVO_STATUS_OK);
 }
 
-// Results of one point, computed through the C interface one entry per call.
-struct Expected {
-    double nd, d, d2;
-    std::vector<double> gd, gd2, h;
-};
-
-Expected from_module(const std::vector<double> &x) {
-    const std::uint32_t n = TRAVO_dim;
-    Expected e{TRAVO_ND_func(x.data()), TRAVO_D_func(x.data()), TRAVO_D2_func(x.data()), {}, {}, {}};
-    for (std::uint32_t i = 1; i <= n; i++) {
-        e.gd.push_back(TRAVO_D_deriv(i, x.data()));
-        e.gd2.push_back(TRAVO_D2_deriv1(i, x.data()));
-        for (std::uint32_t j = 1; j <= n; j++) e.h.push_back(TRAVO_D2_deriv2(i, j, x.data()));
+// Every result at one point, through the C interface one entry per call:
+// the three values, the D and D2 gradients, the Hessian row by row.
+std::vector<double> from_module(const std::vector<double> &x) {
+    std::vector<double> e = {TRAVO_ND_func(x.data()), TRAVO_D_func(x.data()), TRAVO_D2_func(x.data())};
+    for (uint32_t i = 1; i <= TRAVO_dim; i++) e.push_back(TRAVO_D_deriv(i, x.data()));
+    for (uint32_t i = 1; i <= TRAVO_dim; i++) e.push_back(TRAVO_D2_deriv1(i, x.data()));
+    for (uint32_t i = 1; i <= TRAVO_dim; i++) {
+        for (uint32_t j = 1; j <= TRAVO_dim; j++) e.push_back(TRAVO_D2_deriv2(i, j, x.data()));
     }
     return e;
 }
 
-// Compares every operation of `f` at `x` with the module's results; returns
-// the number of differing bit patterns.
-int mismatches(const travo::Member &f, const std::vector<double> &x, const Expected &e) {
-    int bad = 0;
-    auto cmp = [&bad](double a, double b) { bad += bits(a) != bits(b); };
-    cmp(f.value(Kind::ND, x), e.nd);
-    cmp(f.value(Kind::D, x), e.d);
-    cmp(f.value(Kind::D2, x), e.d2);
-    const auto gd = f.gradient(Kind::D, x);
-    const auto gd2 = f.gradient(Kind::D2, x);
-    const auto h = f.hessian(x);
-    std::vector<double> g(f.dim());
-    cmp(f.value_and_gradient(Kind::D, x, g), e.d);
-    for (std::size_t i = 0; i < g.size(); i++) cmp(g[i], e.gd[i]);
-    cmp(f.value_and_gradient(Kind::D2, x, g), e.d2);
-    for (std::size_t i = 0; i < g.size(); i++) {
-        cmp(g[i], e.gd2[i]);
-        cmp(gd[i], e.gd[i]);
-        cmp(gd2[i], e.gd2[i]);
-    }
-    for (std::size_t k = 0; k < h.size(); k++) cmp(h[k], e.h[k]);
+int mismatches(const std::vector<double> &a, const std::vector<double> &b) {
+    int bad = a.size() != b.size();
+    for (std::size_t k = 0; k < std::min(a.size(), b.size()); k++) bad += !same_bits(a[k], b[k]);
     return bad;
 }
 
-// The tables, delta and global list of `f` and of the module-wide member.
-void expect_same_tables(const travo::Member &f) {
-    ASSERT_EQ(f.dim() * 10000 + f.num_minima(), TRAVO_dim * 10000 + TRAVO_num_minima);
-    int bad = bits(f.delta()) != bits(TRAVO_get_delta());
-    for (std::uint32_t row = 0; row < f.num_minima(); row++) {
-        bad += bits(f.minimum_values()[row]) != bits(TRAVO_minima.values[row]);
-        bad += bits(f.radii()[row]) != bits(TRAVO_minima.radii[row]);
-        for (std::uint32_t c = 0; c < f.dim(); c++) bad += bits(f.minimizer(row)[c]) != bits(TRAVO_minima.points[row][c]);
+// The number of results of the single-point operations of `f` at `x` that
+// differ from the module's `e`.
+int mismatches(const travo::Member &f, const std::vector<double> &x, const std::vector<double> &e) {
+    const std::size_t n = f.dim();
+    std::vector<double> got = {f.value(Kind::ND, x), f.value(Kind::D, x), f.value(Kind::D2, x)}, g(n);
+    for (Kind k : {Kind::D, Kind::D2}) {
+        const auto v = f.gradient(k, x);
+        got.insert(got.end(), v.begin(), v.end());
     }
-    const auto glob = f.global_minimizers();
-    EXPECT_EQ(bad, 0);
-    EXPECT_EQ(std::vector<std::uint32_t>(glob.begin(), glob.end()),
-              std::vector<std::uint32_t>(TRAVO_glob.indices, TRAVO_glob.indices + TRAVO_glob.count));
-}
-
-travo::Parameters skewed_box(std::uint32_t n) {
-    std::vector<double> lo(n), hi(n);
-    for (std::uint32_t c = 0; c < n; c++) {
-        lo[c] = -1.0 - 0.37 * c;
-        hi[c] = 2.5 + 0.11 * c;
+    const auto h = f.hessian(x);
+    got.insert(got.end(), h.begin(), h.end());
+    int bad = mismatches(got, e);
+    for (std::size_t k = 1; k <= 2; k++) {  // value and gradient from one call
+        bad += !same_bits(f.value_and_gradient(k == 1 ? Kind::D : Kind::D2, x, g), e[k]);
+        bad += mismatches(g, std::vector<double>(e.begin() + 3 + (k - 1) * n, e.begin() + 3 + k * n));
     }
-    return travo::Parameters::in_box(lo, hi);
+    return bad;
 }
 
 }  // namespace
 
-class BitIdentity : public ModuleTest {};
+class BitIdentity : public travo::testing::ModuleTest {};
 
 // The C++ defaults, and distance and radius derived from any box, are the
 // library's.
@@ -109,100 +79,93 @@ TEST_F(BitIdentity, DefaultParametersMatchTheLibraryDefaults) {
     TRAVO_domain_right = right;
     ASSERT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
     const auto q = travo::Parameters::in_box({0.0, -2.0, 1.0}, {4.0, -1.25, 8.0});
-    EXPECT_EQ(bits(q.distance), bits(TRAVO_global_dist));
-    EXPECT_EQ(bits(q.radius), bits(TRAVO_global_radius));
+    EXPECT_TRUE(same_bits(q.distance, TRAVO_global_dist) && same_bits(q.radius, TRAVO_global_radius));
     TRAVO_domain_left = TRAVO_domain_right = nullptr;
     reset();
     ASSERT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
     const travo::Parameters p;
     EXPECT_EQ(p.dim * 100 + p.num_minima, TRAVO_dim * 100 + TRAVO_num_minima);
-    EXPECT_EQ(bits(p.global_value), bits(TRAVO_global_value));
-    EXPECT_EQ(bits(p.distance), bits(TRAVO_global_dist));
-    EXPECT_EQ(bits(p.radius), bits(TRAVO_global_radius));
+    EXPECT_TRUE(same_bits(p.global_value, TRAVO_global_value) && same_bits(p.distance, TRAVO_global_dist) &&
+                same_bits(p.radius, TRAVO_global_radius));
     EXPECT_EQ(p.lower[1] * 10 + p.upper[0], TRAVO_domain_left[1] * 10 + TRAVO_domain_right[0]);
 }
 
 // Members of every dimension class, in cubes and skewed boxes, few and many
-// minima (the tree index from 64 minima at n <= 4, the row scan otherwise).
+// minima (the tree index from 64 minima at n <= 4, the row scan otherwise):
+// the same tables, and the same results at every probe point, alone and in
+// the batch forms.
 TEST_F(BitIdentity, ManyMembersAllKindsAndDerivatives) {
-    struct Case {
-        std::uint32_t n, m;
-        std::int32_t test;
-    };
-    std::vector<Case> cases = {{2, 300, 17}, {4, 100, 42}};
-    const std::int32_t tests[] = {1, 42, 100};
-    for (std::uint32_t n : {2u, 3u, 4u, 7u, 10u}) {
-        for (std::uint32_t m : {2u, 3u, 24u}) cases.push_back({n, m, tests[(n + m) % 3]});
+    std::vector<std::array<uint32_t, 3>> cases = {{2, 300, 17}, {4, 100, 42}};
+    for (uint32_t n : {2u, 3u, 4u, 7u, 10u}) {
+        for (uint32_t m : {2u, 3u, 24u}) cases.push_back({n, m, std::array<uint32_t, 3>{1, 42, 100}[(n + m) % 3]});
     }
-    for (const Case &c : cases) {
-        travo::Parameters p = (c.test == 42) ? skewed_box(c.n) : travo::Parameters::in_cube(c.n);
-        p.num_minima = c.m;
-        p.test_number = c.test;
-        if (c.test == 100) {
-            p.global_value = -3.5;
-            p.distance = 0.9;
-            p.radius = 0.3;
+    for (const auto &[n, m, test] : cases) {
+        SCOPED_TRACE(::testing::Message() << "n=" << n << " m=" << m << " test=" << test);
+        travo::Parameters p = travo::Parameters::in_cube(n);
+        if (test == 42) {  // a skewed box
+            for (uint32_t c = 0; c < n; c++) p.lower[c] = -1.0 - 0.37 * c, p.upper[c] = 2.5 + 0.11 * c;
+            p.distance_and_radius_from_box();
         }
+        if (test == 100) p.global_value = -3.5, p.distance = 0.9, p.radius = 0.3;
+        p.num_minima = m;
+        p.test_number = static_cast<int32_t>(test);
         reset();
         generate_in_module(p);
         const travo::Member f = travo::generate(p);
-        SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m << " test=" << c.test);
-        expect_same_tables(f);
+        const auto glob = f.global_minimizers();
+        EXPECT_EQ(std::vector<uint32_t>(glob.begin(), glob.end()),
+                  std::vector<uint32_t>(TRAVO_glob.indices, TRAVO_glob.indices + TRAVO_glob.count));
+        std::vector<double> table = {f.delta()}, module_table = {TRAVO_get_delta()};
+        for (uint32_t row = 0; row < m; row++) {
+            table.insert(table.end(), {f.minimum_values()[row], f.radii()[row]});
+            table.insert(table.end(), f.minimizer(row).begin(), f.minimizer(row).end());
+            module_table.insert(module_table.end(), {TRAVO_minima.values[row], TRAVO_minima.radii[row]});
+            module_table.insert(module_table.end(), TRAVO_minima.points[row], TRAVO_minima.points[row] + n);
+        }
+        EXPECT_EQ(mismatches(table, module_table), 0);
+        const auto pts = probes(module_view(), 12, n * 1000 + m * 10 + test);
+        std::vector<double> flat, expected_values, expected_gradients, expected_hessians;
         int bad = 0;
-        for (const auto &x : probes(view(), 12, c.n * 1000 + c.m * 10 + c.test)) bad += mismatches(f, x, from_module(x));
+        for (const auto &x : pts) {
+            const auto e = from_module(x);
+            bad += mismatches(f, x, e);
+            flat.insert(flat.end(), x.begin(), x.end());
+            expected_values.push_back(e[1]);
+            expected_gradients.insert(expected_gradients.end(), e.begin() + 3 + n, e.begin() + 3 + 2 * n);
+            expected_hessians.insert(expected_hessians.end(), e.begin() + 3 + 2 * n, e.end());
+        }
         EXPECT_EQ(bad, 0);
+        std::vector<double> values(pts.size()), gradients(pts.size() * n), hessians(pts.size() * n * n);
+        f.values(Kind::D, flat, values);
+        f.gradients(Kind::D2, flat, gradients);
+        f.hessians(flat, hessians);
+        EXPECT_EQ(mismatches(values, expected_values) + mismatches(gradients, expected_gradients) +
+                      mismatches(hessians, expected_hessians),
+                  0);
+        f.values_and_gradients(Kind::D, flat, values, gradients);
+        EXPECT_EQ(mismatches(values, expected_values), 0);
     }
-}
-
-// The batch forms give the same bits, point after point, at their strides.
-TEST_F(BitIdentity, BatchFormsMatchTheCInterface) {
-    travo::Parameters p = travo::Parameters::in_cube(3);
-    p.num_minima = 15;
-    p.test_number = 9;
-    generate_in_module(p);
-    const travo::Member f = travo::generate(p);
-    const auto pts = probes(view(), 12, 99);
-    std::vector<double> flat;
-    for (const auto &x : pts) flat.insert(flat.end(), x.begin(), x.end());
-    const std::size_t count = pts.size(), n = 3;
-    std::vector<double> v(count), vd(count), gd(count * n), gd2(count * n), h(count * n * n);
-    f.values(Kind::ND, flat, v);
-    f.values_and_gradients(Kind::D, flat, vd, gd);
-    f.gradients(Kind::D2, flat, gd2);
-    f.hessians(flat, h);
-    int bad = 0;
-    for (std::size_t k = 0; k < count; k++) {
-        const Expected e = from_module(pts[k]);
-        bad += bits(v[k]) != bits(e.nd);
-        bad += bits(vd[k]) != bits(e.d);
-        for (std::size_t i = 0; i < n; i++) bad += bits(gd[k * n + i]) != bits(e.gd[i]);
-        for (std::size_t i = 0; i < n; i++) bad += bits(gd2[k * n + i]) != bits(e.gd2[i]);
-        for (std::size_t i = 0; i < n * n; i++) bad += bits(h[k * n * n + i]) != bits(e.h[i]);
-    }
-    EXPECT_EQ(bad, 0);
 }
 
 // Several threads evaluate several members at once, after the module-wide
-// state is gone; others generate the same members at once as one by one.
+// state is gone; half of them also generate the same members again, which
+// must come out as they did one by one.
 TEST_F(BitIdentity, SeveralThreadsOnSeveralMembers) {
     struct Case {
+        travo::Parameters p;
         travo::Member f;
-        std::vector<std::vector<double>> pts;
-        std::vector<Expected> expected;
+        travo::testing::Rows pts;
+        std::vector<std::vector<double>> expected;
     };
     std::vector<Case> cases;
-    std::vector<travo::Parameters> params;
-    for (std::uint32_t k = 0; k < 4; k++) {
+    for (uint32_t k = 0; k < 4; k++) {
         travo::Parameters p = travo::Parameters::in_cube(k == 3 ? 8 : 2 + k);
         p.num_minima = 6 + 5 * k;
-        p.test_number = 3 + static_cast<std::int32_t>(k);
-        params.push_back(p);
+        p.test_number = 3 + static_cast<int32_t>(k);
         reset();
         generate_in_module(p);
-        Case c{travo::generate(p), {}, {}};
-        c.pts = probes(view(), 12, k);
-        for (const auto &x : c.pts) c.expected.push_back(from_module(x));
-        cases.push_back(std::move(c));
+        cases.push_back({p, travo::generate(p), probes(module_view(), 12, k), {}});
+        for (const auto &x : cases.back().pts) cases.back().expected.push_back(from_module(x));
     }
     reset();
     std::vector<int> bad(6, 0);
@@ -212,18 +175,8 @@ TEST_F(BitIdentity, SeveralThreadsOnSeveralMembers) {
             for (int round = 0; round < 10; round++) {
                 for (std::size_t k = 0; k < cases.size(); k++) {
                     const Case &c = cases[(k + t) % cases.size()];
-                    if (t % 2) {
-                        const travo::Member g = travo::generate(params[(k + t) % cases.size()]);
-                        bad[t] += bits(g.delta()) != bits(c.f.delta());
-                        for (std::uint32_t row = 0; row < g.num_minima(); row++) {
-                            bad[t] += bits(g.radii()[row]) != bits(c.f.radii()[row]);
-                            bad[t] += bits(g.minimum_values()[row]) != bits(c.f.minimum_values()[row]);
-                            for (std::uint32_t i = 0; i < g.dim(); i++) {
-                                bad[t] += bits(g.minimizer(row)[i]) != bits(c.f.minimizer(row)[i]);
-                            }
-                        }
-                    }
-                    for (std::size_t i = 0; i < c.pts.size(); i++) bad[t] += mismatches(c.f, c.pts[i], c.expected[i]);
+                    const travo::Member again = t % 2 ? travo::generate(c.p) : c.f;
+                    for (std::size_t i = 0; i < c.pts.size(); i++) bad[t] += mismatches(again, c.pts[i], c.expected[i]);
                 }
             }
         });

@@ -1,8 +1,8 @@
-// The region lookups (square-root-free scan and RegionIndex) against the
-// reference scan, bit for bit, and evaluation through them.
+// The region lookups without a square root per region (the scan of the
+// module-wide interface and the RegionIndex of immutable members) against
+// the reference scan, bit for bit, and evaluation through them.
 #include <cmath>
 #include <limits>
-#include <random>
 #include <set>
 #include <vector>
 
@@ -12,8 +12,6 @@
 
 using travo::core::Kind;
 using travo::core::RegionIndex;
-using travo::testing::probes;
-using travo::testing::random_rows;
 using travo::testing::Rows;
 using travo::testing::same_bits;
 using travo::testing::TestMember;
@@ -23,51 +21,50 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr auto kChosen = RegionIndex::Layout::Chosen;
+constexpr auto kTree = RegionIndex::Layout::Tree;
+constexpr auto kRows = RegionIndex::Layout::Rows;
 
-// The three lookups agree on the region and on the distance's bits.
-::testing::AssertionResult SameLookup(const core::Member &mb, const RegionIndex &index, const double *x) {
+// The three lookups agree on the region and on the distance's bits; with
+// `evaluate`, values, gradients and Hessian through the index and through
+// the scan equal those of the reference lookup.
+::testing::AssertionResult Same(const core::Member &mb, const RegionIndex &index, const double *x, bool evaluate) {
     double r_ref = -1.0, r_scan = -1.0, r_index = -1.0;
-    const uint32_t k_ref = core::find_region(mb, x, &r_ref);
-    const uint32_t k_scan = core::find_region_scan(mb, x, &r_scan);
+    const uint32_t k_ref = core::find_region(mb, x, &r_ref), k_scan = core::find_region_scan(mb, x, &r_scan);
     const uint32_t k_index = index.find(mb, x, &r_index);
     if (k_ref != k_scan || k_ref != k_index || !same_bits(r_ref, r_scan) || !same_bits(r_ref, r_index)) {
         return ::testing::AssertionFailure() << "regions " << k_ref << ", " << k_scan << ", " << k_index
                                              << " at distances " << r_ref << ", " << r_scan << ", " << r_index;
     }
+    const core::Site ref = core::locate_reference(mb, x);
+    const uint32_t n = mb.dim;
+    std::vector<double> g(n), h(std::size_t(n) * n), want;
+    std::vector<double *> rows(n);
+    for (uint32_t i = 0; i < n; i++) rows[i] = &h[std::size_t(i) * n];
+    int bad = 0;
+    for (Kind kind : {Kind::ND, Kind::D, Kind::D2}) {
+        bad += evaluate && !same_bits(core::value(kind, ref), core::value_at(mb, index, kind, x));
+        bad += evaluate && !same_bits(core::value(kind, ref), core::value_at(mb, kind, x));
+        if (kind == Kind::ND || !evaluate) continue;
+        core::gradient(mb, index, kind, x, g.data());
+        for (uint32_t i = 1; i <= n; i++) bad += !same_bits(g[i - 1], core::first_derivative(kind, i, ref));
+    }
+    if (evaluate) core::hessian(mb, index, x, rows.data());
+    for (uint32_t i = 1; i <= n && evaluate; i++) {
+        for (uint32_t j = 1; j <= n; j++) bad += !same_bits(rows[i - 1][j - 1], core::second_derivative(i, j, ref));
+    }
+    if (bad > 0) return ::testing::AssertionFailure() << bad << " results differ";
     return ::testing::AssertionSuccess();
 }
 
-// Values, gradients and Hessian through the index and through the module's
-// scan against the reference lookup, bit for bit.
-::testing::AssertionResult SameEvaluation(const core::Member &mb, const RegionIndex &index, const double *x) {
-    const core::Site ref = core::locate_reference(mb, x);
-    const uint32_t n = mb.dim;
-    for (Kind kind : {Kind::ND, Kind::D, Kind::D2}) {
-        const double want = core::value(kind, ref);
-        if (!same_bits(want, core::value_at(mb, index, kind, x)) || !same_bits(want, core::value_at(mb, kind, x))) {
-            return ::testing::AssertionFailure() << "value of kind " << int(kind) << " differs";
-        }
+// Every point against an index of each given layout; evaluation through the
+// chosen one.
+void expect_same(const core::Member &mb, const Rows &points, bool evaluate,
+                 std::initializer_list<RegionIndex::Layout> layouts) {
+    for (auto layout : layouts) {
+        const RegionIndex index(mb, layout);
+        for (const auto &x : points) ASSERT_TRUE(Same(mb, index, x.data(), evaluate && layout == kChosen));
     }
-    std::vector<double> g(n), h(std::size_t(n) * n);
-    std::vector<double *> rows(n);
-    for (uint32_t i = 0; i < n; i++) rows[i] = &h[std::size_t(i) * n];
-    for (Kind kind : {Kind::D, Kind::D2}) {
-        core::gradient(mb, index, kind, x, g.data());
-        for (uint32_t i = 1; i <= n; i++) {
-            if (!same_bits(g[i - 1], core::first_derivative(kind, i, ref))) {
-                return ::testing::AssertionFailure() << "gradient entry " << i << " differs";
-            }
-        }
-    }
-    core::hessian(mb, index, x, rows.data());
-    for (uint32_t i = 1; i <= n; i++) {
-        for (uint32_t j = 1; j <= n; j++) {
-            if (!same_bits(rows[i - 1][j - 1], core::second_derivative(i, j, ref))) {
-                return ::testing::AssertionFailure() << "Hessian entry " << i << "," << j << " differs";
-            }
-        }
-    }
-    return ::testing::AssertionSuccess();
 }
 
 // A member built by hand over [-100, 100]^n: rows and radii given, values
@@ -84,60 +81,44 @@ struct HandMember : TestMember {
     }
 };
 
-constexpr auto kChosen = RegionIndex::Layout::Chosen;
-constexpr auto kTree = RegionIndex::Layout::Tree;
-constexpr auto kRows = RegionIndex::Layout::Rows;
-
-// Every point against the chosen index and the given imposed layouts.
-void expect_same(const core::Member &mb, const Rows &points, bool evaluate,
-                 std::initializer_list<RegionIndex::Layout> layouts) {
-    for (auto layout : layouts) {
-        const RegionIndex index(mb, layout);
-        for (const auto &x : points) {
-            ASSERT_TRUE(SameLookup(mb, index, x.data())) << "layout " << int(layout);
-            ASSERT_TRUE(!evaluate || layout != kChosen || SameEvaluation(mb, index, x.data()));
-        }
-    }
-}
-
 }  // namespace
 
 // Generated members in cubes and in offset, stretched boxes, with every
-// layout of the index; both search structures get chosen.
+// layout of the index; both search structures get chosen. An index used
+// with a member of another size falls back to the scan of that member.
 TEST(FastLookup, GeneratedMembersMatchTheReference) {
-    struct Case {
+    const struct {
         uint32_t n, m;
         int32_t test;
         bool stretched;
-    };
-    const Case cases[] = {{2, 10, 1, false},  {2, 1500, 2, false}, {3, 1000, 3, false}, {4, 600, 4, false},
-                          {6, 400, 5, false}, {10, 300, 6, false}, {20, 200, 8, false}, {50, 100, 9, false},
-                          {2, 2, 10, false},  {2, 1500, 31, true}, {5, 600, 31, true}};
+    } cases[] = {{2, 10, 1, false},  {2, 1500, 2, false}, {3, 1000, 3, false}, {4, 600, 4, false},
+                 {6, 400, 5, false}, {10, 300, 6, false}, {20, 200, 8, false}, {50, 100, 9, false},
+                 {2, 2, 10, false},  {2, 1500, 31, true}, {5, 600, 31, true}};
     std::set<RegionIndex::Mode> modes;
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m << " test=" << c.test);
         std::vector<double> lo(c.n, -1.0), hi(c.n, 1.0);
         for (uint32_t k = 0; k < c.n && c.stretched; k++) hi[k] = (lo[k] = -300.0 + 7.0 * k) + 2.0 + 3.0 * k;
         TestMember own(lo, hi, c.m, -2.5, 0.6, 0.2);
         ASSERT_EQ(own.generate(c.test), TRAVO_STATUS_OK);
         modes.insert(RegionIndex(own.mb).mode());
-        expect_same(own.mb, probes(own.mb, 500, c.test), c.n <= 20, {kChosen, kTree, kRows});
+        expect_same(own.mb, travo::testing::probes(own.mb, 500, c.test), c.n <= 20, {kChosen, kTree, kRows});
     }
     EXPECT_EQ(modes, (std::set<RegionIndex::Mode>{RegionIndex::Mode::Tree, RegionIndex::Mode::Rows}));
+    TestMember own(2, 400), other(2, 300);
+    ASSERT_EQ(own.generate(6), TRAVO_STATUS_OK);
+    ASSERT_EQ(other.generate(6), TRAVO_STATUS_OK);
+    const RegionIndex foreign(own.mb);
+    for (const auto &x : travo::testing::probes(other.mb, 500, 2)) ASSERT_TRUE(Same(other.mb, foreign, x.data(), false));
 }
 
 // Regions on a lattice with radii of exactly half the spacing: neighbours
 // touch, points on the common boundary belong to both and the lower index
 // must win. Larger radii make them overlap.
 TEST(FastLookup, TouchingAndOverlappingRegions) {
-    Rows rows = {{-50.0, -50.0}};
-    for (int a = 0; a < 20; a++) {
-        for (int b = 0; b < 20; b++) rows.push_back({double((a * 7) % 20), double((b * 3 + a) % 20)});
-    }
-    Rows grid;
-    for (double x0 = -1.0; x0 <= 20.0; x0 += 0.25) {
-        for (double x1 = -1.0; x1 <= 20.0; x1 += 0.25) grid.push_back({x0, x1});
-    }
+    Rows rows = {{-50.0, -50.0}}, grid;
+    for (int a = 0; a < 400; a++) rows.push_back({double((a / 20 * 7) % 20), double((a % 20 * 3 + a / 20) % 20)});
+    for (int a = 0; a < 85 * 85; a++) grid.push_back({-1.0 + 0.25 * (a % 85), -1.0 + 0.25 * (a / 85)});
     for (double radius : {0.5, 1.0, 0.75}) {
         HandMember hm(rows, std::vector<double>(rows.size(), radius));
         ASSERT_EQ(RegionIndex(hm.mb).mode(), RegionIndex::Mode::Tree);
@@ -149,8 +130,8 @@ TEST(FastLookup, TouchingAndOverlappingRegions) {
 // sphere (not greater than the radius: inside); one ulp less: outside.
 TEST(FastLookup, PointsExactlyOnSpheres) {
     for (uint32_t n : {2u, 3u, 7u, 40u}) {
-        const Rows rows = random_rows(400, n, n, -10.0, 10.0);
-        Rows points = random_rows(400, n, n + 100, -0.1, 0.1);
+        const Rows rows = travo::testing::random_rows(400, n, n, -10.0, 10.0);
+        Rows points = travo::testing::random_rows(400, n, n + 100, -0.1, 0.1);
         std::vector<double> radii(rows.size());
         for (size_t k = 0; k < rows.size(); k++) {
             for (uint32_t c = 0; c < n; c++) points[k][c] += rows[k][c];
@@ -178,57 +159,15 @@ TEST(FastLookup, PointsExactlyOnSpheres) {
 TEST(FastLookup, SpecialRadii) {
     Rows rows;
     for (int i = 0; i < 40; i++) rows.push_back({double(i % 8) * 3.0, double(i / 8) * 3.0});
-    for (double special : {-1.0, 0.0, -0.0, 1e-200, 5e-324, 1e-150, 1e150, 1e300, kInf}) {
+    for (double special : {-1.0, 0.0, -0.0, 1e-200, 5e-324, 1e-150, 1e150, 1e300, kInf, kNaN}) {
         for (size_t at : {size_t(3), size_t(20), size_t(39)}) {
             std::vector<double> radii(rows.size(), 1.0);
             radii[at] = special;
             HandMember hm(rows, radii);
+            EXPECT_EQ(RegionIndex(hm.mb).mode() == RegionIndex::Mode::Scan, std::isnan(special));
             const Rows xs = {rows[at], {rows[at][0] + 1e-160, rows[at][1]}, {rows[at][0] + 2.0, rows[at][1]},
-                             {50.0, 50.0}};
+                             {50.0, 50.0}, {99.0, 99.0}};
             expect_same(hm.mb, xs, true, {kChosen, kRows});
         }
-    }
-    std::vector<double> radii(rows.size(), 1.0);
-    radii[25] = kNaN;
-    HandMember hm(rows, radii);
-    const RegionIndex index(hm.mb);
-    EXPECT_EQ(index.mode(), RegionIndex::Mode::Scan);
-    const double x[2] = {99.0, 99.0};
-    double r;
-    EXPECT_EQ(index.find(hm.mb, x, &r), 25u);
-    EXPECT_TRUE(SameLookup(hm.mb, index, x));
-}
-
-// An index used with a member of another size falls back to the scan of
-// that member; refusals go through the index path as through the scan.
-TEST(FastLookup, ForeignMemberAndRefusals) {
-    TestMember own(2, 400), other(2, 300);
-    ASSERT_EQ(own.generate(6), TRAVO_STATUS_OK);
-    ASSERT_EQ(other.generate(6), TRAVO_STATUS_OK);
-    const RegionIndex index(own.mb);
-    for (const auto &x : probes(other.mb, 500, 2)) ASSERT_TRUE(SameLookup(other.mb, index, x.data()));
-    const double outside[2] = {-1.0 - 2e-10, 0.0}, inside[2] = {0.0, 0.0};
-    EXPECT_EQ(core::value_at(own.mb, index, Kind::ND, outside), 1e100);
-    EXPECT_EQ(core::deriv_at(own.mb, index, Kind::D, 0, inside), 1e100);
-    EXPECT_EQ(core::deriv2_at(own.mb, index, 1, 3, inside), 1e100);
-    own.mb.isArgSet = 0;
-    EXPECT_EQ(core::value_at(own.mb, index, Kind::D, inside), 1e100);
-    EXPECT_EQ(core::hessian(own.mb, index, inside, nullptr), TRAVO_BAD_DERIVATIVE);
-}
-
-// The module-wide interface evaluates through the scan without square
-// roots; its values equal those of the reference lookup bit for bit.
-class ModuleLookup : public travo::testing::ModuleTest {};
-
-TEST_F(ModuleLookup, ValuesMatchTheReferenceLookup) {
-    configure(3, 700, -1.0, 0.6, 0.25);
-    ASSERT_EQ(TRAVO_arg_generate(12), TRAVO_STATUS_OK);
-    const core::Member mb = view();
-    for (const auto &x : probes(mb, 1500, 12)) {
-        const core::Site ref = core::locate_reference(mb, x.data());
-        ASSERT_TRUE(same_bits(TRAVO_ND_func(x.data()), core::value(Kind::ND, ref)));
-        ASSERT_TRUE(same_bits(TRAVO_D_func(x.data()), core::value(Kind::D, ref)));
-        ASSERT_TRUE(same_bits(TRAVO_D2_func(x.data()), core::value(Kind::D2, ref)));
-        ASSERT_TRUE(same_bits(TRAVO_D2_deriv1(2, x.data()), core::first_derivative(Kind::D2, 2, ref)));
     }
 }

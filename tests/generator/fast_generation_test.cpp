@@ -1,9 +1,10 @@
 // The fast region sizing and coincidence test against the scans, bit for
 // bit, on generated and hand-built members.
+#include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
-#include "generator/spatial_index.hpp"
 #include "support/module_fixture.hpp"
 
 using travo::core::Path;
@@ -15,19 +16,16 @@ namespace core = travo::core;
 
 namespace {
 
-::testing::AssertionResult SameSource(const core::RandomSource &a, const core::RandomSource &b) {
-    if (a.rnd_counter == b.rnd_counter && std::memcmp(a.rnd_num, b.rnd_num, sizeof a.rnd_num) == 0 &&
-        std::memcmp(a.ran_u, b.ran_u, sizeof a.ran_u) == 0) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << "random sources differ";
-}
-
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// Runs region sizing along both paths on copies of a hand-built member,
-// from the same random state.
+bool same_source(const core::RandomSource &a, const core::RandomSource &b) {
+    return a.rnd_counter == b.rnd_counter && std::memcmp(a.rnd_num, b.rnd_num, sizeof a.rnd_num) == 0 &&
+           std::memcmp(a.ran_u, b.ran_u, sizeof a.ran_u) == 0;
+}
+
+// Region sizing along both paths on copies of a hand-built member, from the
+// same random state.
 void expect_same_basins(const Rows &rows, double global_radius) {
     TestMember ref(rows, global_radius), fast(rows, global_radius);
     ref.rng.start(12345);
@@ -36,124 +34,119 @@ void expect_same_basins(const Rows &rows, double global_radius) {
     fast.rng = ref.rng;
     EXPECT_EQ(core::set_basins_reference(ref.mb, ref.rng), core::set_basins(fast.mb, fast.rng, Path::Fast));
     EXPECT_TRUE(SameTables(ref.mb, fast.mb));
-    EXPECT_TRUE(SameSource(ref.rng, fast.rng));
+    EXPECT_TRUE(same_source(ref.rng, fast.rng));
 }
 
 }  // namespace
 
 // Cubes and boxes with sides growing with the coordinate, centred away from
-// the origin, small and large radii, dimensions up to 50; a NaN bound.
+// the origin, small and large radii, dimensions up to 50, peaks past the
+// end of the random buffer; a NaN bound. Generation through the module-wide
+// interface, which chooses the path by size, gives the same tables.
 TEST(FastGeneration, GeneratedMembersMatchTheScans) {
-    struct Case {
+    const struct {
         uint32_t n, m;
         int32_t test;
         double lo, hi, stretch, radius_share;  // R as a share of d/2
-    };
-    const Case cases[] = {
-        {2, 10, 1, -1, 1, 0, 1.0},   {2, 1500, 3, 0, 1, 0, 0.2},   {2, 1200, 42, 10, 11, 0.75, 0.6},
+    } cases[] = {
+        {2, 10, 1, -1, 1, 0, 1.0},      {2, 1500, 3, 0, 1, 0, 0.2},       {2, 1200, 42, 10, 11, 0.75, 0.6},
         {3, 900, 9, 10, 11, 0.75, 0.3}, {5, 500, 11, 100, 101.5, 0, 1.0}, {7, 400, 100, 10, 11, 0.75, 0.8},
-        {10, 300, 5, -1, 1, 0, 1.0}, {16, 200, 13, 10, 11, 0.75, 0.5}, {50, 100, 21, 10, 11, 0.75, 0.9},
-        {2, 2, 1, -1, 1, 0, 1.0},    {4, 3, 8, -1, 1, 0, 1.0},     {2, 200, 3, -1, kNaN, 0, 1.0},
+        {10, 300, 5, -1, 1, 0, 1.0},    {16, 200, 13, 10, 11, 0.75, 0.5}, {50, 100, 21, 10, 11, 0.75, 0.9},
+        {2, 2, 1, -1, 1, 0, 1.0},       {4, 3, 8, -1, 1, 0, 1.0},         {2, 200, 3, -1, kNaN, 0, 1.0},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m << " test=" << c.test);
         std::vector<double> lo, hi;
         for (uint32_t k = 0; k < c.n; k++) {
             lo.push_back(c.lo + 0.5 * c.stretch * k);
-            hi.push_back(c.hi + 0.5 * c.stretch * k + c.stretch * k);
+            hi.push_back(c.hi + 1.5 * c.stretch * k);
         }
         const double d = (std::isnan(c.hi) ? 2.0 : c.hi - c.lo) / 3.0;
         TestMember ref(lo, hi, c.m, -1.0, d, 0.5 * d * c.radius_share);
         TestMember fast(lo, hi, c.m, -1.0, d, 0.5 * d * c.radius_share);
         ASSERT_EQ(ref.generate(c.test, Path::Reference), fast.generate(c.test, Path::Fast));
         EXPECT_TRUE(SameTables(ref.mb, fast.mb));
-        EXPECT_TRUE(SameSource(ref.rng, fast.rng));
+        EXPECT_TRUE(same_source(ref.rng, fast.rng));
     }
+    TRAVO_dim = 2;
+    ASSERT_EQ(TRAVO_domain_alloc(), TRAVO_STATUS_OK);
+    TRAVO_num_minima = 1500;
+    TRAVO_global_value = -1.0;
+    TRAVO_global_dist = 0.5;
+    TRAVO_global_radius = 0.2;
+    ASSERT_EQ(TRAVO_arg_generate(9), TRAVO_STATUS_OK);
+    TestMember ref(2, 1500, -1.0, 0.5, 0.2);
+    ASSERT_EQ(ref.generate(9, Path::Reference), TRAVO_STATUS_OK);
+    EXPECT_TRUE(SameTables(ref.mb, travo::testing::module_view()));
+    EXPECT_EQ(TRAVO_get_rnd_counter(), ref.rng.rnd_counter);
+    TRAVO_free();
+    TRAVO_domain_free();
 }
 
 // Rows on an integer lattice: many neighbours at exactly the same distance,
-// and radii after widening that add up exactly to the distance of their
-// rows, so regions touch and ties decide nothing but must not change bits.
-TEST(FastGeneration, LatticeWithTiesMatchesTheScans) {
+// radii after widening that add up exactly to the distance of their rows.
+// Clusters, duplicated rows and widely different scales in one table. A
+// chain of rows each widened only thanks to the one before it, raised
+// earlier in the same pass. NaN, infinite or huge coordinates or radius,
+// where the fast path must give way to the scans.
+TEST(FastGeneration, HandBuiltMembersMatchTheScans) {
     for (uint32_t n : {2u, 3u}) {
         Rows rows;
         const int side = n == 2 ? 30 : 9;
-        for (int a = 0; a < side; a++) {
-            for (int b = 0; b < side; b++) {
-                for (int c = 0; c < (n == 2 ? 1 : side); c++) {
-                    rows.push_back({double(a), double(b)});
-                    if (n == 3) rows.back().push_back(double(c));
-                }
-            }
+        for (int a = 0; a < side * side * (n == 2 ? 1 : side); a++) {
+            rows.push_back({double(a % side), double(a / side % side)});
+            if (n == 3) rows.back().push_back(double(a / side / side));
         }
         for (double big_r : {0.5, 0.25, 1.0}) expect_same_basins(rows, big_r);
     }
-}
-
-// Clusters with rows much closer than the others, duplicated rows (distance
-// 0), widely different scales in one table; a chain of rows each widened
-// only thanks to the one before it, as raised earlier in the same pass.
-TEST(FastGeneration, ClustersDuplicatesAndChainsMatchTheScans) {
     auto rows = random_rows(1500, 3, 77);
-    for (size_t i = 2; i < rows.size(); i += 7) {
-        rows[i] = rows[i - 1];
-        rows[i][0] += 1e-9 * double(i % 5);
-    }
+    for (size_t i = 2; i < rows.size(); i += 7) (rows[i] = rows[i - 1])[0] += 1e-9 * double(i % 5);
     for (size_t i = 5; i < rows.size(); i += 31) rows[i] = rows[i - 3];
     for (size_t i = 3; i < rows.size(); i += 97) {
         for (double &v : rows[i]) v *= 1e6;
     }
     for (double big_r : {0.05, 1e-9}) expect_same_basins(rows, big_r);
-
     Rows chain = {{0.0, 0.0}, {100.0, 100.0}};
-    double x = 1.0;
-    for (int i = 0; i < 200; i++, x += 1.0 + 0.01 * (i % 7)) chain.push_back({x, 0.0});
+    for (int i = 0; i < 200; i++) chain.push_back({chain.back()[0] + 1.0 + 0.01 * (i % 7), 0.0});
     expect_same_basins(chain, 1.0);
-}
-
-// NaN, infinite or huge coordinates or radius: the fast path must give way
-// to the scans and so give the same bits, NaNs included.
-TEST(FastGeneration, NonFiniteInputsMatchTheScans) {
     const auto base = random_rows(300, 2, 5);
-    const std::pair<size_t, double> changes[] = {{17, kNaN}, {40, kInf}, {3, 1e200}};
-    for (const auto &[row, v] : changes) {
-        auto rows = base;
-        rows[row][row % 2] = v;
-        expect_same_basins(rows, 0.05);
+    for (const auto &[row, v] : {std::pair<size_t, double>{17, kNaN}, {40, kInf}, {3, 1e200}}) {
+        auto changed = base;
+        changed[row][row % 2] = v;
+        expect_same_basins(changed, 0.05);
     }
     for (double big_r : {kNaN, kInf, 1e300}) expect_same_basins(base, big_r);
 }
 
-// The coincidence test: the first failing result of the scan, for tables
-// with and without coincidences of either kind (14: a local minimizer on
-// the vertex, 15: two minimizers within 1e-10), along every path.
+// The coincidence test: the first failing result of the scan along every
+// path, for tables with and without coincidences of either kind (14: a local
+// minimizer within 1e-10 of the vertex, 15: two minimizers within 1e-10; the
+// test is strict), and for tables too small to sweep.
 TEST(FastCoincidence, MatchesTheScan) {
-    struct Variant {
+    const struct {
         const char *name;
         void (*apply)(Rows &);
         TravoStatus expected;
-    };
-    const Variant variants[] = {
+    } variants[] = {
         {"none", [](Rows &) {}, TRAVO_STATUS_OK},
         {"vertex", [](Rows &r) { r[500] = r[0]; }, TRAVO_PARABOLA_COINCIDENCE},
-        {"vertex within 1e-10", [](Rows &r) { r[77] = r[0], r[77][1] += 5e-11; }, TRAVO_PARABOLA_COINCIDENCE},
+        {"vertex within 1e-10", [](Rows &r) { (r[77] = r[0])[1] += 5e-11; }, TRAVO_PARABOLA_COINCIDENCE},
         {"pair", [](Rows &r) { r[900] = r[300]; }, TRAVO_MINIMA_COINCIDENCE},
-        {"pair within 1e-10", [](Rows &r) { r[901] = r[12], r[901][0] += 7e-11; }, TRAVO_MINIMA_COINCIDENCE},
+        {"pair within 1e-10", [](Rows &r) { (r[901] = r[12])[0] += 7e-11; }, TRAVO_MINIMA_COINCIDENCE},
         {"global and local", [](Rows &r) { r[999] = r[1]; }, TRAVO_MINIMA_COINCIDENCE},
         {"both kinds", [](Rows &r) { r[400] = r[401], r[600] = r[0]; }, TRAVO_PARABOLA_COINCIDENCE},
-        {"pair just apart", [](Rows &r) { r[902] = r[13], r[902][1] += 1.5e-10; }, TRAVO_STATUS_OK},
-        {"vertex and global only", [](Rows &r) { r[1] = r[0]; }, TRAVO_STATUS_OK},
-        {"pair apart across axes",
-         [](Rows &r) {
-             r[903] = r[14];
-             for (double &v : r[903]) v += 6e-11;
-         },
+        {"pair just apart", [](Rows &r) { (r[902] = r[13])[1] += 1.5e-10; }, TRAVO_STATUS_OK},
+        {"pair exactly 1e-10 apart", [](Rows &r) { r[150].assign(r[150].size(), 0.0), (r[151] = r[150])[0] = 1e-10; },
          TRAVO_STATUS_OK},
-        {"NaN row", [](Rows &r) { r[50][2] = kNaN; }, TRAVO_STATUS_OK},
+        {"pair just within", [](Rows &r) { r[152].assign(r[152].size(), 0.25), (r[153] = r[152])[1] += 9.9999e-11; },
+         TRAVO_MINIMA_COINCIDENCE},
+        {"vertex and global only", [](Rows &r) { r[1] = r[0]; }, TRAVO_STATUS_OK},
+        {"pair apart across axes", [](Rows &r) { for (double &v : (r[903] = r[14])) v += 6e-11; }, TRAVO_STATUS_OK},
+        {"NaN row", [](Rows &r) { r[50][1] = kNaN; }, TRAVO_STATUS_OK},
         {"NaN row and pair", [](Rows &r) { r[50][0] = kNaN, r[70] = r[71]; }, TRAVO_MINIMA_COINCIDENCE},
         {"infinite rows", [](Rows &r) { r[60][1] = kInf, r[61][1] = kInf; }, TRAVO_STATUS_OK},
     };
-    for (const Variant &v : variants) {
+    for (const auto &v : variants) {
         for (uint32_t n : {3u, 12u}) {
             SCOPED_TRACE(::testing::Message() << v.name << " n=" << n);
             auto rows = random_rows(1000, n, 99);
@@ -164,76 +157,10 @@ TEST(FastCoincidence, MatchesTheScan) {
             EXPECT_EQ(core::coincidence_check(hm.mb), v.expected);
         }
     }
-    for (uint32_t m : {2u, 3u}) {  // tables too small to sweep
+    for (uint32_t m : {2u, 3u}) {
         auto rows = random_rows(m, 2, 1);
         rows[m - 1] = rows[1];
         TestMember hm(rows, 0.05);
         EXPECT_EQ(core::coincidence_check(hm.mb, Path::Fast), core::coincidence_check_reference(hm.mb));
     }
-}
-
-// Rows exactly 1e-10 apart on one axis are not coincident (the test is
-// strict); the sweep must still look at them.
-TEST(FastCoincidence, DistanceOfExactlyTheTolerance) {
-    auto rows = random_rows(200, 2, 3, 0.0, 1.0);
-    rows[150] = {0.0, 0.5};
-    rows[151] = {1e-10, 0.5};
-    rows[152] = {0.25, 0.5};
-    rows[153] = {0.25, 0.5 + 9.9999e-11};
-    TestMember hm(rows, 0.05);
-    EXPECT_EQ(core::coincidence_check_reference(hm.mb), TRAVO_MINIMA_COINCIDENCE);
-    EXPECT_EQ(core::coincidence_check(hm.mb, Path::Fast), TRAVO_MINIMA_COINCIDENCE);
-    hm.mb.minima.points[153][1] = 0.5 + 1e-10;
-    EXPECT_EQ(core::coincidence_check(hm.mb, Path::Fast), core::coincidence_check_reference(hm.mb));
-}
-
-// The pruning bound: a subtree is skipped when the squared distance to its
-// box exceeds reach2(b), which must imply that every row in it is farther
-// than b. Taking b as the nearest row's computed distance, the tightest
-// case, the box distance must never exceed reach2(b); lattice rows put box
-// corners exactly on rows.
-TEST(KdTree, PruningBoundNeverSkipsANearerRow) {
-    for (bool lattice : {true, false}) {
-        Rows rows;
-        if (lattice) {
-            for (int a = 0; a < 25; a++) {
-                for (int b = 0; b < 25; b++) rows.push_back({double(a) * 0.1, double(b) * 0.3, 1.0});
-            }
-        } else {
-            rows = random_rows(600, 3, 4);
-        }
-        std::vector<const double *> refs;
-        for (auto &r : rows) refs.push_back(r.data());
-        const core::KdTree tree(3, refs.data(), 0, static_cast<uint32_t>(rows.size()));
-        const auto queries = lattice ? rows : random_rows(50, 3, 6);
-        for (size_t k = 0; k < tree.nodes().size(); k++) {
-            const auto &nd = tree.nodes()[k];
-            for (const auto &q : queries) {
-                double nearest = 1e100;
-                for (uint32_t s = nd.begin; s < nd.end; s++) {
-                    nearest = std::min(nearest, core::norm(3, q.data(), tree.slot_coords(s)));
-                }
-                ASSERT_LE(tree.box_distance2(static_cast<uint32_t>(k), q.data()), core::KdTree::reach2(nearest));
-            }
-        }
-    }
-    EXPECT_EQ(core::KdTree::reach2(-1e-300), -1.0);
-    EXPECT_GT(core::KdTree::reach2(0.0), 0.0);
-}
-
-// The module-wide interface generates through the automatic choice; its
-// tables equal those of the scans.
-class ModuleGeneration : public travo::testing::ModuleTest {};
-
-TEST_F(ModuleGeneration, TablesMatchTheScans) {
-    configure(2, 1500, -1.0, 0.5, 0.2);
-    ASSERT_EQ(TRAVO_arg_generate(9), TRAVO_STATUS_OK);
-    TestMember ref(2, 1500, -1.0, 0.5, 0.2);
-    ASSERT_EQ(ref.generate(9, Path::Reference), TRAVO_STATUS_OK);
-    EXPECT_TRUE(SameTables(ref.mb, view()));
-    EXPECT_EQ(TRAVO_get_rnd_counter(), ref.rng.rnd_counter);
-    EXPECT_EQ(TRAVO_coincidence_check(), TRAVO_STATUS_OK);
-    TRAVO_minima.points[1200][0] = TRAVO_minima.points[700][0];
-    TRAVO_minima.points[1200][1] = TRAVO_minima.points[700][1];
-    EXPECT_EQ(TRAVO_coincidence_check(), TRAVO_MINIMA_COINCIDENCE);
 }

@@ -12,31 +12,20 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 class Parameters : public ModuleTest {};
 
-TEST_F(Parameters, DefaultsKeepAPresentBoxAndDeriveFromIt) {
-    ASSERT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
-    EXPECT_EQ(TRAVO_dim, 2u);
-    EXPECT_EQ(TRAVO_num_minima, 10u);
-    EXPECT_EQ(TRAVO_domain_left[1], -1.0);
-    EXPECT_EQ(TRAVO_domain_right[0], 1.0);
-    EXPECT_EQ(TRAVO_global_value, -1.0);
-    EXPECT_EQ(TRAVO_global_radius, 1.0 / 3.0);
-    EXPECT_EQ(TRAVO_parameters_check(), TRAVO_STATUS_OK);
-    TRAVO_domain_free();
+// Defaults keep a box that is there and derive distance and radius from its
+// shortest side; a bad dimension allocates nothing.
+TEST_F(Parameters, DefaultsAndDimensionBounds) {
     double left[2] = {0.0, 0.0}, right[2] = {4.0, 1.0};
     TRAVO_domain_left = left;
     TRAVO_domain_right = right;
     ASSERT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
-    EXPECT_EQ(TRAVO_domain_left, left);
-    EXPECT_EQ(right[0], 4.0);
-    EXPECT_EQ(TRAVO_global_dist, 1.0 / 3.0);  // a third of the shortest side
+    EXPECT_TRUE(TRAVO_domain_left == left && right[0] == 4.0);
+    EXPECT_EQ(TRAVO_global_dist, 1.0 / 3.0);
     EXPECT_EQ(TRAVO_global_radius, 1.0 / 6.0);
+    EXPECT_EQ(TRAVO_dim * 100 + TRAVO_num_minima, 210u);
     TRAVO_domain_left = TRAVO_domain_right = nullptr;
-}
-
-TEST_F(Parameters, DimensionBoundsAllocateNothingWhenBad) {
     for (uint32_t n : {0u, 1u, 1009u}) {
         TRAVO_dim = n;
-        TRAVO_num_minima = 10;
         const auto before = host::allocation_count();
         EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_DIMENSION) << n;
         EXPECT_EQ(TRAVO_domain_alloc(), TRAVO_BAD_DIMENSION) << n;
@@ -68,45 +57,30 @@ TEST_F(Parameters, FirstFailingCheckWins) {
     EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_GLOBAL_DISTANCE);
     TRAVO_global_dist = 0.5;
     EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_GLOBAL_RADIUS);
-    TRAVO_global_radius = 0.2;
-    EXPECT_EQ(TRAVO_parameters_check(), TRAVO_STATUS_OK);
 }
 
 // Each bound on both sides of its tolerance; NaN passes every check it
-// takes part in.
+// takes part in; a missing bound array is a bad box.
 TEST_F(Parameters, BoundsAndTheirTolerances) {
-    struct Case {
-        double *field;
-        double value;
-        TravoStatus expected;
-    };
     configure(2, 10, -1, 0.6, 0.2);
-    const double right1 = TRAVO_domain_right[1];
-    const Case cases[] = {
-        {&TRAVO_domain_right[1], -1.0, TRAVO_BAD_DOMAIN},
-        {&TRAVO_domain_right[1], -2.0, TRAVO_BAD_DOMAIN},
-        {&TRAVO_domain_right[1], -1.0 + 1e-10, TRAVO_BAD_DOMAIN},
-        {&TRAVO_domain_left[0], kNaN, TRAVO_STATUS_OK},
-        {&TRAVO_global_value, 0.0, TRAVO_BAD_GLOBAL_VALUE},
-        {&TRAVO_global_value, -1e-10, TRAVO_BAD_GLOBAL_VALUE},
-        {&TRAVO_global_value, kNaN, TRAVO_STATUS_OK},
-        {&TRAVO_global_dist, 1.0, TRAVO_BAD_GLOBAL_DISTANCE},
-        {&TRAVO_global_dist, 1e-10, TRAVO_BAD_GLOBAL_DISTANCE},
-        {&TRAVO_global_dist, 0.5, TRAVO_STATUS_OK},
-        {&TRAVO_global_dist, kNaN, TRAVO_STATUS_OK},
-        {&TRAVO_global_radius, 0.3, TRAVO_STATUS_OK},
-        {&TRAVO_global_radius, 0.3 + 0.5e-10, TRAVO_STATUS_OK},
-        {&TRAVO_global_radius, 0.31, TRAVO_BAD_GLOBAL_RADIUS},
-        {&TRAVO_global_radius, 0.0, TRAVO_BAD_GLOBAL_RADIUS},
+    const struct {
+        double *field, value;
+        TravoStatus expected;
+    } cases[] = {
+        {&TRAVO_domain_right[1], -1.0, TRAVO_BAD_DOMAIN},     {&TRAVO_domain_right[1], -1 + 1e-10, TRAVO_BAD_DOMAIN},
+        {&TRAVO_domain_left[0], kNaN, TRAVO_STATUS_OK},       {&TRAVO_global_value, -1e-10, TRAVO_BAD_GLOBAL_VALUE},
+        {&TRAVO_global_value, kNaN, TRAVO_STATUS_OK},         {&TRAVO_global_dist, 1.0, TRAVO_BAD_GLOBAL_DISTANCE},
+        {&TRAVO_global_dist, 1e-10, TRAVO_BAD_GLOBAL_DISTANCE}, {&TRAVO_global_dist, 0.5, TRAVO_STATUS_OK},
+        {&TRAVO_global_dist, kNaN, TRAVO_STATUS_OK},          {&TRAVO_global_radius, 0.3 + 0.5e-10, TRAVO_STATUS_OK},
+        {&TRAVO_global_radius, 0.31, TRAVO_BAD_GLOBAL_RADIUS}, {&TRAVO_global_radius, 0.0, TRAVO_BAD_GLOBAL_RADIUS},
         {&TRAVO_global_radius, kNaN, TRAVO_STATUS_OK},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         const double keep = *c.field;
         *c.field = c.value;
         EXPECT_EQ(TRAVO_parameters_check(), c.expected) << "case " << &c - cases;
         *c.field = keep;
     }
-    EXPECT_EQ(TRAVO_domain_right[1], right1);
     double *right = TRAVO_domain_right;
     TRAVO_domain_right = nullptr;
     EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_DOMAIN);
@@ -116,46 +90,37 @@ TEST_F(Parameters, BoundsAndTheirTolerances) {
 // Every allocation site of every allocating operation: the k-th allocation
 // fails, the operation answers 8, and what it took stays referenced, so that
 // the release operations give it all back. k runs until the call succeeds.
+// Tables too large for 32-bit sizes are refused before the host is asked.
 TEST_F(Parameters, EachFailedAllocationGivesNoMemoryAndLeaksNothing) {
-    struct Op {
+    const struct {
         void (*prepare)();
         TravoStatus (*run)();
         void (*release)();
-        int sites;  // allocations of a successful call
-    };
-    const Op ops[] = {
+        int sites;
+    } ops[] = {
         {[] { reset(); }, TRAVO_set_default, TRAVO_domain_free, 2},
-        {[] { reset(); TRAVO_dim = 3; }, TRAVO_domain_alloc, TRAVO_domain_free, 2},
+        {[] { reset(), TRAVO_dim = 3; }, TRAVO_domain_alloc, TRAVO_domain_free, 2},
         {[] { configure(2, 4, -1, 0.5, 0.2); }, TRAVO_alloc, TRAVO_free, 1 + 4 + 4 + 1},
         {[] { configure(2, 4, -1, 0.5, 0.2); }, [] { return TRAVO_arg_generate(1); }, TRAVO_free, 1 + 4 + 4 + 1},
     };
-    for (const Op &op : ops) {
-        for (int k = 1;; k++) {
+    for (const auto &op : ops) {
+        for (int k = 1; k < 100; k++) {
             op.prepare();
             const auto live = host::live_blocks();
             host::fail_allocation(k);
             const TravoStatus st = op.run();
             host::fail_allocation(0);
-            if (st == TRAVO_STATUS_OK) {
-                EXPECT_EQ(k, op.sites + 1) << "operation " << &op - ops;
-            } else {
-                ASSERT_EQ(st, TRAVO_NO_MEMORY) << "operation " << &op - ops << ", allocation " << k;
-                EXPECT_EQ(TRAVO_get_is_arg_set(), 0);
-            }
+            EXPECT_EQ(st, k > op.sites ? TRAVO_STATUS_OK : TRAVO_NO_MEMORY) << &op - ops << ", allocation " << k;
+            EXPECT_EQ(TRAVO_get_is_arg_set(), st == TRAVO_STATUS_OK && &op == &ops[3]);
             op.release();
-            EXPECT_EQ(host::live_blocks(), live) << "operation " << &op - ops << ", allocation " << k;
+            EXPECT_EQ(host::live_blocks(), live) << &op - ops << ", allocation " << k;
             if (st == TRAVO_STATUS_OK) break;
-            ASSERT_LT(k, 100);
         }
     }
-    // The defaults are in place before the box is looked at.
     reset();
     host::fail_allocation(2);
     EXPECT_EQ(TRAVO_set_default(), TRAVO_NO_MEMORY);
-    EXPECT_EQ(TRAVO_num_minima, 10u);
-}
-
-TEST_F(Parameters, TablesTooLargeForThirtyTwoBitSizesAreRefusedBeforeAsking) {
+    EXPECT_EQ(TRAVO_num_minima, 10u);  // the defaults are in place before the box is looked at
     configure(2, 536870912u, -1, 0.5, 0.2);  // m * 8 = 2^32
     const auto before = host::allocation_count();
     EXPECT_EQ(TRAVO_alloc(), TRAVO_NO_MEMORY);
@@ -181,19 +146,14 @@ TEST_F(Parameters, FailedGenerationAfterASuccess) {
         ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
         const MinimaTable earlier = TRAVO_minima;
         const GlobalMinimaList earlier_glob = TRAVO_glob;
-        if (k <= 10) {
-            host::fail_allocation(k);
-            ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_NO_MEMORY) << k;
-            host::fail_allocation(0);
-        } else {
-            TRAVO_global_value = kNaN;
-            EXPECT_EQ(TRAVO_arg_generate(1), TRAVO_NO_GLOBAL_MINIMUM);
-        }
+        TRAVO_global_value = k <= 10 ? -1.0 : kNaN;
+        host::fail_allocation(k <= 10 ? k : 0);
+        EXPECT_EQ(TRAVO_arg_generate(1), k <= 10 ? TRAVO_NO_MEMORY : TRAVO_NO_GLOBAL_MINIMUM) << k;
+        host::fail_allocation(0);
         EXPECT_EQ(TRAVO_get_is_arg_set(), 0) << k;
         EXPECT_EQ(TRAVO_D2_func(x), TRAVO_ERROR_VALUE) << k;
         EXPECT_EQ(TRAVO_D_gradient(x, g), TRAVO_BAD_DERIVATIVE) << k;
-        // Generation does not release the earlier tables; the caller does.
-        TRAVO_free();
+        TRAVO_free();  // generation does not release the earlier tables; the caller does
         TRAVO_minima = earlier;
         TRAVO_glob = earlier_glob;
         TRAVO_free();

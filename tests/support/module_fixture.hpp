@@ -141,6 +141,13 @@ inline ::testing::AssertionResult SameTables(const core::Member &a, const core::
     return ::testing::AssertionSuccess();
 }
 
+// The module-wide member seen as a core member (sharing its tables).
+inline core::Member module_view() {
+    return {TRAVO_dim,           TRAVO_num_minima,   TRAVO_domain_left, TRAVO_domain_right,
+            TRAVO_global_dist,   TRAVO_global_radius, TRAVO_global_value, TRAVO_minima,
+            TRAVO_glob,          TRAVO_get_is_arg_set(), TRAVO_get_delta()};
+}
+
 // Releases the module-wide member and box before and after each test, so
 // every test starts from an empty state.
 class ModuleTest : public ::testing::Test {
@@ -165,13 +172,6 @@ protected:
         TRAVO_global_value = g;
         TRAVO_global_dist = d;
         TRAVO_global_radius = r;
-    }
-    // The module-wide member seen as a core member (sharing its tables).
-    static core::Member view() {
-        core::Member v{TRAVO_dim,          TRAVO_num_minima,    TRAVO_domain_left, TRAVO_domain_right,
-                       TRAVO_global_dist,  TRAVO_global_radius, TRAVO_global_value, TRAVO_minima,
-                       TRAVO_glob,         TRAVO_get_is_arg_set(), TRAVO_get_delta()};
-        return v;
     }
 };
 

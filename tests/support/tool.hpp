@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,9 +23,7 @@ struct ToolRun {
 
 inline std::string slurp(const fs::path &p) {
     std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline std::string shell_quote(const std::string &s) {
@@ -34,30 +32,28 @@ inline std::string shell_quote(const std::string &s) {
     return q + "'";
 }
 
-// A fresh working folder per test; standard streams are kept beside it, so
-// that the folder holds only what the tool wrote.
+// A fresh working folder per test; the standard streams are kept beside
+// it, so that the folder holds only what the tool wrote.
 class ToolTest : public ::testing::Test {
 protected:
     void SetUp() override {
         base_ = fs::temp_directory_path() / ("travo-tool-" + std::to_string(::getpid()) + "-" +
                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        dir_ = base_ / "work";
         fs::remove_all(base_);
-        fs::create_directories(dir_);
+        fs::create_directories(dir_ = base_ / "work");
     }
     void TearDown() override { fs::remove_all(base_); }
 
     // Runs `command` with /bin/sh in the working folder, the tool's folder
     // first on PATH, `input` as standard input.
     ToolRun shell(const std::string &command, const std::string &input = "") const {
-        const fs::path in = base_ / "stdin", out = base_ / "stdout", err = base_ / "stderr";
-        std::ofstream(in, std::ios::binary) << input;
-        const std::string tool_dir = fs::path(TRAVO_CLI).parent_path().string();
-        const std::string cmd = "cd " + shell_quote(dir_.string()) + " && PATH=" + shell_quote(tool_dir) +
-                                ":\"$PATH\" && (" + command + ") <" + shell_quote(in.string()) + " >" +
-                                shell_quote(out.string()) + " 2>" + shell_quote(err.string());
+        std::ofstream(base_ / "in", std::ios::binary) << input;
+        const std::string cmd = "cd " + shell_quote(dir_) + " && PATH=" +
+                                shell_quote(fs::path(TRAVO_CLI).parent_path()) + ":\"$PATH\" && (" + command +
+                                ") <" + shell_quote(base_ / "in") + " >" + shell_quote(base_ / "out") + " 2>" +
+                                shell_quote(base_ / "err");
         const int raw = std::system(cmd.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(base_ / "out"), slurp(base_ / "err")};
     }
     // Runs the tool itself with `args`.
     ToolRun run(const std::vector<std::string> &args, const std::string &input = "") const {
