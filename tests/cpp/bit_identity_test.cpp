@@ -124,26 +124,33 @@ TEST_F(BitIdentity, ManyMembersAllKindsAndDerivatives) {
         }
         EXPECT_EQ(mismatches(table, module_table), 0);
         const auto pts = probes(module_view(), 12, n * 1000 + m * 10 + test);
-        std::vector<double> flat, expected_values, expected_gradients, expected_hessians;
+        // Per point: the module's results, and the batch forms' in the same
+        // order (ND values; D values and gradients together; D2 gradients;
+        // Hessians).
+        std::vector<double> flat;
+        std::vector<std::vector<double>> want(5), got(5);
         int bad = 0;
         for (const auto &x : pts) {
             const auto e = from_module(x);
             bad += mismatches(f, x, e);
             flat.insert(flat.end(), x.begin(), x.end());
-            expected_values.push_back(e[1]);
-            expected_gradients.insert(expected_gradients.end(), e.begin() + 3 + n, e.begin() + 3 + 2 * n);
-            expected_hessians.insert(expected_hessians.end(), e.begin() + 3 + 2 * n, e.end());
+            want[0].push_back(e[0]);
+            want[1].push_back(e[1]);
+            want[2].insert(want[2].end(), e.begin() + 3, e.begin() + 3 + n);
+            want[3].insert(want[3].end(), e.begin() + 3 + n, e.begin() + 3 + 2 * n);
+            want[4].insert(want[4].end(), e.begin() + 3 + 2 * n, e.end());
         }
         EXPECT_EQ(bad, 0);
-        std::vector<double> values(pts.size()), gradients(pts.size() * n), hessians(pts.size() * n * n);
-        f.values(Kind::D, flat, values);
-        f.gradients(Kind::D2, flat, gradients);
-        f.hessians(flat, hessians);
-        EXPECT_EQ(mismatches(values, expected_values) + mismatches(gradients, expected_gradients) +
-                      mismatches(hessians, expected_hessians),
-                  0);
-        f.values_and_gradients(Kind::D, flat, values, gradients);
-        EXPECT_EQ(mismatches(values, expected_values), 0);
+        for (int k = 0; k < 5; k++) got[k].resize(want[k].size());
+        f.values(Kind::ND, flat, got[0]);
+        f.values_and_gradients(Kind::D, flat, got[1], got[2]);
+        f.gradients(Kind::D2, flat, got[3]);
+        f.hessians(flat, got[4]);
+        for (int k = 0; k < 5; k++) EXPECT_EQ(mismatches(got[k], want[k]), 0) << "batch " << k;
+        f.values_and_gradients(Kind::D2, flat, got[1], got[3]);
+        EXPECT_EQ(mismatches(got[3], want[3]), 0);
+        for (std::size_t p = 0; p < pts.size(); p++) bad += !same_bits(got[1][p], from_module(pts[p])[2]);
+        EXPECT_EQ(bad, 0);
     }
 }
 

@@ -51,13 +51,14 @@ TEST(Evaluation, WorkedPoint) {
 }
 
 // Within 1e-10 of a centre every kind takes the minimum value with a flat
-// gradient and Hessian 2I; just past it D2 slopes by delta times the
+// gradient and Hessian delta I; just past it D2 slopes by delta times the
 // distance; outside every region, the paraboloid.
 TEST(Evaluation, CentresVertexAndParaboloid) {
-    const WorkedMember w;
+    WorkedMember w;
     const Member &mb = w.mb;
+    w.mb.delta = 3.0;
     const double centre[2] = {0.5, 0.0}, near_centre[2] = {0.5 + 0.9e-10, 0.0}, vertex[2] = {0.0, 0.0};
-    const double off[2] = {0.5 + 1e-8, 0.0}, p[2] = {-0.7, 0.4};
+    const double off[2] = {0.5 + 1.1e-10, 0.0}, p[2] = {-0.7, 0.4};
     for (Kind k : kKinds) {
         EXPECT_EQ(value_at(mb, k, centre) + value_at(mb, k, near_centre), -2.0);
         EXPECT_EQ(value_at(mb, k, vertex), 0.0);
@@ -66,10 +67,10 @@ TEST(Evaluation, CentresVertexAndParaboloid) {
     for (uint32_t i = 1; i <= 2; i++) {
         EXPECT_EQ(deriv_at(mb, Kind::D, i, near_centre), 0.0);
         EXPECT_EQ(deriv_at(mb, Kind::D2, i, near_centre), 0.0);
-        for (uint32_t j = 1; j <= 2; j++) EXPECT_EQ(deriv2_at(mb, i, j, centre), i == j ? 2.0 : 0.0);
+        for (uint32_t j = 1; j <= 2; j++) EXPECT_EQ(deriv2_at(mb, i, j, centre), i == j ? 3.0 : 0.0);
     }
-    EXPECT_NEAR(deriv_at(mb, Kind::D2, 1, off), 2.0 * 1e-8, 1e-11);
-    EXPECT_NEAR(deriv2_at(mb, 1, 1, off), 2.0, 1e-3);
+    EXPECT_NEAR(deriv_at(mb, Kind::D2, 1, off), 3.0 * 1.1e-10, 1e-13);
+    EXPECT_NEAR(deriv2_at(mb, 1, 1, off), 3.0, 1e-3);
     EXPECT_EQ(deriv_at(mb, Kind::D, 1, p), 2.0 * -0.7);
     EXPECT_EQ(deriv_at(mb, Kind::D2, 2, p), 2.0 * 0.4);
     EXPECT_EQ(deriv2_at(mb, 1, 1, p) + deriv2_at(mb, 1, 2, p), 2.0);
