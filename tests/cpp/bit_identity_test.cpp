@@ -1,18 +1,14 @@
 // The C++ interface against the module-wide C interface: same tables, same
 // bits for every kind and derivative, one point at a time and in batches,
 // on many members and from many threads.
-#include <algorithm>
 #include <array>
 #include <thread>
-#include <vector>
 
 #include "support/module_fixture.hpp"
 #include "travo/travo.hpp"
 
+using namespace travo::testing;
 using travo::Kind;
-using travo::testing::module_view;
-using travo::testing::probes;
-using travo::testing::same_bits;
 
 namespace {
 
@@ -68,7 +64,7 @@ int mismatches(const travo::Member &f, const std::vector<double> &x, const std::
 
 }  // namespace
 
-class BitIdentity : public travo::testing::ModuleTest {};
+class BitIdentity : public ModuleTest {};
 
 // The C++ defaults, and distance and radius derived from any box, are the
 // library's.
@@ -161,7 +157,7 @@ TEST_F(BitIdentity, SeveralThreadsOnSeveralMembers) {
     struct Case {
         travo::Parameters p;
         travo::Member f;
-        travo::testing::Rows pts;
+        Rows pts;
         std::vector<std::vector<double>> expected;
     };
     std::vector<Case> cases;

@@ -1,26 +1,19 @@
 // The region lookups without a square root per region (the scan of the
 // module-wide interface and the RegionIndex of immutable members) against
 // the reference scan, bit for bit, and evaluation through them.
-#include <cmath>
-#include <limits>
 #include <set>
-#include <vector>
 
 #include "evaluation/evaluate.hpp"
 #include "evaluation/region_index.hpp"
 #include "support/module_fixture.hpp"
 
+using namespace travo::testing;
 using travo::core::Kind;
 using travo::core::RegionIndex;
-using travo::testing::Rows;
-using travo::testing::same_bits;
-using travo::testing::TestMember;
 namespace core = travo::core;
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr auto kChosen = RegionIndex::Layout::Chosen;
 constexpr auto kTree = RegionIndex::Layout::Tree;
 constexpr auto kRows = RegionIndex::Layout::Rows;
@@ -102,14 +95,14 @@ TEST(FastLookup, GeneratedMembersMatchTheReference) {
         TestMember own(lo, hi, c.m, -2.5, 0.6, 0.2);
         ASSERT_EQ(own.generate(c.test), TRAVO_STATUS_OK);
         modes.insert(RegionIndex(own.mb).mode());
-        expect_same(own.mb, travo::testing::probes(own.mb, 500, c.test), c.n <= 20, {kChosen, kTree, kRows});
+        expect_same(own.mb, probes(own.mb, 500, c.test), c.n <= 20, {kChosen, kTree, kRows});
     }
     EXPECT_EQ(modes, (std::set<RegionIndex::Mode>{RegionIndex::Mode::Tree, RegionIndex::Mode::Rows}));
     TestMember own(2, 400), other(2, 300);
     ASSERT_EQ(own.generate(6), TRAVO_STATUS_OK);
     ASSERT_EQ(other.generate(6), TRAVO_STATUS_OK);
     const RegionIndex foreign(own.mb);
-    for (const auto &x : travo::testing::probes(other.mb, 500, 2)) ASSERT_TRUE(Same(other.mb, foreign, x.data(), false));
+    for (const auto &x : probes(other.mb, 500, 2)) ASSERT_TRUE(Same(other.mb, foreign, x.data(), false));
 }
 
 // Regions on a lattice with radii of exactly half the spacing: neighbours
@@ -130,8 +123,8 @@ TEST(FastLookup, TouchingAndOverlappingRegions) {
 // sphere (not greater than the radius: inside); one ulp less: outside.
 TEST(FastLookup, PointsExactlyOnSpheres) {
     for (uint32_t n : {2u, 3u, 7u, 40u}) {
-        const Rows rows = travo::testing::random_rows(400, n, n, -10.0, 10.0);
-        Rows points = travo::testing::random_rows(400, n, n + 100, -0.1, 0.1);
+        const Rows rows = random_rows(400, n, n, -10.0, 10.0);
+        Rows points = random_rows(400, n, n + 100, -0.1, 0.1);
         std::vector<double> radii(rows.size());
         for (size_t k = 0; k < rows.size(); k++) {
             for (uint32_t c = 0; c < n; c++) points[k][c] += rows[k][c];

@@ -4,11 +4,6 @@
 // differences and a symmetric Hessian, the one-lookup gradient and Hessian
 // equal to the per-component operations, and evaluation that neither
 // allocates nor writes the member.
-#include <algorithm>
-#include <cmath>
-#include <random>
-#include <vector>
-
 #include "evaluation/evaluate.hpp"
 #include "support/module_fixture.hpp"
 

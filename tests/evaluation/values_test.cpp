@@ -1,9 +1,6 @@
 // Values and derivatives at a hand-built member: the worked point, centres,
 // the paraboloid, the box tolerance, the index checks and the lowest index
 // winning; refusals through the module-wide C interface.
-#include <algorithm>
-#include <cmath>
-
 #include "evaluation/evaluate.hpp"
 #include "support/module_fixture.hpp"
 

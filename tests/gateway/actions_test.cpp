@@ -1,8 +1,6 @@
 // The gateway's ten actions: selection, result shapes, values equal bit for
 // bit to the C interface on the same member, and every allocation failing.
 #include <array>
-#include <string>
-#include <vector>
 
 #include "support/gateway_fixture.hpp"
 

@@ -1,20 +1,10 @@
 // The gateway's checks: one message per fault, the first failing check
 // wins. (The Octave suite runs the edge cases of every check in the host
 // itself; the bad-input doc test gives each message an example.)
-#include <cstring>
-#include <limits>
-#include <string>
-#include <vector>
-
 #include "support/gateway_fixture.hpp"
 
 using namespace travo::testing;
 namespace host = travo::host;
-
-namespace {
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
-}  // namespace
 
 class GatewayChecks : public GatewayTest {};
 

@@ -1,23 +1,12 @@
 // The fast region sizing and coincidence test against the scans, bit for
 // bit, on generated and hand-built members.
-#include <cmath>
-#include <cstring>
-#include <limits>
-#include <vector>
-
 #include "support/module_fixture.hpp"
 
+using namespace travo::testing;
 using travo::core::Path;
-using travo::testing::random_rows;
-using travo::testing::Rows;
-using travo::testing::SameTables;
-using travo::testing::TestMember;
 namespace core = travo::core;
 
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 bool same_source(const core::RandomSource &a, const core::RandomSource &b) {
     return a.rnd_counter == b.rnd_counter && std::memcmp(a.rnd_num, b.rnd_num, sizeof a.rnd_num) == 0 &&
@@ -77,7 +66,7 @@ TEST(FastGeneration, GeneratedMembersMatchTheScans) {
     ASSERT_EQ(TRAVO_arg_generate(9), TRAVO_STATUS_OK);
     TestMember ref(2, 1500, -1.0, 0.5, 0.2);
     ASSERT_EQ(ref.generate(9, Path::Reference), TRAVO_STATUS_OK);
-    EXPECT_TRUE(SameTables(ref.mb, travo::testing::module_view()));
+    EXPECT_TRUE(SameTables(ref.mb, module_view()));
     EXPECT_EQ(TRAVO_get_rnd_counter(), ref.rng.rnd_counter);
     TRAVO_free();
     TRAVO_domain_free();

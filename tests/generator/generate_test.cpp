@@ -1,7 +1,5 @@
 // Generation: check values of three members, the regions, the list of
 // global minimizers and the geometry every generated member keeps.
-#include <vector>
-
 #include "support/module_fixture.hpp"
 
 using travo::core::norm;

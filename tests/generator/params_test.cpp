@@ -1,14 +1,8 @@
 // Parameters, their checks and the storage of the module-wide member.
-#include <limits>
-
 #include "support/module_fixture.hpp"
 
-using travo::testing::ModuleTest;
+using namespace travo::testing;
 namespace host = travo::host;
-
-namespace {
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-}
 
 class Parameters : public ModuleTest {};
 

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -21,6 +22,9 @@
 namespace travo::testing {
 
 using Rows = std::vector<std::vector<double>>;
+
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // The same double, bit for bit (NaN included).
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -69,7 +73,7 @@ inline Rows probes(const core::Member &mb, uint32_t random_count, uint32_t seed)
         for (uint32_t c = 0; c < n; c++) out.back()[c] += (c % 2 ? rho : -rho) / std::sqrt(double(n));
     }
     const double lo = mb.domain_left[0];
-    for (double v : {std::nan(""), HUGE_VAL, -1e200, lo - 0.5e-10, lo - 2e-10}) {
+    for (double v : {kNaN, kInf, -1e200, lo - 0.5e-10, lo - 2e-10}) {
         out.emplace_back(mb.minima.points[1], mb.minima.points[1] + n);
         out.back()[0] = v;
     }
