@@ -1,17 +1,15 @@
 // docs/bad-input.md cannot drift: every example of the host entry, of the
 // library and of the command-line tool is run as written and must give the
-// message, status or values of its row; every message of the host entry and
-// every status of the library must have a row.
-#include <algorithm>
+// message, status or values of its row; every message of the host entry,
+// every status of the library and every refusable option of the tool must
+// have a row.
 #include <cctype>
-#include <cmath>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "support/gateway_fixture.hpp"
 #ifdef TRAVO_CLI
@@ -23,12 +21,10 @@ namespace host = travo::host;
 
 namespace {
 
-std::string read_file(const std::string &path) {
-    std::ifstream f(path);
+std::string read_source(const std::string &path) {
+    std::ifstream f(TRAVO_SOURCE_DIR "/" + path);
     if (!f) throw std::runtime_error("cannot read " + path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 std::string trim(const std::string &s) {
@@ -41,14 +37,11 @@ std::string trim(const std::string &s) {
 using Table = std::vector<std::vector<std::string>>;
 std::map<std::string, Table> tables_of(const std::string &heading) {
     std::map<std::string, Table> tables;
-    std::istringstream in(read_file(TRAVO_SOURCE_DIR "/docs/bad-input.md"));
+    std::istringstream in(read_source("docs/bad-input.md"));
     std::string header;
     bool inside = false;
     for (std::string line; std::getline(in, line);) {
-        if (line.rfind("## ", 0) == 0) {
-            inside = line.rfind("## " + heading, 0) == 0;
-            continue;
-        }
+        if (line.rfind("## ", 0) == 0) inside = line.rfind("## " + heading, 0) == 0;
         if (!inside || line.empty() || line[0] != '|') {
             header.clear();
             continue;
@@ -66,45 +59,15 @@ std::map<std::string, Table> tables_of(const std::string &heading) {
     return tables;
 }
 
-std::string code_span(const std::string &cell) {
+// The first code span of a cell, and the text of a quoted cell.
+std::string code(const std::string &cell) {
     const auto b = cell.find('`'), e = cell.find('`', b + 1);
-    if (b == std::string::npos || e == std::string::npos) throw std::runtime_error("no code in: " + cell);
+    if (e == std::string::npos) throw std::runtime_error("no code in: " + cell);
     return cell.substr(b + 1, e - b - 1);
 }
-
 std::string unquote(const std::string &cell) {
     if (cell.size() < 2 || cell.front() != '"' || cell.back() != '"') throw std::runtime_error("not quoted: " + cell);
     return cell.substr(1, cell.size() - 2);
-}
-
-// A value of the Octave expressions of the examples: numbers (with unary
-// minus, one division, NaN), quoted texts, [a b; c d], zeros(r, c) and
-// single(x). Anything else is refused, so a new example cannot go unread.
-struct Value {
-    mxClassID cls = mxDOUBLE_CLASS;
-    std::size_t rows = 1, cols = 1;
-    std::vector<double> re;
-    std::string text;
-
-    host::Array array() const {
-        if (cls == mxCHAR_CLASS) return host::text(text);
-        if (cls == mxDOUBLE_CLASS) return host::matrix(rows, cols, re);
-        host::Array a = host::numeric(cls, rows, cols);
-        for (std::size_t k = 0; k < re.size(); k++) static_cast<float *>(mxGetData(a.get()))[k] = float(re[k]);
-        return a;
-    }
-};
-
-double scalar(const std::string &s) {
-    if (s == "NaN") return NAN;
-    if (!s.empty() && s[0] == '-') return -scalar(trim(s.substr(1)));
-    if (const auto slash = s.find('/'); slash != std::string::npos) {
-        return scalar(trim(s.substr(0, slash))) / scalar(trim(s.substr(slash + 1)));
-    }
-    std::size_t used = 0;
-    const double v = std::stod(s, &used);
-    if (used != s.size()) throw std::runtime_error("cannot read " + s);
-    return v;
 }
 
 // Parts of `s` between the separators outside brackets and parentheses.
@@ -123,37 +86,65 @@ std::vector<std::string> split(const std::string &s, char sep) {
     return out;
 }
 
-Value parse(const std::string &s) {
-    Value v;
-    const auto inner = [&s](std::size_t from) { return s.substr(from, s.size() - from - 1); };
-    if (s.front() == '\'') {
-        v.cls = mxCHAR_CLASS;
-        v.text = inner(1);
-    } else if (s.rfind("single(", 0) == 0) {
-        v = parse(inner(7));
-        v.cls = mxSINGLE_CLASS;
-    } else if (s.rfind("zeros(", 0) == 0) {
-        const auto dims = split(inner(6), ',');
-        v.rows = static_cast<std::size_t>(scalar(dims.at(0)));
-        v.cols = static_cast<std::size_t>(scalar(dims.at(1)));
-        v.re.assign(v.rows * v.cols, 0.0);
-    } else if (s.front() == '[') {
-        std::vector<std::vector<double>> rows;
-        for (const auto &r : split(inner(1), ';')) {
-            std::istringstream in(r);
-            rows.emplace_back();
-            for (std::string e; in >> e;) rows.back().push_back(scalar(e));
-        }
-        v.rows = rows[0].empty() ? 0 : rows.size();
-        v.cols = rows[0].size();
-        for (std::size_t j = 0; j < v.cols; j++) {
-            for (std::size_t i = 0; i < v.rows; i++) v.re.push_back(rows[i].at(j));
-        }
-    } else {
-        v.re = {scalar(s)};
+// A number of the examples: NaN, a decimal, a negation or a quotient.
+double scalar(const std::string &s) {
+    if (s == "NaN" || s == "NAN") return kNaN;
+    if (!s.empty() && s[0] == '-') return -scalar(trim(s.substr(1)));
+    if (const auto slash = s.find('/'); slash != std::string::npos) {
+        return scalar(trim(s.substr(0, slash))) / scalar(trim(s.substr(slash + 1)));
     }
+    std::size_t used = 0;
+    const double v = std::stod(s, &used);
+    if (used != s.size()) throw std::runtime_error("cannot read " + s);
     return v;
 }
+
+// A value of the Octave expressions of the examples: numbers, quoted texts,
+// [a b; c d], zeros(r, c) and single(x). Anything else is refused, so a new
+// example cannot go unread.
+struct Value {
+    mxClassID cls = mxDOUBLE_CLASS;
+    std::size_t rows = 1, cols = 1;
+    std::vector<double> re;
+    std::string text;
+
+    explicit Value(const std::string &s) {
+        const auto inner = [&s](std::size_t from) { return s.substr(from, s.size() - from - 1); };
+        if (s.front() == '\'') {
+            cls = mxCHAR_CLASS;
+            text = inner(1);
+        } else if (s.rfind("single(", 0) == 0) {
+            *this = Value(inner(7));
+            cls = mxSINGLE_CLASS;
+        } else if (s.rfind("zeros(", 0) == 0) {
+            const auto dims = split(inner(6), ',');
+            rows = static_cast<std::size_t>(scalar(dims.at(0)));
+            cols = static_cast<std::size_t>(scalar(dims.at(1)));
+            re.assign(rows * cols, 0.0);
+        } else if (s.front() == '[') {
+            std::vector<std::vector<double>> m;
+            for (const auto &r : split(inner(1), ';')) {
+                std::istringstream in(r);
+                m.emplace_back();
+                for (std::string e; in >> e;) m.back().push_back(scalar(e));
+            }
+            rows = m[0].empty() ? 0 : m.size();
+            cols = m[0].size();
+            for (std::size_t j = 0; j < cols; j++) {
+                for (std::size_t i = 0; i < rows; i++) re.push_back(m[i].at(j));
+            }
+        } else {
+            re = {scalar(s)};
+        }
+    }
+    host::Array array() const {
+        if (cls == mxCHAR_CLASS) return host::text(text);
+        if (cls == mxDOUBLE_CLASS) return host::matrix(rows, cols, re);
+        host::Array a = host::numeric(cls, rows, cols);
+        for (std::size_t k = 0; k < re.size(); k++) static_cast<float *>(mxGetData(a.get()))[k] = float(re[k]);
+        return a;
+    }
+};
 
 // Runs `[a, b] = travo(...)` or `travo(...)`; `fail_at` > 0 makes that
 // allocation of the call fail.
@@ -162,7 +153,7 @@ Outcome run_host(const std::string &example, int fail_at) {
     const int nlhs = eq == std::string::npos ? 1 : 1 + int(std::count(example.begin(), example.begin() + eq, ','));
     std::vector<host::Array> owned;
     for (const auto &arg : split(example.substr(open + 6, example.rfind(')') - open - 6), ',')) {
-        owned.push_back(parse(arg).array());
+        owned.push_back(Value(arg).array());
     }
     host::fail_allocation(fail_at);
     Outcome out = call_with(nlhs, owned);
@@ -170,33 +161,39 @@ Outcome run_host(const std::string &example, int fail_at) {
     return out;
 }
 
-// The library examples: statements separated by semicolons, each an
+// Runs a library example: statements separated by semicolons, each an
 // assignment to the module-wide state or to x, or a call of an operation;
-// `failing` makes the first allocation of the last statement fail.
-class Library {
-public:
-    double run(const std::string &example, bool failing) {
-        auto statements = split(example, ';');
-        if (statements.back().empty()) statements.pop_back();
-        double last = 0.0;
-        for (std::size_t k = 0; k < statements.size(); k++) {
-            host::fail_allocation(failing && k + 1 == statements.size() ? 1 : 0);
-            last = statement(statements[k]);
-            host::fail_allocation(0);
+// `failing` makes the first allocation of the last statement fail. x is
+// (0.1, -0.2), g two doubles, h two rows of two.
+double run_library(const std::string &example, bool failing) {
+    double x[2] = {0.1, -0.2}, g[2], h0[2], h1[2], *h[2] = {h0, h1};
+    auto place = [&x](const std::string &name) -> double * {  // NAME, NAME[i] or NAME[i][j]
+        std::vector<std::size_t> i;
+        for (std::size_t p = name.find('['); p != std::string::npos; p = name.find('[', p + 1)) {
+            i.push_back(std::stoul(name.substr(p + 1)));
         }
-        return last;
-    }
-
-private:
-    double statement(const std::string &s) {
+        const std::string base = name.substr(0, name.find('['));
+        if (base == "TRAVO_global_value") return &TRAVO_global_value;
+        if (base == "TRAVO_global_dist") return &TRAVO_global_dist;
+        if (base == "TRAVO_global_radius") return &TRAVO_global_radius;
+        if (base == "TRAVO_domain_right") return &TRAVO_domain_right[i.at(0)];
+        if (base == "TRAVO_minima.points") return &TRAVO_minima.points[i.at(0)][i.at(1)];
+        if (base == "x") return &x[i.at(0)];
+        throw std::runtime_error("unknown name: " + name);
+    };
+    auto statements = split(example, ';');
+    if (statements.back().empty()) statements.pop_back();
+    double last = 0.0;
+    for (std::size_t k = 0; k < statements.size(); k++) {
+        const std::string &s = statements[k];
+        host::fail_allocation(failing && k + 1 == statements.size() ? 1 : 0);
         if (const auto eq = s.find('='); eq != std::string::npos) {
             const std::string lhs = trim(s.substr(0, eq)), rhs = trim(s.substr(eq + 1));
-            const double v = rhs == "NAN" ? NAN : std::isdigit(static_cast<unsigned char>(rhs.back())) ? scalar(rhs)
-                                                                                                      : *place(rhs);
+            const double v = std::isalpha(static_cast<unsigned char>(rhs[0])) && rhs != "NAN" ? *place(rhs) : scalar(rhs);
             if (lhs == "TRAVO_dim") TRAVO_dim = static_cast<uint32_t>(v);
             else if (lhs == "TRAVO_num_minima") TRAVO_num_minima = static_cast<uint32_t>(v);
             else *place(lhs) = v;
-            return 0.0;
+            continue;
         }
         const auto open = s.find('(');
         std::vector<uint32_t> a;  // the numbers among the arguments
@@ -210,39 +207,22 @@ private:
             {"TRAVO_alloc", [] { return TRAVO_alloc(); }},
             {"TRAVO_coincidence_check", [] { return TRAVO_coincidence_check(); }},
             {"TRAVO_arg_generate", [&] { return TRAVO_arg_generate(static_cast<int32_t>(a.at(0))); }},
-            {"TRAVO_D_gradient", [&] { return TRAVO_D_gradient(x_, g_); }},
-            {"TRAVO_D2_hessian", [&] { return TRAVO_D2_hessian(x_, h_); }},
-            {"TRAVO_ND_func", [&] { return TRAVO_ND_func(x_); }},
-            {"TRAVO_D2_func", [&] { return TRAVO_D2_func(x_); }},
-            {"TRAVO_D2_deriv2", [&] { return TRAVO_D2_deriv2(a.at(0), a.at(1), x_); }},
+            {"TRAVO_D_gradient", [&] { return TRAVO_D_gradient(x, g); }},
+            {"TRAVO_D2_hessian", [&] { return TRAVO_D2_hessian(x, h); }},
+            {"TRAVO_ND_func", [&] { return TRAVO_ND_func(x); }},
+            {"TRAVO_D2_func", [&] { return TRAVO_D2_func(x); }},
+            {"TRAVO_D2_deriv2", [&] { return TRAVO_D2_deriv2(a.at(0), a.at(1), x); }},
         };
-        return ops.at(s.substr(0, open))();
+        last = ops.at(s.substr(0, open))();
     }
+    host::fail_allocation(0);
+    return last;
+}
 
-    // NAME, NAME[i] or NAME[i][j].
-    double *place(const std::string &name) {
-        const std::string base = name.substr(0, name.find('['));
-        std::vector<std::size_t> i;
-        for (std::size_t p = base.size(); (p = name.find('[', p)) != std::string::npos; p++) {
-            i.push_back(std::stoul(name.substr(p + 1)));
-        }
-        if (base == "TRAVO_global_value") return &TRAVO_global_value;
-        if (base == "TRAVO_global_dist") return &TRAVO_global_dist;
-        if (base == "TRAVO_global_radius") return &TRAVO_global_radius;
-        if (base == "TRAVO_domain_right") return &TRAVO_domain_right[i.at(0)];
-        if (base == "TRAVO_minima.points") return &TRAVO_minima.points[i.at(0)][i.at(1)];
-        if (base == "x") return &x_[i.at(0)];
-        throw std::runtime_error("unknown name: " + name);
-    }
-
-    double x_[2] = {0.1, -0.2}, g_[2] = {0, 0}, rows_[2][2] = {{0, 0}, {0, 0}};
-    double *h_[2] = {rows_[0], rows_[1]};
-};
-
-// The messages defined in the gateway's source: `const char kName[] = "...";`,
-// the text possibly on the next line.
+// The messages of the gateway's source (`const char kName[] = "...";`, the
+// text possibly on the next line) and the statuses of travo.h other than 0.
 std::set<std::string> gateway_messages() {
-    const std::string src = read_file(TRAVO_SOURCE_DIR "/src/gateway/gateway.cpp");
+    const std::string src = read_source("src/gateway/gateway.cpp");
     std::set<std::string> out;
     for (std::size_t p = 0; (p = src.find("const char k", p)) != std::string::npos; p++) {
         const auto eq = src.find("[] =", p);
@@ -252,24 +232,17 @@ std::set<std::string> gateway_messages() {
     }
     return out;
 }
-
-// The statuses of travo.h: enumerators `TRAVO_NAME = N` other than 0.
 std::set<int> library_statuses() {
-    std::istringstream h(read_file(TRAVO_SOURCE_DIR "/include/travo/travo.h"));
+    std::istringstream h(read_source("include/travo/travo.h"));
     std::set<int> out;
     for (std::string line; std::getline(h, line);) {
         const std::string t = trim(line);
         const auto eq = t.find(" = ");
-        if (t.rfind("TRAVO_", 0) != 0 || eq == std::string::npos) continue;
-        if (const int s = std::stoi(t.substr(eq + 3)); s != 0) out.insert(s);
+        if (t.rfind("TRAVO_", 0) == 0 && eq != std::string::npos && std::stoi(t.substr(eq + 3)) != 0) {
+            out.insert(std::stoi(t.substr(eq + 3)));
+        }
     }
     return out;
-}
-
-// N in "..., N-th host allocation fails", or 0.
-int failing_allocation(const std::string &cell) {
-    const auto at = cell.find(" host allocation fails");
-    return at == std::string::npos ? 0 : std::stoi(cell.substr(cell.rfind(' ', at - 1) + 1));
 }
 
 class BadInputDoc : public GatewayTest {
@@ -289,20 +262,22 @@ protected:
 
 }  // namespace
 
+// Rows ending "N-th host allocation fails" make that allocation of the call fail.
 TEST_F(BadInputDoc, HostEntryExamplesGiveTheirMessageOrValues) {
     auto tables = tables_of("Host entry");
     std::set<std::string> documented;
     for (const auto &row : tables["Message"]) {
-        const std::string message = unquote(row.at(0));
-        documented.insert(message);
-        EXPECT_TRUE(Fails(run_host(code_span(row.at(2)), failing_allocation(row.at(2))), message)) << row.at(2);
+        documented.insert(unquote(row.at(0)));
+        const auto at = row.at(2).find(" host allocation fails");
+        const int fail_at = at == std::string::npos ? 0 : std::stoi(row.at(2).substr(row.at(2).rfind(' ', at - 1) + 1));
+        EXPECT_TRUE(Fails(run_host(code(row.at(2)), fail_at), unquote(row.at(0)))) << row.at(2);
     }
     EXPECT_EQ(documented, gateway_messages()) << "every message of the gateway has one row";
     ASSERT_FALSE(tables["Input"].empty());
     for (const auto &row : tables["Input"]) {
-        const Outcome out = run_host(code_span(row.at(1)), 0);
+        const Outcome out = run_host(code(row.at(1)), 0);
         ASSERT_TRUE(out.ok) << row.at(1) << ": " << out.error;
-        const Value want = parse(code_span(row.at(2)));
+        const Value want(code(row.at(2)));
         ASSERT_EQ(out.result.rows * 100 + out.result.cols, want.rows * 100 + want.cols) << row.at(1);
         for (std::size_t k = 0; k < want.re.size(); k++) {
             const double w = want.re[k], g = out.result.data[k];
@@ -312,17 +287,16 @@ TEST_F(BadInputDoc, HostEntryExamplesGiveTheirMessageOrValues) {
     }
 }
 
+// What a failure leaves allocated is referenced, so it can be released.
 TEST_F(BadInputDoc, LibraryExamplesGiveTheirStatusOrValue) {
     auto tables = tables_of("Library");
     std::set<int> documented;
     for (const auto &row : tables["Status"]) {
         reset_library();
-        const int status = std::stoi(row.at(0));
-        documented.insert(status);
-        const bool failing = row.at(3).find("mxMalloc returns NULL") != std::string::npos;
+        documented.insert(std::stoi(row.at(0)));
         const auto before = host::live_blocks();
-        EXPECT_EQ(Library().run(code_span(row.at(3)), failing), status) << row.at(3);
-        // What a failure leaves allocated is referenced, so it can be released.
+        const bool failing = row.at(3).find("mxMalloc returns NULL") != std::string::npos;
+        EXPECT_EQ(run_library(code(row.at(3)), failing), std::stoi(row.at(0))) << row.at(3);
         reset_library();
         EXPECT_EQ(host::live_blocks(), before) << row.at(3);
     }
@@ -330,7 +304,7 @@ TEST_F(BadInputDoc, LibraryExamplesGiveTheirStatusOrValue) {
     ASSERT_FALSE(tables["Cause"].empty());
     for (const auto &row : tables["Cause"]) {
         reset_library();
-        EXPECT_EQ(Library().run(code_span(row.at(1)), false), std::stod(row.at(2))) << row.at(1);
+        EXPECT_EQ(run_library(code(row.at(1)), false), std::stod(row.at(2))) << row.at(1);
     }
 }
 
@@ -339,24 +313,25 @@ class BadInputDocTool : public ToolTest {};
 
 // Each example runs in an empty folder: it must end with its exit status and
 // its one-line message, write nothing to standard output and leave no file.
+// A second code span after "standard input" is the input, `\n` a line break.
 TEST_F(BadInputDocTool, ToolExamplesGiveTheirMessageAndStatus) {
     const Table rows = tables_of("Command-line tool")["Input"];
     ASSERT_GE(rows.size(), 20u);
     std::set<std::string> options;
     for (const auto &row : rows) {
-        std::string input;  // a second code span, after "standard input"
+        std::string input;
         if (const auto at = row.at(1).find("standard input"); at != std::string::npos) {
-            input = code_span(row.at(1).substr(at)) + "\n";
+            input = code(row.at(1).substr(at)) + "\n";
             for (std::size_t p; (p = input.find("\\n")) != std::string::npos;) input.replace(p, 2, "\n");
         }
-        const ToolRun r = shell(code_span(row.at(1)), input);
+        const ToolRun r = shell(code(row.at(1)), input);
+        const std::string message = unquote(row.at(3));
         EXPECT_EQ(r.status, std::stoi(row.at(2))) << row.at(1);
-        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "travo: error: " + unquote(row.at(3))) << row.at(1);
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "travo: error: " + message) << row.at(1);
         EXPECT_TRUE(r.out.empty()) << row.at(1);
         EXPECT_TRUE(fs::is_empty(dir_)) << row.at(1) << " left a file";
         fs::remove_all(dir_);
         fs::create_directories(dir_);
-        const std::string message = unquote(row.at(3));
         if (message.rfind("--", 0) == 0) options.insert(message.substr(0, message.find_first_of(": ")));
     }
     for (const char *o : {"--dim", "--minima", "--global-value", "--distance", "--radius", "--test", "--box",
