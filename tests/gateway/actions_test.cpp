@@ -26,42 +26,26 @@ std::vector<host::Array> action_inputs(int a, Act action, host::Array x, host::A
 
 class GatewayActions : public GatewayTest {};
 
-// Names and the floor of numbers select the same action, with the same
-// result and its shape; results have the shape of X, empty ones included;
-// with no output requested the first slot is still filled.
-TEST_F(GatewayActions, EveryActionByNameAndByNumber) {
-    const std::array<std::pair<std::size_t, std::size_t>, 10> shapes = {
-        {{10, 4}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {2, 1}, {2, 1}, {2, 2}}};
-    for (int a = 0; a < 10; a++) {
-        const Outcome by_name = call_with(1, action_inputs(a, kNames[a], point(0.1), point(-0.2)));
-        const Outcome by_number = call_with(a == 0 ? 0 : 1, action_inputs(a, a + 0.75, point(0.1), point(-0.2)));
-        ASSERT_TRUE(Succeeds(by_name, shapes[a].first, shapes[a].second)) << kNames[a];
-        ASSERT_TRUE(Succeeds(by_number, shapes[a].first, shapes[a].second)) << a;
-        EXPECT_EQ(by_name.result.data, by_number.result.data) << kNames[a];
-    }
-    for (auto [rows, cols] : std::vector<std::pair<std::size_t, std::size_t>>{{0, 0}, {0, 3}, {4, 0}, {1, 5}}) {
-        const std::vector<double> v(rows * cols, 0.25);
-        EXPECT_TRUE(Succeeds(call_with(1, action_inputs(6, "D2_deriv2", host::matrix(rows, cols, v),
-                                                        host::matrix(rows, cols, v))),
-                             rows, cols));
-    }
-}
-
-// Every action's result is the C interface's on the same member, bit for
-// bit: element (i, j) at (X(i, j), Y(i, j)); "info" holds values, radii and
+// Every action, by name and by number, gives its shape and the C
+// interface's results on the same member, bit for bit: element (i, j) at (X(i, j), Y(i, j)); "info" holds values, radii and
 // coordinates; row r, column c of the Hessian is the derivative along r then
 // c. The points include a minimizer, points just inside and beyond the box
 // tolerance.
 TEST_F(GatewayActions, ResultsAreTheCInterfacesBitForBit) {
     const std::vector<double> xs = {-0.7626144224129618, -0.3, 0.0, 0.25, 1.0, -1.0, 0.5, 1.0 + 5e-11, 1.5, 0.1};
     const std::vector<double> ys = {0.5972540849837097, 0.7, 0.0, -0.25, 1.0, -1.0, -0.9, 0.3, 0.0, -0.93};
+    const std::array<std::pair<std::size_t, std::size_t>, 10> shapes = {
+        {{10, 4}, {2, 5}, {2, 5}, {2, 5}, {2, 5}, {2, 5}, {2, 5}, {2, 1}, {2, 1}, {2, 2}}};
     std::vector<std::vector<double>> got(10);
     for (int a = 0; a < 10; a++) {
         for (std::size_t k = 0; k < (a >= 7 ? xs.size() : 1); k++) {
-            const Outcome out = call_with(1, a >= 7 ? action_inputs(a, kNames[a], point(xs[k]), point(ys[k]))
-                                                    : action_inputs(a, kNames[a], host::matrix(2, 5, xs),
-                                                                    host::matrix(2, 5, ys)));
-            ASSERT_TRUE(out.ok) << kNames[a] << ": " << out.error;
+            auto xy = [&](const std::vector<double> &v) { return a >= 7 ? point(v[k]) : host::matrix(2, 5, v); };
+            const Outcome out = call_with(1, action_inputs(a, kNames[a], xy(xs), xy(ys)));
+            // The floor of a number selects the same action; with no output
+            // requested the first slot is still filled.
+            const Outcome by_number = call_with(0, action_inputs(a, a + 0.75, xy(xs), xy(ys)));
+            ASSERT_TRUE(Succeeds(out, shapes[a].first, shapes[a].second)) << kNames[a];
+            EXPECT_EQ(out.result.data, by_number.result.data) << kNames[a];
             got[a].insert(got[a].end(), out.result.data.begin(), out.result.data.end());
         }
     }
