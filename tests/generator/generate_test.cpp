@@ -58,20 +58,21 @@ TEST_F(Generation, ThreeDimensionalCheckValues) {
 // the second buffer); the vertex is widened only when R < d/2 - 1e-10.
 TEST_F(Generation, TwoMinima) {
     configure(2, 2, -1, 0.9, 0.4);
-    ASSERT_EQ(TRAVO_arg_generate(2), TRAVO_STATUS_OK);
-    expect_all({0.2030228411, 0.7658001764}, TRAVO_minima.points[0], "row 0, ");
-    expect_all({-0.006611221266, -0.1094446807}, TRAVO_minima.points[1], "row 1, ");
-    EXPECT_EQ(TRAVO_get_delta(), 10.0 * TRAVO_get_rnd_num()[1]);
-    for (int32_t t : {5, 1, 99}) {
+    for (int32_t t : {2, 5, 1, 99}) {
         TRAVO_free();
         ASSERT_EQ(TRAVO_arg_generate(t), TRAVO_STATUS_OK);
+        if (t == 2) {
+            expect_all({0.2030228411, 0.7658001764}, TRAVO_minima.points[0], "row 0, ");
+            expect_all({-0.006611221266, -0.1094446807}, TRAVO_minima.points[1], "row 1, ");
+            EXPECT_EQ(TRAVO_get_delta(), 10.0 * TRAVO_get_rnd_num()[1]);
+        }
         if (t == 5) {
             expect_all({-0.9833802491, 0.2801699173}, TRAVO_minima.points[0], "row 0, ");
             expect_all({-0.1129236391, 0.5088734155}, TRAVO_minima.points[1], "row 1, ");
         }
         EXPECT_TRUE(Near10(0.495, TRAVO_minima.radii[0]));  // 0.99 (d - R)
         EXPECT_EQ(TRAVO_minima.radii[1], 0.4);
-        EXPECT_EQ(TRAVO_minima.peaks[0] + TRAVO_minima.peaks[1], 0.0);
+        EXPECT_TRUE(TRAVO_minima.peaks[0] == 0.0 && TRAVO_minima.peaks[1] == 0.0);
         EXPECT_EQ(TRAVO_minima.values[1], -1.0);
         EXPECT_EQ(indices(), (std::vector<uint32_t>{1, 0}));
         EXPECT_EQ(TRAVO_get_rnd_counter(), 2);
