@@ -1,60 +1,53 @@
-// docs/bad-input.md cannot drift: every example of the host entry and of
-// the library is run as written and must give the message, status or values
-// of its row, and every message of the host entry and every status of the
-// library must have a row.
-#include <algorithm>
+// docs/bad-input.md cannot drift: every example of the host entry, of the
+// library and of the command-line tool is run as written and must give the
+// message, status or values of its row; every message of the host entry,
+// every status of the library and every refusable option of the tool must
+// have a row.
 #include <cctype>
-#include <cmath>
-#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "support/gateway_fixture.hpp"
+#ifdef TRAVO_CLI
+#include "support/tool.hpp"
+#endif
 
 using namespace travo::testing;
 namespace host = travo::host;
 
 namespace {
 
-std::string read_file(const std::string &path) {
-    std::ifstream f(path);
+std::string read_source(const std::string &path) {
+    std::ifstream f(TRAVO_SOURCE_DIR "/" + path);
     if (!f) throw std::runtime_error("cannot read " + path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 std::string trim(const std::string &s) {
     const auto b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return "";
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+    return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
 // Body rows of the tables of one "## " section, keyed by the header's first
 // cell; each row is its cells.
-using Rows = std::vector<std::vector<std::string>>;
-std::map<std::string, Rows> tables_of(const std::string &doc, const std::string &heading) {
-    std::map<std::string, Rows> tables;
-    std::istringstream in(doc);
-    std::string line, header;
+using Table = std::vector<std::vector<std::string>>;
+std::map<std::string, Table> tables_of(const std::string &heading) {
+    std::map<std::string, Table> tables;
+    std::istringstream in(read_source("docs/bad-input.md"));
+    std::string header;
     bool inside = false;
-    while (std::getline(in, line)) {
-        if (line.rfind("## ", 0) == 0) {
-            inside = line.rfind("## " + heading, 0) == 0;
-            continue;
-        }
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("## ", 0) == 0) inside = line.rfind("## " + heading, 0) == 0;
         if (!inside || line.empty() || line[0] != '|') {
             header.clear();
             continue;
         }
         std::vector<std::string> cells;
-        std::size_t start = 1;
-        for (std::size_t bar; (bar = line.find('|', start)) != std::string::npos; start = bar + 1) {
+        for (std::size_t start = 1, bar; (bar = line.find('|', start)) != std::string::npos; start = bar + 1) {
             cells.push_back(trim(line.substr(start, bar - start)));
         }
         if (header.empty()) {
@@ -66,319 +59,170 @@ std::map<std::string, Rows> tables_of(const std::string &doc, const std::string 
     return tables;
 }
 
-std::string code_span(const std::string &cell) {
-    const auto b = cell.find('`');
-    const auto e = cell.find('`', b + 1);
-    if (b == std::string::npos || e == std::string::npos) throw std::runtime_error("no code in: " + cell);
+// The first code span of a cell, and the text of a quoted cell.
+std::string code(const std::string &cell) {
+    const auto b = cell.find('`'), e = cell.find('`', b + 1);
+    if (e == std::string::npos) throw std::runtime_error("no code in: " + cell);
     return cell.substr(b + 1, e - b - 1);
 }
-
 std::string unquote(const std::string &cell) {
     if (cell.size() < 2 || cell.front() != '"' || cell.back() != '"') throw std::runtime_error("not quoted: " + cell);
     return cell.substr(1, cell.size() - 2);
 }
 
-// A value of the Octave expressions used in the examples.
+// Parts of `s` between the separators outside brackets and parentheses.
+std::vector<std::string> split(const std::string &s, char sep) {
+    std::vector<std::string> out(1);
+    int depth = 0;
+    for (char c : s) {
+        depth += (c == '(' || c == '[') - (c == ')' || c == ']');
+        if (c == sep && depth == 0) {
+            out.emplace_back();
+        } else {
+            out.back() += c;
+        }
+    }
+    for (auto &part : out) part = trim(part);
+    return out;
+}
+
+// A number of the examples: NaN, a decimal, a negation or a quotient.
+double scalar(const std::string &s) {
+    if (s == "NaN" || s == "NAN") return kNaN;
+    if (!s.empty() && s[0] == '-') return -scalar(trim(s.substr(1)));
+    if (const auto slash = s.find('/'); slash != std::string::npos) {
+        return scalar(trim(s.substr(0, slash))) / scalar(trim(s.substr(slash + 1)));
+    }
+    std::size_t used = 0;
+    const double v = std::stod(s, &used);
+    if (used != s.size()) throw std::runtime_error("cannot read " + s);
+    return v;
+}
+
+// A value of the Octave expressions of the examples: numbers, quoted texts,
+// [a b; c d], zeros(r, c) and single(x). Anything else is refused, so a new
+// example cannot go unread.
 struct Value {
     mxClassID cls = mxDOUBLE_CLASS;
     std::size_t rows = 1, cols = 1;
-    std::vector<double> re{0.0};
-    double im = 0.0;
-    bool complex = false, sparse = false;
+    std::vector<double> re;
     std::string text;
 
+    explicit Value(const std::string &s) {
+        const auto inner = [&s](std::size_t from) { return s.substr(from, s.size() - from - 1); };
+        if (s.front() == '\'') {
+            cls = mxCHAR_CLASS;
+            text = inner(1);
+        } else if (s.rfind("single(", 0) == 0) {
+            *this = Value(inner(7));
+            cls = mxSINGLE_CLASS;
+        } else if (s.rfind("zeros(", 0) == 0) {
+            const auto dims = split(inner(6), ',');
+            rows = static_cast<std::size_t>(scalar(dims.at(0)));
+            cols = static_cast<std::size_t>(scalar(dims.at(1)));
+            re.assign(rows * cols, 0.0);
+        } else if (s.front() == '[') {
+            std::vector<std::vector<double>> m;
+            for (const auto &r : split(inner(1), ';')) {
+                std::istringstream in(r);
+                m.emplace_back();
+                for (std::string e; in >> e;) m.back().push_back(scalar(e));
+            }
+            rows = m[0].empty() ? 0 : m.size();
+            cols = m[0].size();
+            for (std::size_t j = 0; j < cols; j++) {
+                for (std::size_t i = 0; i < rows; i++) re.push_back(m[i].at(j));
+            }
+        } else {
+            re = {scalar(s)};
+        }
+    }
     host::Array array() const {
         if (cls == mxCHAR_CLASS) return host::text(text);
-        if (complex) return host::complex_scalar(re.at(0), im);
-        if (sparse) {
-            host::Array a = host::adopt(mxCreateSparse(1, 1, 1, mxREAL));
-            *mxGetPr(a.get()) = re.at(0);
-            return a;
-        }
         if (cls == mxDOUBLE_CLASS) return host::matrix(rows, cols, re);
         host::Array a = host::numeric(cls, rows, cols);
-        for (std::size_t k = 0; k < rows * cols; k++) {
-            switch (cls) {
-            case mxSINGLE_CLASS: static_cast<float *>(mxGetData(a.get()))[k] = static_cast<float>(re[k]); break;
-            case mxINT32_CLASS: static_cast<int32_t *>(mxGetData(a.get()))[k] = static_cast<int32_t>(re[k]); break;
-            case mxLOGICAL_CLASS: static_cast<mxLogical *>(mxGetData(a.get()))[k] = re[k] != 0; break;
-            default: break;
-            }
-        }
+        for (std::size_t k = 0; k < re.size(); k++) static_cast<float *>(mxGetData(a.get()))[k] = float(re[k]);
         return a;
     }
 };
 
-// Recursive descent over the Octave subset of the examples: numbers, NaN,
-// Inf, quoted texts, matrix literals, unary minus, division of scalars, and
-// zeros, ones, single, int32, logical, complex and sparse.
-class Octave {
-public:
-    explicit Octave(std::string s) : s_(std::move(s)) {}
-
-    // `[a, b] = travo(...)` or `travo(...)`: the inputs and the outputs asked for.
-    std::vector<Value> call(int *nlhs) {
-        *nlhs = 1;
-        skip();
-        if (peek() == '[') {
-            const auto eq = s_.find("= travo(");
-            if (eq == std::string::npos) fail("outputs");
-            *nlhs = 1 + static_cast<int>(std::count(s_.begin(), s_.begin() + eq, ','));
-            p_ = eq + 1;
-        }
-        expect("travo(");
-        std::vector<Value> args;
-        skip();
-        while (peek() != ')') {
-            args.push_back(expr());
-            skip();
-            if (peek() == ',') p_++;
-            skip();
-        }
-        p_++;
-        skip();
-        if (p_ != s_.size()) fail("trailing text");
-        return args;
-    }
-
-    Value whole() {
-        Value v = expr();
-        skip();
-        if (p_ != s_.size()) fail("trailing text");
-        return v;
-    }
-
-private:
-    [[noreturn]] void fail(const std::string &what) const {
-        throw std::runtime_error("cannot read " + what + " at " + std::to_string(p_) + " of: " + s_);
-    }
-    char peek() const { return p_ < s_.size() ? s_[p_] : '\0'; }
-    void skip() {
-        while (peek() == ' ') p_++;
-    }
-    void expect(const std::string &t) {
-        skip();
-        if (s_.compare(p_, t.size(), t) != 0) fail("'" + t + "'");
-        p_ += t.size();
-    }
-
-    Value expr() {
-        Value v = unary();
-        while (peek() == '/') {
-            p_++;
-            v.re.at(0) /= unary().re.at(0);
-        }
-        return v;
-    }
-
-    Value unary() {
-        skip();
-        if (peek() == '-') {
-            p_++;
-            Value v = unary();
-            for (double &d : v.re) d = -d;
-            return v;
-        }
-        return primary();
-    }
-
-    Value primary() {
-        skip();
-        Value v;
-        const char c = peek();
-        if (c == '\'') {
-            const auto e = s_.find('\'', p_ + 1);
-            v.cls = mxCHAR_CLASS;
-            v.text = s_.substr(p_ + 1, e - p_ - 1);
-            p_ = e + 1;
-            return v;
-        }
-        if (c == '[') return matrix();
-        if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') {
-            std::size_t used = 0;
-            v.re[0] = std::stod(s_.substr(p_), &used);
-            p_ += used;
-            return v;
-        }
-        std::size_t e = p_;
-        while (e < s_.size() && std::isalnum(static_cast<unsigned char>(s_[e]))) e++;
-        const std::string name = s_.substr(p_, e - p_);
-        p_ = e;
-        if (name == "NaN") v.re[0] = NAN;
-        else if (name == "Inf") v.re[0] = INFINITY;
-        else if (name == "zeros" || name == "ones") {
-            expect("(");
-            v.rows = static_cast<std::size_t>(expr().re.at(0));
-            expect(",");
-            v.cols = static_cast<std::size_t>(expr().re.at(0));
-            expect(")");
-            v.re.assign(v.rows * v.cols, name == "ones" ? 1.0 : 0.0);
-        } else if (name == "single" || name == "int32" || name == "logical" || name == "sparse") {
-            expect("(");
-            v = expr();
-            expect(")");
-            if (name == "sparse") v.sparse = true;
-            else v.cls = name == "single" ? mxSINGLE_CLASS : name == "int32" ? mxINT32_CLASS : mxLOGICAL_CLASS;
-        } else if (name == "complex") {
-            expect("(");
-            v = expr();
-            expect(",");
-            v.im = expr().re.at(0);
-            expect(")");
-            v.complex = true;
-        } else {
-            fail("'" + name + "'");
-        }
-        return v;
-    }
-
-    // [a b; c d]: elements separated by blanks or commas, rows by semicolons.
-    Value matrix() {
-        p_++;
-        std::vector<std::vector<double>> rows(1);
-        for (;;) {
-            skip();
-            if (peek() == ']') break;
-            if (peek() == ';') {
-                p_++;
-                rows.emplace_back();
-                continue;
-            }
-            if (peek() == ',') {
-                p_++;
-                continue;
-            }
-            rows.back().push_back(unary().re.at(0));
-        }
-        p_++;
-        Value v;
-        v.rows = rows.back().empty() && rows.size() == 1 ? 0 : rows.size();
-        v.cols = v.rows == 0 ? 0 : rows[0].size();
-        v.re.assign(v.rows * v.cols, 0.0);
-        for (std::size_t i = 0; i < v.rows; i++) {
-            if (rows[i].size() != v.cols) fail("ragged matrix");
-            for (std::size_t j = 0; j < v.cols; j++) v.re[i + v.rows * j] = rows[i][j];
-        }
-        return v;
-    }
-
-    std::string s_;
-    std::size_t p_ = 0;
-};
-
-// Runs a host entry example; `fail_at` > 0 makes that allocation of the call fail.
+// Runs `[a, b] = travo(...)` or `travo(...)`; `fail_at` > 0 makes that
+// allocation of the call fail.
 Outcome run_host(const std::string &example, int fail_at) {
-    int nlhs = 1;
+    const auto open = example.find("travo("), eq = example.find('=');
+    const int nlhs = eq == std::string::npos ? 1 : 1 + int(std::count(example.begin(), example.begin() + eq, ','));
     std::vector<host::Array> owned;
-    for (const Value &v : Octave(example).call(&nlhs)) owned.push_back(v.array());
-    std::vector<const mxArray *> in;
-    for (const host::Array &a : owned) in.push_back(a.get());
+    for (const auto &arg : split(example.substr(open + 6, example.rfind(')') - open - 6), ',')) {
+        owned.push_back(Value(arg).array());
+    }
     host::fail_allocation(fail_at);
-    Outcome out = host::call(mexFunction, nlhs, in);
+    Outcome out = call_with(nlhs, owned);
     host::fail_allocation(0);
-    forget_call_member();
     return out;
 }
 
-::testing::AssertionResult SameValues(const Value &want, const Matrix &got) {
-    if (want.rows != got.rows || want.cols != got.cols) {
-        return ::testing::AssertionFailure() << "result " << got.rows << " x " << got.cols << ", documented "
-                                             << want.rows << " x " << want.cols;
-    }
-    for (std::size_t k = 0; k < got.data.size(); k++) {
-        const double w = want.re[k], g = got.data[k];
-        const bool same = (std::isnan(w) && std::isnan(g)) || std::fabs(w - g) <= 1e-9 * std::fmax(1.0, std::fabs(w));
-        if (!same) return ::testing::AssertionFailure() << "element " << k << " is " << g << ", documented " << w;
-    }
-    return ::testing::AssertionSuccess();
-}
-
-// The library examples: statements separated by semicolons, each an
-// assignment to the module-wide state or to x, or a call of an operation.
-class Library {
-public:
-    double run(const std::string &example, bool failing_allocation) {
-        std::vector<std::string> statements;
-        std::stringstream ss(example);
-        for (std::string s; std::getline(ss, s, ';');) {
-            if (!trim(s).empty()) statements.push_back(trim(s));
+// Runs a library example: statements separated by semicolons, each an
+// assignment to the module-wide state or to x, or a call of an operation;
+// `failing` makes the first allocation of the last statement fail. x is
+// (0.1, -0.2), g two doubles, h two rows of two.
+double run_library(const std::string &example, bool failing) {
+    double x[2] = {0.1, -0.2}, g[2], h0[2], h1[2], *h[2] = {h0, h1};
+    auto place = [&x](const std::string &name) -> double * {  // NAME, NAME[i] or NAME[i][j]
+        std::vector<std::size_t> i;
+        for (std::size_t p = name.find('['); p != std::string::npos; p = name.find('[', p + 1)) {
+            i.push_back(std::stoul(name.substr(p + 1)));
         }
-        double last = 0.0;
-        for (std::size_t k = 0; k < statements.size(); k++) {
-            if (failing_allocation && k + 1 == statements.size()) host::fail_allocation(1);
-            last = statement(statements[k]);
-            host::fail_allocation(0);
-        }
-        return last;
-    }
-
-private:
-    double statement(const std::string &s) {
-        if (const auto eq = s.find('='); eq != std::string::npos) {
-            const std::string lhs = trim(s.substr(0, eq)), rhs = trim(s.substr(eq + 1));
-            const double v = rhs == "NAN" ? NAN : std::isdigit(static_cast<unsigned char>(rhs.back())) != 0
-                                                      ? std::stod(rhs)
-                                                      : *place(rhs);
-            if (lhs == "TRAVO_dim") TRAVO_dim = static_cast<uint32_t>(v);
-            else if (lhs == "TRAVO_num_minima") TRAVO_num_minima = static_cast<uint32_t>(v);
-            else *place(lhs) = v;
-            return 0.0;
-        }
-        const auto open = s.find('(');
-        if (open == std::string::npos || s.back() != ')') throw std::runtime_error("cannot read statement: " + s);
-        return invoke(s.substr(0, open), s.substr(open + 1, s.size() - open - 2));
-    }
-
-    // NAME, NAME[i] or NAME[i][j].
-    double *place(const std::string &name) {
         const std::string base = name.substr(0, name.find('['));
-        std::vector<std::size_t> idx;
-        for (std::size_t p = base.size(); (p = name.find('[', p)) != std::string::npos; p++) {
-            idx.push_back(std::stoul(name.substr(p + 1)));
-        }
         if (base == "TRAVO_global_value") return &TRAVO_global_value;
         if (base == "TRAVO_global_dist") return &TRAVO_global_dist;
         if (base == "TRAVO_global_radius") return &TRAVO_global_radius;
-        if (base == "TRAVO_domain_left" && idx.size() == 1) return &TRAVO_domain_left[idx[0]];
-        if (base == "TRAVO_domain_right" && idx.size() == 1) return &TRAVO_domain_right[idx[0]];
-        if (base == "TRAVO_minima.points" && idx.size() == 2) return &TRAVO_minima.points[idx[0]][idx[1]];
-        if (base == "x" && idx.size() == 1) return &x_.at(idx[0]);
+        if (base == "TRAVO_domain_right") return &TRAVO_domain_right[i.at(0)];
+        if (base == "TRAVO_minima.points") return &TRAVO_minima.points[i.at(0)][i.at(1)];
+        if (base == "x") return &x[i.at(0)];
         throw std::runtime_error("unknown name: " + name);
+    };
+    auto statements = split(example, ';');
+    if (statements.back().empty()) statements.pop_back();
+    double last = 0.0;
+    for (std::size_t k = 0; k < statements.size(); k++) {
+        const std::string &s = statements[k];
+        host::fail_allocation(failing && k + 1 == statements.size() ? 1 : 0);
+        if (const auto eq = s.find('='); eq != std::string::npos) {
+            const std::string lhs = trim(s.substr(0, eq)), rhs = trim(s.substr(eq + 1));
+            const double v = std::isalpha(static_cast<unsigned char>(rhs[0])) && rhs != "NAN" ? *place(rhs) : scalar(rhs);
+            if (lhs == "TRAVO_dim") TRAVO_dim = static_cast<uint32_t>(v);
+            else if (lhs == "TRAVO_num_minima") TRAVO_num_minima = static_cast<uint32_t>(v);
+            else *place(lhs) = v;
+            continue;
+        }
+        const auto open = s.find('(');
+        std::vector<uint32_t> a;  // the numbers among the arguments
+        for (const auto &t : split(s.substr(open + 1, s.size() - open - 2), ',')) {
+            if (std::isdigit(static_cast<unsigned char>(t[0]))) a.push_back(static_cast<uint32_t>(std::stoul(t)));
+        }
+        const std::map<std::string, std::function<double()>> ops = {
+            {"TRAVO_set_default", [] { return TRAVO_set_default(); }},
+            {"TRAVO_domain_alloc", [] { return TRAVO_domain_alloc(); }},
+            {"TRAVO_parameters_check", [] { return TRAVO_parameters_check(); }},
+            {"TRAVO_alloc", [] { return TRAVO_alloc(); }},
+            {"TRAVO_coincidence_check", [] { return TRAVO_coincidence_check(); }},
+            {"TRAVO_arg_generate", [&] { return TRAVO_arg_generate(static_cast<int32_t>(a.at(0))); }},
+            {"TRAVO_D_gradient", [&] { return TRAVO_D_gradient(x, g); }},
+            {"TRAVO_D2_hessian", [&] { return TRAVO_D2_hessian(x, h); }},
+            {"TRAVO_ND_func", [&] { return TRAVO_ND_func(x); }},
+            {"TRAVO_D2_func", [&] { return TRAVO_D2_func(x); }},
+            {"TRAVO_D2_deriv2", [&] { return TRAVO_D2_deriv2(a.at(0), a.at(1), x); }},
+        };
+        last = ops.at(s.substr(0, open))();
     }
+    host::fail_allocation(0);
+    return last;
+}
 
-    double invoke(const std::string &f, const std::string &args) {
-        std::vector<std::string> a;
-        std::stringstream ss(args);
-        for (std::string t; std::getline(ss, t, ',');) a.push_back(trim(t));
-        auto u = [&](std::size_t k) { return static_cast<uint32_t>(std::stoul(a.at(k))); };
-        if (f == "TRAVO_set_default") return TRAVO_set_default();
-        if (f == "TRAVO_domain_alloc") return TRAVO_domain_alloc();
-        if (f == "TRAVO_parameters_check") return TRAVO_parameters_check();
-        if (f == "TRAVO_alloc") return TRAVO_alloc();
-        if (f == "TRAVO_coincidence_check") return TRAVO_coincidence_check();
-        if (f == "TRAVO_arg_generate") return TRAVO_arg_generate(static_cast<int32_t>(std::stol(a.at(0))));
-        if (f == "TRAVO_D_gradient") return TRAVO_D_gradient(x_.data(), g_);
-        if (f == "TRAVO_D2_gradient") return TRAVO_D2_gradient(x_.data(), g_);
-        if (f == "TRAVO_D2_hessian") return TRAVO_D2_hessian(x_.data(), h_);
-        if (f == "TRAVO_ND_func") return TRAVO_ND_func(x_.data());
-        if (f == "TRAVO_D_func") return TRAVO_D_func(x_.data());
-        if (f == "TRAVO_D2_func") return TRAVO_D2_func(x_.data());
-        if (f == "TRAVO_D_deriv") return TRAVO_D_deriv(u(0), x_.data());
-        if (f == "TRAVO_D2_deriv1") return TRAVO_D2_deriv1(u(0), x_.data());
-        if (f == "TRAVO_D2_deriv2") return TRAVO_D2_deriv2(u(0), u(1), x_.data());
-        throw std::runtime_error("unknown operation: " + f);
-    }
-
-    std::vector<double> x_{0.1, -0.2};
-    double g_[2] = {0, 0};
-    double rows_[2][2] = {{0, 0}, {0, 0}};
-    double *h_[2] = {rows_[0], rows_[1]};
-};
-
-// The messages defined in the gateway's source: `const char kName[] = "...";`,
-// the text possibly on the next line.
+// The messages of the gateway's source (`const char kName[] = "...";`, the
+// text possibly on the next line) and the statuses of travo.h other than 0.
 std::set<std::string> gateway_messages() {
-    const std::string src = read_file(TRAVO_SOURCE_DIR "/src/gateway/gateway.cpp");
+    const std::string src = read_source("src/gateway/gateway.cpp");
     std::set<std::string> out;
     for (std::size_t p = 0; (p = src.find("const char k", p)) != std::string::npos; p++) {
         const auto eq = src.find("[] =", p);
@@ -388,34 +232,21 @@ std::set<std::string> gateway_messages() {
     }
     return out;
 }
-
-// The statuses of travo.h: enumerators `TRAVO_NAME = N` other than 0.
 std::set<int> library_statuses() {
-    std::istringstream h(read_file(TRAVO_SOURCE_DIR "/include/travo/travo.h"));
+    std::istringstream h(read_source("include/travo/travo.h"));
     std::set<int> out;
     for (std::string line; std::getline(h, line);) {
         const std::string t = trim(line);
         const auto eq = t.find(" = ");
-        if (t.rfind("TRAVO_", 0) != 0 || eq == std::string::npos) continue;
-        if (const int s = std::stoi(t.substr(eq + 3)); s != 0) out.insert(s);
+        if (t.rfind("TRAVO_", 0) == 0 && eq != std::string::npos && std::stoi(t.substr(eq + 3)) != 0) {
+            out.insert(std::stoi(t.substr(eq + 3)));
+        }
     }
     return out;
 }
 
-// N in "..., N-th host allocation fails", or 0.
-int failing_allocation(const std::string &cell) {
-    const auto at = cell.find(" host allocation fails");
-    if (at == std::string::npos) return 0;
-    auto b = cell.rfind(' ', at - 1);
-    return std::stoi(cell.substr(b + 1));
-}
-
 class BadInputDoc : public GatewayTest {
 protected:
-    void SetUp() override {
-        GatewayTest::SetUp();
-        doc_ = read_file(TRAVO_SOURCE_DIR "/docs/bad-input.md");
-    }
     void TearDown() override {
         reset_library();
         GatewayTest::TearDown();
@@ -427,54 +258,86 @@ protected:
         forget_call_member();
         TRAVO_global_value = TRAVO_global_dist = TRAVO_global_radius = 0.0;
     }
-    std::string doc_;
 };
 
 }  // namespace
 
-TEST_F(BadInputDoc, HostEntryExamplesGiveTheirMessage) {
-    const Rows rows = tables_of(doc_, "Host entry")["Message"];
+// Rows ending "N-th host allocation fails" make that allocation of the call fail.
+TEST_F(BadInputDoc, HostEntryExamplesGiveTheirMessageOrValues) {
+    auto tables = tables_of("Host entry");
     std::set<std::string> documented;
-    for (const auto &row : rows) {
-        const std::string message = unquote(row.at(0));
-        documented.insert(message);
-        EXPECT_TRUE(Fails(run_host(code_span(row.at(2)), failing_allocation(row.at(2))), message)) << row.at(2);
+    for (const auto &row : tables["Message"]) {
+        documented.insert(unquote(row.at(0)));
+        const auto at = row.at(2).find(" host allocation fails");
+        const int fail_at = at == std::string::npos ? 0 : std::stoi(row.at(2).substr(row.at(2).rfind(' ', at - 1) + 1));
+        EXPECT_TRUE(Fails(run_host(code(row.at(2)), fail_at), unquote(row.at(0)))) << row.at(2);
     }
     EXPECT_EQ(documented, gateway_messages()) << "every message of the gateway has one row";
-}
-
-TEST_F(BadInputDoc, HostEntryValuesAreAsDocumented) {
-    const Rows rows = tables_of(doc_, "Host entry")["Input"];
-    ASSERT_FALSE(rows.empty());
-    for (const auto &row : rows) {
-        const Outcome out = run_host(code_span(row.at(1)), 0);
+    ASSERT_FALSE(tables["Input"].empty());
+    for (const auto &row : tables["Input"]) {
+        const Outcome out = run_host(code(row.at(1)), 0);
         ASSERT_TRUE(out.ok) << row.at(1) << ": " << out.error;
-        EXPECT_TRUE(SameValues(Octave(code_span(row.at(2))).whole(), out.result)) << row.at(1);
+        const Value want(code(row.at(2)));
+        ASSERT_EQ(out.result.rows * 100 + out.result.cols, want.rows * 100 + want.cols) << row.at(1);
+        for (std::size_t k = 0; k < want.re.size(); k++) {
+            const double w = want.re[k], g = out.result.data[k];
+            EXPECT_TRUE((std::isnan(w) && std::isnan(g)) || std::fabs(w - g) <= 1e-9 * std::fmax(1.0, std::fabs(w)))
+                << row.at(1) << ": element " << k << " is " << g;
+        }
     }
 }
 
-TEST_F(BadInputDoc, LibraryExamplesGiveTheirStatus) {
-    const Rows rows = tables_of(doc_, "Library")["Status"];
+// What a failure leaves allocated is referenced, so it can be released.
+TEST_F(BadInputDoc, LibraryExamplesGiveTheirStatusOrValue) {
+    auto tables = tables_of("Library");
     std::set<int> documented;
-    for (const auto &row : rows) {
+    for (const auto &row : tables["Status"]) {
         reset_library();
-        const int status = std::stoi(row.at(0));
-        documented.insert(status);
-        const bool failing = row.at(3).find("mxMalloc returns NULL") != std::string::npos;
+        documented.insert(std::stoi(row.at(0)));
         const auto before = host::live_blocks();
-        EXPECT_EQ(Library().run(code_span(row.at(3)), failing), status) << row.at(3);
-        // What a failure leaves allocated is referenced, so it can be released.
+        const bool failing = row.at(3).find("mxMalloc returns NULL") != std::string::npos;
+        EXPECT_EQ(run_library(code(row.at(3)), failing), std::stoi(row.at(0))) << row.at(3);
         reset_library();
         EXPECT_EQ(host::live_blocks(), before) << row.at(3);
     }
     EXPECT_EQ(documented, library_statuses()) << "every status of travo.h has a row";
-}
-
-TEST_F(BadInputDoc, LibraryErrorValuesAreAsDocumented) {
-    const Rows rows = tables_of(doc_, "Library")["Cause"];
-    ASSERT_FALSE(rows.empty());
-    for (const auto &row : rows) {
+    ASSERT_FALSE(tables["Cause"].empty());
+    for (const auto &row : tables["Cause"]) {
         reset_library();
-        EXPECT_EQ(Library().run(code_span(row.at(1)), false), std::stod(row.at(2))) << row.at(1);
+        EXPECT_EQ(run_library(code(row.at(1)), false), std::stod(row.at(2))) << row.at(1);
     }
 }
+
+#ifdef TRAVO_CLI
+class BadInputDocTool : public ToolTest {};
+
+// Each example runs in an empty folder: it must end with its exit status and
+// its one-line message, write nothing to standard output and leave no file.
+// A second code span after "standard input" is the input, `\n` a line break.
+TEST_F(BadInputDocTool, ToolExamplesGiveTheirMessageAndStatus) {
+    const Table rows = tables_of("Command-line tool")["Input"];
+    ASSERT_GE(rows.size(), 20u);
+    std::set<std::string> options;
+    for (const auto &row : rows) {
+        std::string input;
+        if (const auto at = row.at(1).find("standard input"); at != std::string::npos) {
+            input = code(row.at(1).substr(at)) + "\n";
+            for (std::size_t p; (p = input.find("\\n")) != std::string::npos;) input.replace(p, 2, "\n");
+        }
+        const ToolRun r = shell(code(row.at(1)), input);
+        const std::string message = unquote(row.at(3));
+        EXPECT_EQ(r.status, std::stoi(row.at(2))) << row.at(1);
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "travo: error: " + message) << row.at(1);
+        EXPECT_TRUE(r.out.empty()) << row.at(1);
+        EXPECT_TRUE(fs::is_empty(dir_)) << row.at(1) << " left a file";
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        if (message.rfind("--", 0) == 0) options.insert(message.substr(0, message.find_first_of(": ")));
+    }
+    for (const char *o : {"--dim", "--minima", "--global-value", "--distance", "--radius", "--test", "--box",
+                          "--format", "--kind", "--gradient", "--hessian", "--threads", "--axes", "--size",
+                          "--levels", "--resolution", "--output"}) {
+        EXPECT_EQ(options.count(o), 1u) << "no row for " << o;
+    }
+}
+#endif

@@ -1,206 +1,163 @@
-#include <cmath>
-#include <cstring>
-#include <limits>
-#include <vector>
-
-#include "generator/member.hpp"
-#include "random/lagfib.hpp"
+// Generation: check values of three members, the regions, the list of
+// global minimizers and the geometry every generated member keeps.
 #include "support/module_fixture.hpp"
 
-using travo::testing::ModuleTest;
+using travo::core::norm;
 using travo::testing::Near10;
 
-class Generation : public ModuleTest {
+class Generation : public travo::testing::ModuleTest {
 protected:
-    static void expect_row(uint32_t i, std::vector<double> expected) {
-        for (size_t c = 0; c < expected.size(); c++) {
-            EXPECT_TRUE(Near10(expected[c], TRAVO_minima.points[i][c])) << "row " << i << " coordinate " << c;
-        }
+    static void expect_all(const std::vector<double> &expected, const double *actual, const char *what) {
+        for (size_t i = 0; i < expected.size(); i++) EXPECT_TRUE(Near10(expected[i], actual[i])) << what << i;
     }
+    static std::vector<uint32_t> indices() { return {TRAVO_glob.indices, TRAVO_glob.indices + TRAVO_num_minima}; }
 };
 
 TEST_F(Generation, DefaultMemberCheckValues) {
     ASSERT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
     ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
     EXPECT_EQ(TRAVO_get_is_arg_set(), 1);
-    expect_row(0, {-0.7626144224, 0.597254085});
-    expect_row(1, {-0.1355228527, 0.8235295977});
-    expect_row(2, {0.4965432741, -0.9394046274});
-    expect_row(9, {-0.2444379433, -0.5879089938});
+    expect_all({-0.7626144224, 0.597254085}, TRAVO_minima.points[0], "row 0, ");
+    expect_all({-0.1355228527, 0.8235295977}, TRAVO_minima.points[1], "row 1, ");
+    expect_all({0.4965432741, -0.9394046274}, TRAVO_minima.points[2], "row 2, ");
+    expect_all({-0.2444379433, -0.5879089938}, TRAVO_minima.points[9], "row 9, ");
     EXPECT_TRUE(Near10(9.129983492, TRAVO_get_delta()));
+    expect_all({0.33, 0.3333333333, 0.6768267768, 0.07575647287, 0.1350953613, 0.363590233, 0.07575647287,
+                0.1706107216, 0.3479007496, 0.1350953613},
+               TRAVO_minima.radii, "radius ");
+    expect_all({0, 0, 1.060439262, 0.085111501, 0.2602774154, 0.5613819964, 0.08227170306, 0.3232602332,
+                0.6509945484, 0.2617708606},
+               TRAVO_minima.peaks, "peak ");
+    expect_all({0, -1, 0.6552107212, 1.876544797, 0.9331217827, -0.04401046144, 1.528956071, 1.540585799,
+                1.58603273, 1.080109076},
+               TRAVO_minima.values, "value ");
+    EXPECT_EQ(TRAVO_glob.count, 1u);
+    EXPECT_EQ(indices(), (std::vector<uint32_t>{1, 9, 8, 7, 6, 5, 4, 3, 2, 0}));
+    EXPECT_EQ(TRAVO_get_rnd_counter(), 10);
+    EXPECT_EQ(TRAVO_minima.radii[1], TRAVO_global_radius);
 }
 
-TEST_F(Generation, ThreeDimensionalCheckValuesWithAMirroredCoordinate) {
+// Three dimensions: the global minimizer's mirrored coordinate keeps it in
+// the box at distance d from the vertex.
+TEST_F(Generation, ThreeDimensionalCheckValues) {
     configure(3, 4, -1, 0.5, 0.2);
     ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
-    expect_row(0, {-0.8754008708, -0.4373484429, 0.246244968});
-    expect_row(1, {-0.4773110724, -0.2688563825, -0.005021698968});
-    expect_row(2, {-0.8763639088, 0.6636289775, -0.2102331159});
-    expect_row(3, {-0.7942876359, 0.7121882298, -0.1505992413});
+    expect_all({-0.8754008708, -0.4373484429, 0.246244968}, TRAVO_minima.points[0], "row 0, ");
+    expect_all({-0.4773110724, -0.2688563825, -0.005021698968}, TRAVO_minima.points[1], "row 1, ");
+    expect_all({-0.8763639088, 0.6636289775, -0.2102331159}, TRAVO_minima.points[2], "row 2, ");
+    expect_all({-0.7942876359, 0.7121882298, -0.1505992413}, TRAVO_minima.points[3], "row 3, ");
     EXPECT_TRUE(Near10(8.442680049, TRAVO_get_delta()));
-    EXPECT_TRUE(Near10(0.5, travo::core::norm(3, TRAVO_minima.points[0], TRAVO_minima.points[1])));
+    EXPECT_TRUE(Near10(0.5, norm(3, TRAVO_minima.points[0], TRAVO_minima.points[1])));
+    expect_all({0.297, 0.2, 0.05567532069, 0.05567532069}, TRAVO_minima.radii, "radius ");
+    expect_all({0, 0, 0.07501357342, 0.07955236032}, TRAVO_minima.peaks, "peak ");
+    expect_all({0, -1, 1.215896513, 1.273331286}, TRAVO_minima.values, "value ");
+    EXPECT_EQ(indices(), (std::vector<uint32_t>{1, 3, 2, 0}));
 }
 
-TEST_F(Generation, TwoMinimaCheckValues) {
+// m = 2: nothing is drawn after delta, the last number used (entry n-1 of
+// the second buffer); the vertex is widened only when R < d/2 - 1e-10.
+TEST_F(Generation, TwoMinima) {
     configure(2, 2, -1, 0.9, 0.4);
-    ASSERT_EQ(TRAVO_arg_generate(2), TRAVO_STATUS_OK);
-    expect_row(0, {0.2030228411, 0.7658001764});
-    expect_row(1, {-0.006611221266, -0.1094446807});
-    // delta is the last number used: entry n-1 of the second buffer.
-    EXPECT_EQ(TRAVO_get_rnd_counter(), 2);
-    EXPECT_EQ(TRAVO_get_delta(), 10.0 * TRAVO_get_rnd_num()[1]);
-    TRAVO_free();
-    ASSERT_EQ(TRAVO_arg_generate(5), TRAVO_STATUS_OK);
-    expect_row(0, {-0.9833802491, 0.2801699173});
-    expect_row(1, {-0.1129236391, 0.5088734155});
-}
-
-TEST_F(Generation, TestNumberIsExaminedFirst) {
-    TRAVO_dim = 5000;  // everything else is wrong too
-    for (int32_t t : {0, 101, -1}) EXPECT_EQ(TRAVO_arg_generate(t), TRAVO_BAD_TEST_NUMBER) << t;
-    TRAVO_dim = 1009;
-    EXPECT_EQ(TRAVO_arg_generate(1), TRAVO_BAD_DIMENSION);
-}
-
-TEST_F(Generation, LargestDimensionIsAccepted) {
-    configure(1008, 3, -1, 0.5, 0.2);
-    ASSERT_EQ(TRAVO_arg_generate(100), TRAVO_STATUS_OK);
-    EXPECT_TRUE(Near10(0.5, travo::core::norm(1008, TRAVO_minima.points[0], TRAVO_minima.points[1])));
-}
-
-TEST_F(Generation, NaNGlobalValueEndsWithNoGlobalMinimum) {
-    configure(2, 5, std::numeric_limits<double>::quiet_NaN(), 0.5, 0.2);
-    EXPECT_EQ(TRAVO_arg_generate(1), TRAVO_NO_GLOBAL_MINIMUM);
-    EXPECT_EQ(TRAVO_get_is_arg_set(), 0);
-}
-
-TEST_F(Generation, FailedGenerationLeavesAnEarlierMemberFlagged) {
-    configure(2, 5, -1, 0.5, 0.2);
-    ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
-    EXPECT_EQ(TRAVO_arg_generate(0), TRAVO_BAD_TEST_NUMBER);
-    EXPECT_EQ(TRAVO_get_is_arg_set(), 1);
-}
-
-TEST_F(Generation, SameInputsGiveIdenticalTables) {
-    auto snapshot = [] {
-        std::vector<double> out;
-        for (uint32_t i = 0; i < TRAVO_num_minima; i++) {
-            out.insert(out.end(), TRAVO_minima.points[i], TRAVO_minima.points[i] + TRAVO_dim);
-            out.push_back(TRAVO_minima.values[i]);
-            out.push_back(TRAVO_minima.radii[i]);
-            out.push_back(TRAVO_minima.peaks[i]);
-            out.push_back(TRAVO_minima.weights[i]);
-            out.push_back(TRAVO_minima.radii[i]);
+    for (int32_t t : {2, 5, 1, 99}) {
+        TRAVO_free();
+        ASSERT_EQ(TRAVO_arg_generate(t), TRAVO_STATUS_OK);
+        if (t == 2) {
+            expect_all({0.2030228411, 0.7658001764}, TRAVO_minima.points[0], "row 0, ");
+            expect_all({-0.006611221266, -0.1094446807}, TRAVO_minima.points[1], "row 1, ");
+            EXPECT_EQ(TRAVO_get_delta(), 10.0 * TRAVO_get_rnd_num()[1]);
         }
-        out.push_back(TRAVO_get_delta());
-        return out;
-    };
-    configure(4, 30, -2, 0.4, 0.15);
-    ASSERT_EQ(TRAVO_arg_generate(17), TRAVO_STATUS_OK);
-    const auto first = snapshot();
-    TRAVO_free();
-    ASSERT_EQ(TRAVO_arg_generate(3), TRAVO_STATUS_OK);  // something else in between
-    TRAVO_free();
-    ASSERT_EQ(TRAVO_arg_generate(17), TRAVO_STATUS_OK);
-    const auto second = snapshot();
-    ASSERT_EQ(first.size(), second.size());
-    EXPECT_EQ(0, std::memcmp(first.data(), second.data(), first.size() * sizeof(double)));
+        if (t == 5) {
+            expect_all({-0.9833802491, 0.2801699173}, TRAVO_minima.points[0], "row 0, ");
+            expect_all({-0.1129236391, 0.5088734155}, TRAVO_minima.points[1], "row 1, ");
+        }
+        EXPECT_TRUE(Near10(0.495, TRAVO_minima.radii[0]));  // 0.99 (d - R)
+        EXPECT_EQ(TRAVO_minima.radii[1], 0.4);
+        EXPECT_TRUE(TRAVO_minima.peaks[0] == 0.0 && TRAVO_minima.peaks[1] == 0.0);
+        EXPECT_EQ(TRAVO_minima.values[1], -1.0);
+        EXPECT_EQ(indices(), (std::vector<uint32_t>{1, 0}));
+        EXPECT_EQ(TRAVO_get_rnd_counter(), 2);
+    }
+    configure(2, 2, -1, 0.9, 0.45);  // R = d/2: no widening
+    ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
+    EXPECT_EQ(TRAVO_minima.radii[0], 0.99 * (0.5 * norm(2, TRAVO_minima.points[0], TRAVO_minima.points[1])));
 }
 
-// Geometry promised by every successful generation, over many members.
+// Hand-placed rows exercise the list of global minimizers, its tolerance and
+// the widening margin, with the random source under test control.
+TEST(Basins, HandPlacedRows) {
+    travo::testing::TestMember own({{0, 0}, {0.5, 0}, {-0.5, 0}, {0, 0.5}, {0, -0.9}}, 0.1);
+    travo::core::Member &mb = own.mb;
+    auto size = [&](double global_value) {
+        mb.minima.values[1] = global_value;
+        own.rng.start(1);
+        own.rng.refill();
+        own.rng.rnd_counter = 2;
+        return travo::core::set_basins(mb, own.rng);
+    };
+    ASSERT_EQ(size(-1.0), TRAVO_STATUS_OK);
+    EXPECT_EQ(std::vector<uint32_t>(mb.glob.indices, mb.glob.indices + 5), (std::vector<uint32_t>{1, 4, 3, 2, 0}));
+    EXPECT_EQ(own.rng.rnd_counter, 5);
+    // Row 0 stays at half its nearest distance; row 4, far below, widens
+    // to the edge of row 0's region; the global region stays R.
+    EXPECT_EQ(mb.minima.radii[0], 0.99 * 0.25);
+    EXPECT_EQ(mb.minima.radii[4], 0.99 * (0.9 - 0.25));
+    EXPECT_EQ(mb.minima.radii[1], 0.1);
+    // The list's tolerance includes both ends; one step beyond, nothing is global.
+    EXPECT_EQ(size(-1.0 + 1e-10), TRAVO_STATUS_OK);
+    EXPECT_EQ(size(-1.0 - 1e-10), TRAVO_STATUS_OK);
+    EXPECT_EQ(mb.glob.count, 1u);
+    EXPECT_EQ(size(-1.0 + 2e-10), TRAVO_NO_GLOBAL_MINIMUM);
+    EXPECT_EQ(std::vector<uint32_t>(mb.glob.indices, mb.glob.indices + 5), (std::vector<uint32_t>{4, 3, 2, 1, 0}));
+}
+
+// Geometry promised by every successful generation, over members whose
+// peaks run past the end of the 1009-number buffer (m = 1100): the global
+// minimizer at d from the vertex, the others in the box, at least d - R
+// from it, regions that never overlap.
 TEST_F(Generation, PlacedMembersKeepTheirDistances) {
-    for (uint32_t n : {2u, 3u, 7u}) {
-        for (uint32_t m : {2u, 3u, 25u}) {
-            for (int32_t t : {1, 42, 100}) {
-                configure(n, m, -1.5, 0.6, 0.25);
-                ASSERT_EQ(TRAVO_arg_generate(t), TRAVO_STATUS_OK);
-                double *const *p = TRAVO_minima.points;
-                EXPECT_TRUE(Near10(0.6, travo::core::norm(n, p[0], p[1])));
-                for (uint32_t i = 0; i < m; i++) {
-                    if (i == 1) continue;
-                    for (uint32_t k = 0; k < n; k++) {
-                        EXPECT_GE(p[i][k], -1.0);
-                        EXPECT_LT(p[i][k], 1.0);
-                    }
-                    if (i >= 2) {
-                        EXPECT_GE(travo::core::norm(n, p[i], p[1]), 0.5 - 1e-10);
-                    }
-                }
-                EXPECT_EQ(TRAVO_coincidence_check(), TRAVO_STATUS_OK);
-                EXPECT_EQ(TRAVO_minima.radii[1], 0.25);
-                TRAVO_free();
+    const uint32_t cases[][3] = {{2, 3, 42}, {2, 25, 42}, {2, 1100, 42}, {3, 25, 100}, {7, 25, 42}};
+    for (const auto &[n, m, test] : cases) {
+        configure(n, m, -1.5, 0.6, 0.25);
+        ASSERT_EQ(TRAVO_arg_generate(static_cast<int32_t>(test)), TRAVO_STATUS_OK);
+        double *const *p = TRAVO_minima.points;
+        const double *radii = TRAVO_minima.radii;
+        EXPECT_TRUE(Near10(0.6, norm(n, p[0], p[1])));
+        EXPECT_EQ(radii[1], 0.25);
+        for (uint32_t i = 0; i < m; i++) {
+            for (uint32_t k = 0; k < n && i != 1; k++) ASSERT_TRUE(p[i][k] >= -1.0 && p[i][k] < 1.0);
+            ASSERT_TRUE(i < 2 || norm(n, p[i], p[1]) >= 0.5 - 1e-10) << i;
+            for (uint32_t j = i + 1; j < m; j += 1 + m / 50) {
+                ASSERT_LE(radii[i] + radii[j], norm(n, p[i], p[j]) + 1e-12) << i << "," << j;
             }
+        }
+        EXPECT_EQ(TRAVO_coincidence_check(), TRAVO_STATUS_OK);
+        if (m == 1100) {
+            EXPECT_EQ(TRAVO_get_rnd_counter(), (2 + 1098) - 1009);
         }
     }
 }
 
-TEST_F(Generation, CoincidenceStatuses) {
-    configure(2, 5, -1, 0.5, 0.2);
-    ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
-    double *const *p = TRAVO_minima.points;
-    const std::vector<double> keep3 = row(3), keep4 = row(4);
-    // A local minimizer and the global minimizer closer than 1e-10.
-    p[3][0] = p[1][0] + 0.5e-10;
-    p[3][1] = p[1][1];
-    EXPECT_EQ(TRAVO_coincidence_check(), TRAVO_MINIMA_COINCIDENCE);
-    // Both kinds at once: the vertex coincidence is reported.
-    p[4][0] = p[0][0];
-    p[4][1] = p[0][1];
-    EXPECT_EQ(TRAVO_coincidence_check(), TRAVO_PARABOLA_COINCIDENCE);
-    std::copy(keep3.begin(), keep3.end(), p[3]);
-    EXPECT_EQ(TRAVO_coincidence_check(), TRAVO_PARABOLA_COINCIDENCE);
-    std::copy(keep4.begin(), keep4.end(), p[4]);
-    p[2][0] = p[4][0];
-    p[2][1] = p[4][1];
-    EXPECT_EQ(TRAVO_coincidence_check(), TRAVO_MINIMA_COINCIDENCE);
-    // Rows 0 and 1 are never compared.
-    configure(2, 2, -1, 0.5, 0.2);
-    ASSERT_EQ(TRAVO_alloc(), TRAVO_STATUS_OK);
-    for (int i = 0; i < 2; i++) TRAVO_minima.points[i][0] = TRAVO_minima.points[i][1] = 0.0;
-    EXPECT_EQ(TRAVO_coincidence_check(), TRAVO_STATUS_OK);
+// Identical inputs give identical tables whatever was generated before;
+// two core members side by side do not disturb each other.
+TEST_F(Generation, SameInputsGiveIdenticalTables) {
+    travo::testing::TestMember a(4, 30, -2, 0.4, 0.15), b(2, 40);
+    ASSERT_EQ(a.generate(17), TRAVO_STATUS_OK);
+    ASSERT_EQ(b.generate(7), TRAVO_STATUS_OK);
+    EXPECT_NE(a.mb.delta, b.mb.delta);
+    configure(4, 30, -2, 0.4, 0.15);
+    ASSERT_EQ(TRAVO_arg_generate(3), TRAVO_STATUS_OK);
+    TRAVO_free();
+    ASSERT_EQ(TRAVO_arg_generate(17), TRAVO_STATUS_OK);
+    EXPECT_TRUE(travo::testing::SameTables(a.mb, travo::testing::module_view()));
 }
 
 // A box too small to keep the minimizers 1e-10 apart makes every placement
 // coincide; generation gives up instead of drawing forever.
 TEST_F(Generation, HopelessCoincidencesEndGeneration) {
-    double left[2] = {0.0, 0.0}, right[2] = {1e-9, 1e-9};
-    TRAVO_dim = 2;
-    TRAVO_domain_left = left;
-    TRAVO_domain_right = right;
-    TRAVO_num_minima = 60;
-    TRAVO_global_value = -1.0;
-    TRAVO_global_dist = 3e-10;
-    TRAVO_global_radius = 1.2e-10;
+    configure(2, 60, -1.0, 3e-10, 1.2e-10);
+    TRAVO_domain_left[0] = TRAVO_domain_left[1] = 0.0;
+    TRAVO_domain_right[0] = TRAVO_domain_right[1] = 1e-9;
     const TravoStatus st = TRAVO_arg_generate(1);
     EXPECT_TRUE(st == TRAVO_PARABOLA_COINCIDENCE || st == TRAVO_MINIMA_COINCIDENCE) << st;
     EXPECT_EQ(TRAVO_get_is_arg_set(), 0);
-    TRAVO_free();
-    TRAVO_domain_left = TRAVO_domain_right = nullptr;
-}
-
-// The core works on explicit objects: two members generated side by side do
-// not disturb each other, and match the module-wide interface.
-TEST_F(Generation, TwoCoreMembersSideBySide) {
-    using namespace travo::core;
-    Member a, b;
-    RandomSource ra, rb;
-    a.dim = b.dim = 2;
-    ASSERT_EQ(set_default(a), TRAVO_STATUS_OK);
-    ASSERT_EQ(set_default(b), TRAVO_STATUS_OK);
-    b.num_minima = 40;
-    ASSERT_EQ(arg_generate(a, ra, 1), TRAVO_STATUS_OK);
-    ASSERT_EQ(arg_generate(b, rb, 7), TRAVO_STATUS_OK);
-    ASSERT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
-    ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
-    for (uint32_t i = 0; i < 10; i++) {
-        EXPECT_EQ(0, std::memcmp(a.minima.points[i], TRAVO_minima.points[i], 2 * sizeof(double)));
-        EXPECT_EQ(a.minima.values[i], TRAVO_minima.values[i]);
-        EXPECT_EQ(a.minima.radii[i], TRAVO_minima.radii[i]);
-    }
-    EXPECT_EQ(a.delta, TRAVO_get_delta());
-    EXPECT_NE(a.delta, b.delta);
-    free_tables(a);
-    free_tables(b);
-    domain_free(a);
-    domain_free(b);
 }

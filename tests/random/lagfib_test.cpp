@@ -11,9 +11,7 @@ using travo::core::RandomSource;
 
 namespace {
 
-constexpr double kUlp = 1.0 / 4503599627370496.0;
-
-double ulps(double k) { return k * kUlp; }
+constexpr double kUlp = 1.0 / 4503599627370496.0;  // 2^-52
 
 std::vector<double> deliver(RandomSource &src, int n) {
     std::vector<double> out(n);
@@ -23,103 +21,70 @@ std::vector<double> deliver(RandomSource &src, int n) {
 
 }  // namespace
 
-TEST(LaggedFibonacci, CheckValuesOfTheDefaultSeed) {
+// Check values of the stream of the default member's seed and of seed 0;
+// the module-wide source of the C interface is the same stream.
+TEST(LaggedFibonacci, CheckValuesOfTheStream) {
     RandomSource src;
     src.start(2000900);
     auto a = deliver(src, 1009);
-    EXPECT_EQ(a[0], ulps(534544799382057.0));
-    EXPECT_EQ(a[1], ulps(3596696450974320.0));
-    EXPECT_EQ(a[2], ulps(1428519609463552.0));
-    EXPECT_EQ(a[1008], ulps(3789822735901963.0));
-    a = deliver(src, 1009);
-    EXPECT_EQ(a[0], ulps(496425064503744.0));
-
+    EXPECT_EQ(a[0], 534544799382057.0 * kUlp);
+    EXPECT_EQ(a[1], 3596696450974320.0 * kUlp);
+    EXPECT_EQ(a[2], 1428519609463552.0 * kUlp);
+    EXPECT_EQ(a[1008], 3789822735901963.0 * kUlp);
+    EXPECT_EQ(deliver(src, 1009)[0], 496425064503744.0 * kUlp);
     src.start(0);
-    EXPECT_EQ(src.ran_u[0], ulps(337432044646195.0));
+    EXPECT_EQ(src.ran_u[0], 337432044646195.0 * kUlp);
+
+    EXPECT_EQ(TRAVO_initialize_rnd(2, 10, 1), TRAVO_STATUS_OK);  // seed 2000900
+    src.start(2000900);
+    EXPECT_EQ(0, std::memcmp(TRAVO_get_ran_u(), src.ran_u, sizeof src.ran_u));
+    ranf_start(2000900);
+    ranf_array(a.data(), 1009);
+    EXPECT_EQ(a, deliver(src, 1009));
 }
 
+// Seeding forgets everything before, and only the low 30 bits of the seed
+// count; the member seed wraps in 32-bit two's complement.
 TEST(LaggedFibonacci, OnlyTheLowThirtyBitsOfTheSeedCount) {
-    RandomSource a, b;
-    a.start(12345);
-    b.start(12345 | (1 << 30));
-    EXPECT_EQ(0, std::memcmp(a.ran_u, b.ran_u, sizeof a.ran_u));
-    a.start(-1);
-    b.start(0x3FFFFFFF);
-    EXPECT_EQ(0, std::memcmp(a.ran_u, b.ran_u, sizeof a.ran_u));
-    a.start(1 << 30);
-    b.start(0);
-    EXPECT_EQ(0, std::memcmp(a.ran_u, b.ran_u, sizeof a.ran_u));
+    const int32_t pairs[][2] = {{12345, 12345 | (1 << 30)}, {-1, 0x3FFFFFFF}, {1 << 30, 0}};
+    for (const auto &p : pairs) {
+        RandomSource a, b;
+        a.start(77);
+        deliver(a, 5000);
+        a.start(p[0]);
+        b.start(p[1]);
+        EXPECT_EQ(0, std::memcmp(a.ran_u, b.ran_u, sizeof a.ran_u)) << p[0];
+    }
+    EXPECT_EQ(travo::core::member_seed(1000, 4294967295u, 1), static_cast<int32_t>(1000000000u - 200u));
 }
 
-TEST(LaggedFibonacci, SeedingForgetsEverythingBefore) {
+// Deliveries of any size are one stream of multiples of 2^-52 in [0, 1);
+// the first 100 are the state as it stood, a delivery below 100 writes
+// nothing, and draws continue across the refill at 1009.
+TEST(LaggedFibonacci, DeliveriesAndDrawsAreOneStream) {
     RandomSource a, b;
-    a.start(77);
-    deliver(a, 5000);
-    a.start(99);
-    b.start(99);
-    EXPECT_EQ(0, std::memcmp(a.ran_u, b.ran_u, sizeof a.ran_u));
-}
-
-TEST(LaggedFibonacci, DeliveriesAreOneContiguousStream) {
-    RandomSource a, b;
-    a.start(2000900);
-    b.start(2000900);
-    const std::vector<double> state(a.ran_u, a.ran_u + 100);
-    auto first100 = deliver(a, 100);
-    EXPECT_EQ(first100, state);  // n = 100 returns the state as it stood
-
-    a.start(2000900);
+    a.start(3);
+    b.start(3);
+    const std::vector<double> state(a.ran_u, a.ran_u + 100), whole = deliver(b, 2018);
+    EXPECT_EQ(deliver(a, 100), state);
+    a.start(3);
     auto x = deliver(a, 1009);
-    auto y = deliver(a, 1009);
-    auto whole = deliver(b, 2018);
+    const auto y = deliver(a, 1009);
     x.insert(x.end(), y.begin(), y.end());
     EXPECT_EQ(x, whole);
-    for (double u : whole) {
-        ASSERT_GE(u, 0.0);
-        ASSERT_LT(u, 1.0);
-        const double k = u / kUlp;
-        ASSERT_EQ(k, std::floor(k)) << "not a multiple of 2^-52: " << u;
-    }
-}
+    for (double u : whole) ASSERT_TRUE(u >= 0.0 && u < 1.0 && u / kUlp == std::floor(u / kUlp)) << u;
 
-TEST(LaggedFibonacci, ShortDeliveryWritesNothing) {
-    RandomSource a;
-    a.start(5);
     const std::vector<double> before(a.ran_u, a.ran_u + 100);
     std::vector<double> out(99, -1.0);
     a.array(out.data(), 99);
     a.array(nullptr, 1009);
     EXPECT_EQ(std::vector<double>(a.ran_u, a.ran_u + 100), before);
     EXPECT_EQ(out, std::vector<double>(99, -1.0));
-}
 
-TEST(LaggedFibonacci, DrawRefillsAtTheEndOfTheBuffer) {
-    RandomSource a, b;
     a.start(3);
-    b.start(3);
     a.refill();
-    auto stream = deliver(b, 2 * 1009);
     for (int i = 0; i < 1008; i++) a.draw();
-    EXPECT_EQ(a.rnd_counter, 1008);
-    EXPECT_EQ(a.draw(), stream[1008]);
+    EXPECT_EQ(a.draw(), whole[1008]);
     EXPECT_EQ(a.rnd_counter, 0);
-    EXPECT_EQ(a.draw(), stream[1009]);
-}
-
-TEST(LaggedFibonacci, ModuleSeedFormula) {
-    EXPECT_EQ(travo::core::member_seed(2, 10, 1), 2000900);
-    EXPECT_EQ(travo::core::member_seed(2, 2, 1), 2000100);
-    EXPECT_EQ(travo::core::member_seed(3, 4, 1), 3000300);
-    // Wraps in 32-bit two's complement.
-    EXPECT_EQ(travo::core::member_seed(1000, 4294967295u, 1), static_cast<int32_t>(1000000000u - 100u - 100u));
-
-    RandomSource ref;
-    ref.start(2000900);
-    EXPECT_EQ(TRAVO_initialize_rnd(2, 10, 1), TRAVO_STATUS_OK);
-    EXPECT_EQ(0, std::memcmp(TRAVO_get_ran_u(), ref.ran_u, sizeof ref.ran_u));
-    ranf_start(2000900);
-    std::vector<double> a(1009), b(1009);
-    ranf_array(a.data(), 1009);
-    ref.array(b.data(), 1009);
-    EXPECT_EQ(a, b);
+    EXPECT_EQ(a.draw(), whole[1009]);
 }
