@@ -16,7 +16,7 @@
 #include "evaluation/batch.hpp"
 #include "evaluation/evaluate.hpp"
 #include "support/gateway_fixture.hpp"
-#include "support/core_member.hpp"
+#include "support/module_fixture.hpp"
 #include "travo/travo.hpp"
 
 namespace core = travo::core;
@@ -24,6 +24,24 @@ namespace host = travo::host;
 using travo::testing::same_bits;
 
 namespace {
+
+// Runs `f` on a member generated through the C interface, outside any host
+// call, and releases it again.
+template <class F>
+auto with_library(uint32_t m, double g, double d, double r, int32_t test, F f) {
+    TRAVO_dim = 2;
+    EXPECT_EQ(TRAVO_domain_alloc(), TRAVO_STATUS_OK);
+    TRAVO_num_minima = m;
+    TRAVO_global_value = g;
+    TRAVO_global_dist = d;
+    TRAVO_global_radius = r;
+    EXPECT_EQ(TRAVO_arg_generate(test), TRAVO_STATUS_OK);
+    auto result = f();
+    TRAVO_free();
+    TRAVO_domain_free();
+    travo::testing::forget_call_member();
+    return result;
+}
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -126,7 +144,7 @@ TEST(BatchEvaluation, BlocksMatchThePerPointLookupOnGeneratedMembers) {
                           {2, BatchEvaluator::kMaxRegions + 2, false}, {BatchEvaluator::kMaxDim + 1, 10, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m);
-        travo::testing::OwnedMember own(c.n, c.m, -1.0, 2.0 / 3.0, 1.0 / 3.0);
+        travo::testing::TestMember own(c.n, c.m);
         ASSERT_EQ(own.generate(static_cast<int32_t>(c.m % 100 + 1)), TRAVO_STATUS_OK);
         EXPECT_EQ(BatchEvaluator(own.mb, nullptr).blocked(), c.blocked);
         expect_blocks_match(own.mb, probes(own.mb, 1500, c.n * 131 + c.m));
@@ -144,8 +162,9 @@ TEST(BatchEvaluation, BlocksMatchThePerPointLookupOnAwkwardMembers) {
     const std::vector<std::vector<double>> radii_sets = {{0.0, 0.6, 0.7, 1.2, 0.5, -0.5, 2.0, 0.3, 0.2},
                                                          {0.0, 0.6, 0.7, kNaN, 1e300, -0.5, 1e-150, kInf, 0.0}};
     for (const auto &radii : radii_sets) {
-        travo::testing::OwnedMember own(3, static_cast<std::uint32_t>(rows.size()), -1.0, 1.0, 0.5, -5.0, 5.0);
-        own.allocate();
+        travo::testing::TestMember own(std::vector<double>(3, -5.0), std::vector<double>(3, 5.0),
+                                       static_cast<std::uint32_t>(rows.size()), -1.0, 1.0, 0.5);
+        ASSERT_EQ(core::alloc_tables(own.mb), TRAVO_STATUS_OK);
         core::Member &mb = own.mb;
         mb.domain_right[1] = 6.0;
         for (std::size_t k = 0; k < rows.size(); k++) {
@@ -298,7 +317,7 @@ TEST_F(GatewayPointActions, EveryActionGivesTheModuleWideResults) {
         }
         for (std::size_t p = 0, at = 0; p < count; p += 29, at += 3) {
             for (int a = 7; a <= 9; a++) {
-                const Outcome out = call(double(c.m), c.g, c.d, c.r, double(a), double(c.test), X[p], Y[p]);
+                const Outcome out = call_with(1, inputs(double(c.m), c.g, c.d, c.r, double(a), double(c.test), X[p], Y[p]));
                 ASSERT_TRUE(Succeeds(out, 2, a == 9 ? 2 : 1)) << "action " << a;
                 ASSERT_TRUE(SameBits(single[at + (a - 7)], out.result.data)) << "action " << a << " point " << p;
             }
