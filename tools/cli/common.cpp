@@ -99,9 +99,13 @@ std::string read_input(const std::string &path) {
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) throw DataError("cannot open " + path + ": " + std::strerror(errno));
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw DataError("cannot read " + path);
-    return content;
+    // A folder opens but cannot be read: the stream reports it by throwing.
+    try {
+        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.bad()) return content;
+    } catch (const std::exception &) {
+    }
+    throw DataError("cannot read " + path);
 }
 
 Kind parse_kind(const std::string &name) {
