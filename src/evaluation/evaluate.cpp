@@ -9,6 +9,18 @@ namespace {
 
 bool index_ok(const Member &mb, uint32_t i) { return i != 0 && i <= mb.dim; }
 
+struct D2Coefficients {
+    double c3, c4, c5;
+};
+
+// Coefficients of r^3/rho, r^4/rho^2 and r^5/rho^3 in the D2 polynomial.
+inline D2Coefficients d2_coefficients(const Site &st) {
+    const double rho = st.rho, q = st.q, A = st.A, dl = st.delta;
+    const double rho2 = rho * rho;
+    return {3.0 - 12.0 * q / rho + 10.0 * A / rho2 - 1.5 * dl, -3.0 + 16.0 * q / rho - 15.0 * A / rho2 + 1.5 * dl,
+            1.0 - 6.0 * q / rho + 6.0 * A / rho2 - 0.5 * dl};
+}
+
 // Inside a region with r >= 1e-10: the polynomial of each kind.
 double region_value(Kind kind, const Site &st) {
     const double rho = st.rho, r = st.r, q = st.q, A = st.A, f = st.f;
@@ -22,9 +34,7 @@ double region_value(Kind kind, const Site &st) {
     case Kind::D2: {
         const double dl = st.delta;
         const double r4 = r3 * r, r5 = r4 * r;
-        const double c3 = 3.0 - 12.0 * q / rho + 10.0 * A / rho2 - 1.5 * dl;
-        const double c4 = -3.0 + 16.0 * q / rho - 15.0 * A / rho2 + 1.5 * dl;
-        const double c5 = 1.0 - 6.0 * q / rho + 6.0 * A / rho2 - 0.5 * dl;
+        const auto [c3, c4, c5] = d2_coefficients(st);
         return dl / 2.0 * r2 + c3 * r3 / rho + c4 * r4 / rho2 + c5 * r5 / rho3 + f;
     }
     }
@@ -196,12 +206,10 @@ double second_derivative(uint32_t i, uint32_t j, const Site &st) {
     case Site::Region:
         break;
     }
-    const double rho = st.rho, r = st.r, s = st.s, q = st.q, A = st.A, dl = st.delta;
+    const double rho = st.rho, r = st.r, s = st.s, dl = st.delta;
     const double rho2 = rho * rho, rho3 = rho2 * rho, rho4 = rho3 * rho;
     const double r2 = r * r, r3 = r2 * r;
-    const double c3 = 3.0 - 12.0 * q / rho + 10.0 * A / rho2 - 1.5 * dl;
-    const double c4 = -3.0 + 16.0 * q / rho - 15.0 * A / rho2 + 1.5 * dl;
-    const double c5 = 1.0 - 6.0 * q / rho + 6.0 * A / rho2 - 0.5 * dl;
+    const auto [c3, c4, c5] = d2_coefficients(st);
     const double di = st.x[i - 1] - st.centre[i - 1];
     const double dj = st.x[j - 1] - st.centre[j - 1];
     const double ei = st.vertex[i - 1] - st.centre[i - 1];
@@ -283,12 +291,10 @@ void second_derivatives(const Site &st, uint32_t i, uint32_t n, double *row, std
         break;
     }
     // second_derivative with what does not depend on j computed once.
-    const double rho = st.rho, r = st.r, s = st.s, q = st.q, A = st.A, dl = st.delta;
+    const double rho = st.rho, r = st.r, s = st.s, dl = st.delta;
     const double rho2 = rho * rho, rho3 = rho2 * rho, rho4 = rho3 * rho;
     const double r2 = r * r, r3 = r2 * r;
-    const double c3 = 3.0 - 12.0 * q / rho + 10.0 * A / rho2 - 1.5 * dl;
-    const double c4 = -3.0 + 16.0 * q / rho - 15.0 * A / rho2 + 1.5 * dl;
-    const double c5 = 1.0 - 6.0 * q / rho + 6.0 * A / rho2 - 0.5 * dl;
+    const auto [c3, c4, c5] = d2_coefficients(st);
     const double k12 = -12.0 / rho2, k8 = 8.0 / rho2, k64 = 64.0 / rho3, k16 = 16.0 / rho3, k15 = 15.0 / rho3;
     const double k6 = -6.0 / rho4, k30 = -30.0 / rho4, k36 = -36.0 / rho2, k3 = 3.0 / rho;
     const double diagonal = 3.0 * c3 * r / rho + 4.0 * c4 * r2 / rho2 + 5.0 * c5 * r3 / rho3 + dl;
