@@ -16,6 +16,8 @@
 // them.
 #include <benchmark/benchmark.h>
 
+#include "bench_support.hpp"
+
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -56,14 +58,7 @@ Fixture &fixture(uint32_t n, uint32_t m) {
     if (!slot) {
         slot = std::make_unique<Fixture>();
         core::Member &mb = slot->mb;
-        mb.dim = n;
-        mb.num_minima = m;
-        core::domain_alloc(mb);
-        mb.global_value = -1.0;
-        mb.global_dist = 2.0 / 3.0;
-        mb.global_radius = 1.0 / 3.0;
-        core::RandomSource rng;
-        core::arg_generate(mb, rng, 1);
+        travo::bench::generate_default(mb, n, m);
         slot->index = std::make_unique<core::RegionIndex>(mb);
         slot->tree = std::make_unique<core::RegionIndex>(mb, core::RegionIndex::Layout::Tree);
         slot->rows = std::make_unique<core::RegionIndex>(mb, core::RegionIndex::Layout::Rows);
@@ -211,11 +206,4 @@ void register_all() {
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    register_all();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return travo::bench::run(argc, argv, register_all); }

@@ -7,6 +7,8 @@
 // automatic path only (see kReferenceLimit).
 #include <benchmark/benchmark.h>
 
+#include "bench_support.hpp"
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -78,11 +80,4 @@ void register_all() {
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    register_all();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return travo::bench::run(argc, argv, register_all); }
