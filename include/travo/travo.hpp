@@ -135,6 +135,12 @@ public:
     // whether it evaluates to something other than error_value.
     bool contains(std::span<const double> x) const;
 
+    // Row of the minima table (1..num_minima()-1) whose attraction region
+    // holds the point, or -1 when the point lies in no region (on the
+    // paraboloid) or more than 1e-10 outside the box. Where regions touch,
+    // the lowest row wins, as in evaluation.
+    std::int64_t region(std::span<const double> x) const;
+
     // Value of a kind. One region lookup per call, as for every operation
     // below.
     double value(Kind kind, std::span<const double> x) const;
@@ -168,6 +174,8 @@ public:
     void values_and_gradients(Kind kind, std::span<const double> points, std::span<double> values_out,
                               std::span<double> gradients_out, unsigned threads = 0) const;
     void hessians(std::span<const double> points, std::span<double> out, unsigned threads = 0) const;
+    // Region of each point, as region() gives it; `out` holds count rows.
+    void regions(std::span<const double> points, std::span<std::int64_t> out, unsigned threads = 0) const;
 
 private:
     struct Impl;

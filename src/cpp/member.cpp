@@ -204,6 +204,19 @@ bool Member::contains(std::span<const double> x) const {
     return impl_->locate(x.data()).where != core::Site::Refused;
 }
 
+namespace {
+
+std::int64_t region_of(const core::Site &site) {
+    return site.where == core::Site::Centre || site.where == core::Site::Region ? std::int64_t(site.k) : -1;
+}
+
+}  // namespace
+
+std::int64_t Member::region(std::span<const double> x) const {
+    expect_length("the point", x.size(), dim());
+    return region_of(impl_->locate(x.data()));
+}
+
 double Member::value(Kind kind, std::span<const double> x) const {
     expect_length("the point", x.size(), dim());
     return core::value(to_core(kind), impl_->locate(x.data()));
@@ -315,6 +328,18 @@ void Member::hessians(std::span<const double> points, std::span<double> out, uns
         each_site(impl_->batch, x, n, first, last, [n, h](std::size_t p, const core::Site &site) {
             fill_hessian(site, static_cast<std::uint32_t>(n), h + p * n * n);
         });
+    });
+}
+
+void Member::regions(std::span<const double> points, std::span<std::int64_t> out, unsigned threads) const {
+    const std::size_t n = dim();
+    const std::size_t count = point_count(points, n);
+    expect_length("the region batch", out.size(), count);
+    const double *x = points.data();
+    std::int64_t *r = out.data();
+    spread(count, n + 1, threads, [this, n, x, r](std::size_t first, std::size_t last) {
+        each_site(impl_->batch, x, n, first, last,
+                  [r](std::size_t p, const core::Site &site) { r[p] = region_of(site); });
     });
 }
 

@@ -148,3 +148,28 @@ TEST(CppMember, CopiesShareTheMemberAndOutliveTheOriginal) {
     }
     EXPECT_EQ(travo::host::live_blocks(), before);
 }
+
+// The region of a point: each minimizer lies in its own region (the lowest
+// row where regions share it), the vertex and a point outside the box in
+// none; the batch form agrees with the single point.
+TEST(CppMember, RegionNamesTheRowWhoseRegionHoldsThePoint) {
+    Parameters p;
+    p.num_minima = 30;
+    p.test_number = 4;
+    const travo::Member f = travo::generate(p);
+    std::vector<double> points;
+    for (std::size_t row = 1; row < f.num_minima(); row++) {
+        const auto m = f.minimizer(row);
+        EXPECT_EQ(f.region(m), static_cast<std::int64_t>(row));
+        points.insert(points.end(), m.begin(), m.end());
+    }
+    EXPECT_EQ(f.region(f.minimizer(0)), -1);
+    EXPECT_EQ(f.region(std::vector<double>{2.0, 0.0}), -1);
+    points.insert(points.end(), {2.0, 0.0});
+    std::vector<std::int64_t> rows(points.size() / 2);
+    f.regions(points, rows, 2);
+    for (std::size_t i = 0; i < rows.size(); i++) {
+        EXPECT_EQ(rows[i], f.region(std::span<const double>(points).subspan(2 * i, 2)));
+    }
+    EXPECT_THROW(f.region(std::vector<double>{0.0}), std::invalid_argument);
+}
