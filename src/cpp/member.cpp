@@ -1,6 +1,7 @@
 // travo::Member: a generated core member behind an immutable, shared handle.
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -143,7 +144,20 @@ struct TablesGuard {
 
 }  // namespace
 
-Member generate(const Parameters &params) {
+namespace {
+
+bool report_fraction(void *context, std::uint64_t done, std::uint64_t total) {
+    const auto &progress = *static_cast<const GenerationProgress *>(context);
+    return progress(total == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(total));
+}
+
+}  // namespace
+
+GenerationAbandoned::GenerationAbandoned() : std::runtime_error("travo: generation abandoned by its progress function") {}
+
+Member generate(const Parameters &params) { return generate(params, GenerationProgress()); }
+
+Member generate(const Parameters &params, const GenerationProgress &progress) try {
     auto impl = std::make_shared<Member::Impl>();
     impl->params = params;
     Parameters &p = impl->params;
@@ -163,7 +177,9 @@ Member generate(const Parameters &params) {
 
     TablesGuard guard{&mb};
     const auto rng = std::make_unique<core::RandomSource>();
-    const TravoStatus status = core::arg_generate(mb, *rng, p.test_number);
+    const core::Progress report{report_fraction, const_cast<GenerationProgress *>(&progress)};
+    const TravoStatus status = core::arg_generate(mb, *rng, p.test_number, progress ? &report : nullptr);
+    if (status == core::kAbandoned) throw GenerationAbandoned();
     if (status != TRAVO_STATUS_OK) {
         const auto st = static_cast<Status>(status);
         throw Error(st, detail::rule(st, p));
@@ -172,6 +188,8 @@ Member generate(const Parameters &params) {
     impl->index = core::RegionIndex(mb);
     impl->batch = core::BatchEvaluator(impl->core, &impl->index);
     return Member(std::move(impl));
+} catch (const std::bad_alloc &) {
+    throw Error(Status::no_memory, detail::rule(Status::no_memory, params));
 }
 
 std::uint32_t Member::dim() const noexcept { return impl_->core.dim; }
