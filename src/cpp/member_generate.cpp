@@ -1,6 +1,8 @@
 // travo::generate: a core member generated from the parameters, behind an
 // immutable, shared handle.
+#include <cstdint>
 #include <memory>
+#include <new>
 
 #include "cpp/member_impl.hpp"
 #include "cpp/rules.hpp"
@@ -19,9 +21,18 @@ struct TablesGuard {
     }
 };
 
+bool report_fraction(void *context, std::uint64_t done, std::uint64_t total) {
+    const auto &progress = *static_cast<const GenerationProgress *>(context);
+    return progress(total == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(total));
+}
+
 }  // namespace
 
-Member generate(const Parameters &params) {
+GenerationAbandoned::GenerationAbandoned() : std::runtime_error("travo: generation abandoned by its progress function") {}
+
+Member generate(const Parameters &params) { return generate(params, GenerationProgress()); }
+
+Member generate(const Parameters &params, const GenerationProgress &progress) try {
     auto impl = std::make_shared<Member::Impl>();
     impl->params = params;
     Parameters &p = impl->params;
@@ -41,7 +52,9 @@ Member generate(const Parameters &params) {
 
     TablesGuard guard{&mb};
     const auto rng = std::make_unique<core::RandomSource>();
-    const TravoStatus status = core::arg_generate(mb, *rng, p.test_number);
+    const core::Progress report{report_fraction, const_cast<GenerationProgress *>(&progress)};
+    const TravoStatus status = core::arg_generate(mb, *rng, p.test_number, progress ? &report : nullptr);
+    if (status == core::kAbandoned) throw GenerationAbandoned();
     if (status != TRAVO_STATUS_OK) {
         const auto st = static_cast<Status>(status);
         throw Error(st, detail::rule(st, p));
@@ -50,6 +63,8 @@ Member generate(const Parameters &params) {
     impl->index = core::RegionIndex(mb);
     impl->batch = core::BatchEvaluator(impl->core, &impl->index);
     return Member(std::move(impl));
+} catch (const std::bad_alloc &) {
+    throw Error(Status::no_memory, detail::rule(Status::no_memory, params));
 }
 
 std::string_view version() noexcept { return TRAVO_VERSION_TEXT; }
