@@ -29,7 +29,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "travo/travo.h"
+#include <travo/travo.h>
 
 #ifndef TRAVO_API
 #define TRAVO_API

@@ -118,6 +118,6 @@ const char *TRAVO_library_version(void);
 #endif
 
 /* The reentrant interface: members behind handles, any number at once. */
-#include "travo/member.h"
+#include <travo/member.h>
 
 #endif /* TRAVO_TRAVO_H */
