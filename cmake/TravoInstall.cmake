@@ -14,6 +14,7 @@ install(TARGETS travo EXPORT travoTargets
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES
   ${PROJECT_SOURCE_DIR}/include/travo/travo.h
+  ${PROJECT_SOURCE_DIR}/include/travo/member.h
   ${PROJECT_SOURCE_DIR}/include/travo/travo.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/travo)
 if(TARGET travo_cli)

@@ -8,7 +8,8 @@
  *
  * The module-wide state is shared and unlocked: one thread at a time. Code
  * that needs several members at once, or evaluation from several threads,
- * uses the C++ interface in travo.hpp.
+ * uses the reentrant interface of member.h (included below) or the C++
+ * interface in travo.hpp.
  */
 #ifndef TRAVO_TRAVO_H
 #define TRAVO_TRAVO_H
@@ -115,5 +116,8 @@ const char *TRAVO_library_version(void);
 #ifdef __cplusplus
 }
 #endif
+
+/* The reentrant interface: members behind handles, any number at once. */
+#include <travo/member.h>
 
 #endif /* TRAVO_TRAVO_H */

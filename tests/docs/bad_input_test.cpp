@@ -3,7 +3,9 @@
 // message, status or values of its row; every message of the host entry,
 // every status of the library and every refusable option of the tool must
 // have a row.
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -232,8 +234,8 @@ std::set<std::string> gateway_messages() {
     }
     return out;
 }
-std::set<int> library_statuses() {
-    std::istringstream h(read_source("include/travo/travo.h"));
+std::set<int> library_statuses(const std::string &header = "include/travo/travo.h") {
+    std::istringstream h(read_source(header));
     std::set<int> out;
     for (std::string line; std::getline(h, line);) {
         const std::string t = trim(line);
@@ -243,6 +245,57 @@ std::set<int> library_statuses() {
         }
     }
     return out;
+}
+
+// Runs an example of the reentrant interface: assignments to p's fields or
+// to x, then calls of its operations with the arguments named in the doc.
+// Returns the status of the last call.
+int run_handles(const std::string &example) {
+    travo_params p = travo_params_default(2);
+    travo_member *f = nullptr, *made = nullptr;
+    EXPECT_EQ(travo_member_new(&p, &f, nullptr, 0), TRAVO_STATUS_OK);
+    double x[2] = {0.1, -0.2}, g[2], v[4], h[4];
+    char why[256];
+    const std::map<std::string, void *> names = {{"NULL", nullptr}, {"f", f}, {"&f", &made}, {"&p", &p},
+                                                 {"x", x}, {"g", g}, {"v", v}, {"h", h}, {"why", why}};
+    const std::map<std::string, double> numbers = {
+        {"TRAVO_KIND_ND", TRAVO_KIND_ND}, {"TRAVO_KIND_D", TRAVO_KIND_D}, {"TRAVO_KIND_D2", TRAVO_KIND_D2},
+        {"SIZE_MAX", double(SIZE_MAX)}};
+    int last = -1;
+    for (const auto &s : split(example, ';')) {
+        if (const auto eq = s.find('='); eq != std::string::npos) {
+            const std::string lhs = trim(s.substr(0, eq));
+            const double value = scalar(trim(s.substr(eq + 1)));
+            if (lhs == "p.distance") p.distance = value;
+            else if (lhs == "x[0]") x[0] = value;
+            else throw std::runtime_error("unknown name: " + lhs);
+            continue;
+        }
+        const auto open = s.find('(');
+        const auto a = split(s.substr(open + 1, s.size() - open - 2), ',');
+        const auto ptr = [&](std::size_t i) { return names.at(a.at(i)); };
+        const auto num = [&](std::size_t i) { return numbers.count(a.at(i)) ? numbers.at(a.at(i)) : scalar(a.at(i)); };
+        const auto kind = [&](std::size_t i) { return static_cast<travo_kind>(num(i)); };
+        const auto dp = [&](std::size_t i) { return static_cast<double *>(ptr(i)); };
+        const auto mb = [&] { return static_cast<const travo_member *>(ptr(0)); };
+        const auto count = [&](std::size_t i) { return a.at(i) == "SIZE_MAX" ? SIZE_MAX : std::size_t(num(i)); };
+        const std::map<std::string, std::function<int()>> ops = {
+            {"travo_member_new",
+             [&] {
+                 return travo_member_new(static_cast<travo_params *>(ptr(0)), static_cast<travo_member **>(ptr(1)),
+                                         static_cast<char *>(ptr(2)), count(3));
+             }},
+            {"travo_member_value", [&] { return travo_member_value(mb(), kind(1), dp(2), dp(3)); }},
+            {"travo_member_gradient", [&] { return travo_member_gradient(mb(), kind(1), dp(2), dp(3)); }},
+            {"travo_member_hessian", [&] { return travo_member_hessian(mb(), dp(1), dp(2)); }},
+            {"travo_member_values",
+             [&] { return travo_member_values(mb(), kind(1), dp(2), count(3), dp(4), unsigned(num(5))); }},
+        };
+        last = ops.at(s.substr(0, open))();
+    }
+    travo_member_free(made);
+    travo_member_free(f);
+    return last;
 }
 
 class BadInputDoc : public GatewayTest {
@@ -306,6 +359,19 @@ TEST_F(BadInputDoc, LibraryExamplesGiveTheirStatusOrValue) {
         reset_library();
         EXPECT_EQ(run_library(code(row.at(1)), false), std::stod(row.at(2))) << row.at(1);
     }
+}
+
+TEST(BadInputDocHandles, ReentrantExamplesGiveTheirStatus) {
+    const Table rows = tables_of("Reentrant")["Status"];
+    ASSERT_FALSE(rows.empty());
+    std::set<int> documented;
+    for (const auto &row : rows) {
+        documented.insert(std::stoi(row.at(0)));
+        EXPECT_EQ(run_handles(code(row.at(3))), std::stoi(row.at(0))) << row.at(3);
+    }
+    const std::set<int> own = library_statuses("include/travo/member.h");
+    EXPECT_TRUE(std::includes(documented.begin(), documented.end(), own.begin(), own.end()))
+        << "every status of member.h has a row";
 }
 
 #ifdef TRAVO_CLI

@@ -1,0 +1,144 @@
+/*
+ * travo: test functions for global optimisation with known minima.
+ *
+ * Reentrant C interface. A travo_member is one generated member behind an
+ * opaque handle, made from a travo_params and released with
+ * travo_member_free. Handles share nothing: a program holds as many as it
+ * likes, and one handle may be evaluated from many threads at once (every
+ * operation on it only reads it). Results carry the bits of the C++
+ * interface (travo.hpp) and of the module-wide interface (travo.h) for the
+ * same parameters.
+ *
+ *     travo_params p = travo_params_default(2);   // box [-1, 1]^2
+ *     travo_member *f;
+ *     char why[256];
+ *     p.num_minima = 50;
+ *     if (travo_member_new(&p, &f, why, sizeof why) != TRAVO_STATUS_OK) ...
+ *     double x[2] = {0.1, -0.2}, v, g[2];
+ *     travo_member_value_and_gradient(f, TRAVO_KIND_D2, x, &v, g);
+ *     travo_member_free(f);
+ *
+ * Every operation returns a TravoStatus: 0, a status of travo.h, or one of
+ * the argument statuses below. No operation reads through a NULL pointer it
+ * is given; points and output arrays hold dim() doubles (dim() * dim() for
+ * a Hessian, row by row), batches `count` of them one after another.
+ */
+#ifndef TRAVO_MEMBER_H
+#define TRAVO_MEMBER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <travo/travo.h>
+
+#ifndef TRAVO_API
+#define TRAVO_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Statuses of the reentrant interface for arguments it refuses. They lie
+ * apart from the generator statuses of travo.h. */
+enum {
+    TRAVO_NULL_ARGUMENT = 100, /* a required pointer (handle, parameters, point, output) is NULL */
+    TRAVO_BAD_KIND = 101,      /* kind not a travo_kind, or ND where a derivative is asked */
+    TRAVO_BAD_ARGUMENT = 102   /* a batch too large to address */
+};
+
+/* The three kinds of member: non-differentiable, continuously
+ * differentiable, twice continuously differentiable. */
+typedef enum travo_kind { TRAVO_KIND_ND = 0, TRAVO_KIND_D = 1, TRAVO_KIND_D2 = 2 } travo_kind;
+
+/* Everything that fixes a member. `lower` and `upper` point to `dim` bounds
+ * each, owned by the caller and read only by travo_member_new. */
+typedef struct travo_params {
+    uint32_t dim;
+    uint32_t num_minima;  /* the paraboloid vertex included */
+    double global_value;
+    double distance;      /* from the paraboloid vertex to the global minimizer */
+    double radius;        /* of the global minimizer's region */
+    const double *lower;
+    const double *upper;
+    int32_t test_number;  /* 1 to 100 */
+} travo_params;
+
+/* The library's defaults in dimension `dim`: 10 minima, global value -1,
+ * the box [-1, 1]^dim (bounds in static storage of the library), distance a
+ * third of its side and radius half of that, test number 1. For a dimension
+ * outside 2..1008 the bounds are NULL and generation refuses the dimension. */
+TRAVO_API travo_params travo_params_default(uint32_t dim);
+
+typedef struct travo_member travo_member;
+
+/* Generates the member fixed by `params` into *out (NULL on failure). A
+ * refused generation returns the status of travo.h that the C++ interface
+ * gives and writes the rule it broke, as travo::Error::rule() states it,
+ * into `errbuf` (at most errlen bytes, NUL-terminated, cut short if need
+ * be; nothing when errbuf is NULL or errlen 0). On success errbuf holds the
+ * empty text. */
+TRAVO_API TravoStatus travo_member_new(const travo_params *params, travo_member **out, char *errbuf, size_t errlen);
+
+/* Releases a member; NULL is ignored. */
+TRAVO_API void travo_member_free(travo_member *member);
+
+/* The member's dimension, number of minima and D2 coefficient delta; 0 for
+ * a NULL handle. */
+TRAVO_API uint32_t travo_member_dim(const travo_member *member);
+TRAVO_API uint32_t travo_member_num_minima(const travo_member *member);
+TRAVO_API double travo_member_delta(const travo_member *member);
+
+/* The minima table, valid while the handle lives: the value at each
+ * minimizer and the radius of its region (num_minima entries each), the dim
+ * coordinates of minimizer `row` (row 0 the paraboloid vertex, row 1 the
+ * global minimizer), and the rows whose value is the global value,
+ * increasing (*count of them). NULL for a NULL handle or a row beyond the
+ * table; travo_member_global_rows then sets *count to 0 when count is not
+ * NULL. */
+TRAVO_API const double *travo_member_minimum_values(const travo_member *member);
+TRAVO_API const double *travo_member_radii(const travo_member *member);
+TRAVO_API const double *travo_member_minimizer(const travo_member *member, uint32_t row);
+TRAVO_API const uint32_t *travo_member_global_rows(const travo_member *member, uint32_t *count);
+
+/* Row of the minima table (1..num_minima-1) whose attraction region holds
+ * x, or -1 when x lies in no region or more than 1e-10 outside the box. */
+TRAVO_API TravoStatus travo_member_region(const travo_member *member, const double *x, int64_t *region);
+
+/* Value of a kind at x; TRAVO_ERROR_VALUE more than 1e-10 outside the box. */
+TRAVO_API TravoStatus travo_member_value(const travo_member *member, travo_kind kind, const double *x, double *value);
+
+/* Gradient of the D or D2 kind into g, and with it the value from the same
+ * region lookup. TRAVO_BAD_DERIVATIVE when a component is TRAVO_ERROR_VALUE
+ * (the point lies outside the box), as TRAVO_D_gradient does. */
+TRAVO_API TravoStatus travo_member_gradient(const travo_member *member, travo_kind kind, const double *x, double *g);
+TRAVO_API TravoStatus travo_member_value_and_gradient(const travo_member *member, travo_kind kind, const double *x,
+                                                      double *value, double *g);
+
+/* Hessian of the D2 kind, row by row: h[i * dim + j]. TRAVO_BAD_DERIVATIVE
+ * when an entry is TRAVO_ERROR_VALUE. */
+TRAVO_API TravoStatus travo_member_hessian(const travo_member *member, const double *x, double *h);
+
+/* Batch forms over `count` points stored one after another; each result has
+ * the bits of the single-point form at that point, and points outside the
+ * box give TRAVO_ERROR_VALUE entries without a status. `threads`: 0 spreads
+ * a large batch over the hardware's threads, k > 0 uses k threads, 1 only
+ * the calling thread; the results are the same for every number. With
+ * count 0 the arrays may be NULL. */
+TRAVO_API TravoStatus travo_member_values(const travo_member *member, travo_kind kind, const double *points,
+                                          size_t count, double *values, unsigned threads);
+TRAVO_API TravoStatus travo_member_gradients(const travo_member *member, travo_kind kind, const double *points,
+                                             size_t count, double *gradients, unsigned threads);
+TRAVO_API TravoStatus travo_member_values_and_gradients(const travo_member *member, travo_kind kind,
+                                                        const double *points, size_t count, double *values,
+                                                        double *gradients, unsigned threads);
+TRAVO_API TravoStatus travo_member_hessians(const travo_member *member, const double *points, size_t count,
+                                            double *hessians, unsigned threads);
+TRAVO_API TravoStatus travo_member_regions(const travo_member *member, const double *points, size_t count,
+                                           int64_t *regions, unsigned threads);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TRAVO_MEMBER_H */
