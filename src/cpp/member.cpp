@@ -10,7 +10,7 @@
 #include "cpp/rules.hpp"
 #include "evaluation/batch.hpp"
 #include "evaluation/evaluate.hpp"
-#include "evaluation/region_index.hpp"
+#include "evaluation/lookup.hpp"
 #include "generator/member.hpp"
 #include "random/lagfib.hpp"
 #include "travo/travo.hpp"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "generator/fast_paths.hpp"
-#include "generator/spatial_index.hpp"
+#include "spatial/spatial_index.hpp"
 
 namespace travo::core {
 namespace {

@@ -4,7 +4,7 @@
 #include <set>
 
 #include "evaluation/evaluate.hpp"
-#include "evaluation/region_index.hpp"
+#include "evaluation/lookup.hpp"
 #include "support/module_fixture.hpp"
 
 using namespace travo::testing;
