@@ -138,6 +138,8 @@ public:
     explicit SecondDerivative(const RegionPoint &p) : p_(p) {
         const double rho = p.rho, r = p.r;
         const double rho2 = rho * rho, rho3 = rho2 * rho, rho4 = rho3 * rho;
+        rho2_ = rho2;
+        rho3_ = rho3;
         r2_ = r * r;
         r3_ = r2_ * r;
         const RegionTerms terms{p.A, rho2, rho3, p.delta};
@@ -154,7 +156,6 @@ public:
         k30_ = -30.0 / rho4;
         k36_ = -36.0 / rho2;
         k3_ = 3.0 / rho;
-        diagonal_ = 3.0 * c3_ * r / rho + 4.0 * c4_ * r2_ / rho2 + 5.0 * c5_ * r3_ / rho3 + p.delta;
     }
 
     struct Row {
@@ -180,16 +181,15 @@ public:
         sum += k30_ * (Gj * di * r);
         sum += k36_ * (Gj * di / r);
         sum += k3_ * (c3_ * di * dj / r);
-        if (ri.i == j) sum += diagonal_;
+        if (ri.i == j) sum += 3.0 * c3_ * r / p_.rho + 4.0 * c4_ * r2 / rho2_ + 5.0 * c5_ * r3 / rho3_ + p_.delta;
         return sum;
     }
 
 private:
     RegionPoint p_;
-    double r2_, r3_;
+    double rho2_, rho3_, r2_, r3_;
     double c3_, c4_, c5_;
     double k12_, k8_, k64_, k16_, k15_, k6_, k30_, k36_, k3_;
-    double diagonal_;  // added on the diagonal
 };
 
 }  // namespace travo::core

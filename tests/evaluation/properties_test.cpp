@@ -122,12 +122,14 @@ TEST(Properties, DerivativesAreContinuousAndMatchCentralDifferences) {
                 xm[i - 1] -= h;
                 const bool inner = region_of(mb, x) == k && region_of(mb, xp) == k && region_of(mb, xm) == k;
                 for (Kind kind : {Kind::D, Kind::D2}) {
-                    EXPECT_TRUE(!sphere || Close(deriv_at(mb, kind, i, in.data()), deriv_at(mb, kind, i, out.data()), 1e-3));
+                    EXPECT_TRUE(!sphere ||
+                                Close(deriv_at(mb, kind, i, in.data()), deriv_at(mb, kind, i, out.data()), 1e-3));
                     const double fd = (value_at(mb, kind, xp.data()) - value_at(mb, kind, xm.data())) / (2 * h);
                     EXPECT_TRUE(!inner || Close(fd, deriv_at(mb, kind, i, x.data()), 1e-5 / std::min(1.0, rho))) << i;
                 }
                 for (uint32_t j = 1; j <= n; j++) {
-                    EXPECT_TRUE(!sphere || Close(deriv2_at(mb, i, j, in.data()), deriv2_at(mb, i, j, out.data()), 1e-2));
+                    EXPECT_TRUE(!sphere ||
+                                Close(deriv2_at(mb, i, j, in.data()), deriv2_at(mb, i, j, out.data()), 1e-2));
                     const double fd =
                         (deriv_at(mb, Kind::D2, j, xp.data()) - deriv_at(mb, Kind::D2, j, xm.data())) / (2 * h);
                     EXPECT_TRUE(!inner || Close(fd, deriv2_at(mb, i, j, x.data()), 1e-5 / std::min(1.0, rho * rho)));
