@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "evaluation/evaluate.hpp"
-#include "evaluation/region_index.hpp"
+#include "evaluation/lookup.hpp"
 #include "generator/member.hpp"
 #include "host/host_call.hpp"
 #include "random/lagfib.hpp"

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "evaluation/evaluate.hpp"
-#include "evaluation/region_index.hpp"
+#include "evaluation/lookup.hpp"
 #include "generator/member.hpp"
 #include "random/lagfib.hpp"
 

@@ -210,6 +210,7 @@ def main():
               f"(value {fmt_time(v)}, {g / v:.2f}×) | {'yes' if g < 2 * v + 20e-6 else '**no**'} |")
     w("")
     render_batch(w, batch, host, octave, machine)
+    out.append(FORMULAS_ONCE)
     out.append(DESIGN)
     with open(os.path.join(docs, "performance.md"), "w") as f:
         f.write("\n".join(out))
@@ -305,9 +306,68 @@ def render_batch(w, batch, host, octave, machine):
         w("")
 
 
+# A one-time comparison, kept as measured: it is not produced by bench.sh.
+FORMULAS_ONCE = """## Formulas written once: before and after
+
+The value expressions of the three kinds became templates
+(`src/evaluation/formulas.hpp`) instantiated for one double and for the
+two lanes of batch evaluation, and the single-entry and whole-row
+derivatives one entry function each; the region searches moved to
+`src/evaluation/lookup.*`. Measured once, in one session on the shared
+machine (load average about 16 on 2 cores), the evaluation and batch
+benchmarks of the commit before the change and of the change itself run
+alternately, twice each, three repetitions a run; CPU time, the lowest
+median of the runs of each side (the gradient and Hessian rows from a
+third such session, after the diagonal term of a single Hessian entry was
+again computed only on the diagonal). Differences within about ±15 % are
+the noise of that machine: the *components* rows at m = 1,000 time almost
+only the reference lookup, a square root per region, whose code did not
+change (it moved to `lookup.cpp`) and which serves tests and benchmarks
+only.
+
+| benchmark | n | m | before | after | after / before |
+|---|---|---|---|---|---|
+| value_ND/index | 2 | 10 | 33.6 ns | 34.5 ns | 1.03 |
+| value_ND/index | 2 | 1,000 | 113.3 ns | 111.4 ns | 0.98 |
+| value_ND/index | 100 | 10 | 418.3 ns | 411.8 ns | 0.98 |
+| value_D/index | 2 | 10 | 35.4 ns | 35.4 ns | 1.00 |
+| value_D/index | 2 | 1,000 | 112.7 ns | 109.5 ns | 0.97 |
+| value_D/index | 100 | 10 | 420.5 ns | 414.2 ns | 0.99 |
+| value_D2/index | 2 | 10 | 38.4 ns | 39.5 ns | 1.03 |
+| value_D2/index | 2 | 1,000 | 118.3 ns | 112.3 ns | 0.95 |
+| value_D2/index | 100 | 10 | 433.9 ns | 419.6 ns | 0.97 |
+| gradient_D2/index | 2 | 10 | 42.7 ns | 39.5 ns | 0.92 |
+| gradient_D2/index | 2 | 1,000 | 120.4 ns | 125.6 ns | 1.04 |
+| gradient_D2/index | 100 | 10 | 574.2 ns | 503.7 ns | 0.88 |
+| hessian/index | 2 | 10 | 98.4 ns | 80.0 ns | 0.81 |
+| hessian/index | 2 | 1,000 | 166.4 ns | 160.6 ns | 0.96 |
+| hessian/index | 100 | 10 | 47.69 µs | 42.37 µs | 0.89 |
+| gradient_D2/components | 2 | 10 | 117.7 ns | 78.8 ns | 0.67 |
+| gradient_D2/components | 2 | 1,000 | 3.26 µs | 3.71 µs | 1.14 |
+| gradient_D2/components | 100 | 10 | 49.42 µs | 48.70 µs | 0.99 |
+| hessian/components | 2 | 10 | 255.1 ns | 181.2 ns | 0.71 |
+| hessian/components | 2 | 1,000 | 6.53 µs | 8.10 µs | 1.24 |
+| hessian/components | 100 | 10 | 4.98 ms | 4.85 ms | 0.97 |
+| batch_value_D2/per_point | 2 | 10 | 2.80 ms | 2.70 ms | 0.96 |
+| batch_value_D2/per_point | 2 | 100 | 10.18 ms | 7.35 ms | 0.72 |
+| batch_value_D2/per_point | 2 | 1,000 | 16.28 ms | 14.59 ms | 0.90 |
+| batch_value_D2/per_point | 100 | 10 | 521.40 µs | 525.08 µs | 1.01 |
+| batch_value_D2/one_thread | 2 | 10 | 878.48 µs | 872.71 µs | 0.99 |
+| batch_value_D2/one_thread | 2 | 100 | 5.40 ms | 4.63 ms | 0.86 |
+| batch_value_D2/one_thread | 2 | 1,000 | 15.19 ms | 14.97 ms | 0.99 |
+| batch_value_D2/one_thread | 100 | 10 | 561.55 µs | 509.92 µs | 0.91 |
+
+*index*: one point through the member's `RegionIndex` (values, whole
+gradient, whole Hessian); *components*: gradient and Hessian entry by
+entry, each with the reference lookup; *per point* and *one thread*: the
+batch forms of `travo::Member`, D2 values, per batch as in the batch
+benchmark.
+"""
+
+
 DESIGN = """## How the fast paths stay exact
 
-**Region sizing** (`src/generator/fast_basins.cpp`, `spatial_index.{hpp,cpp}`).
+**Region sizing** (`src/generator/fast_basins.cpp`, `src/spatial/spatial_index.{hpp,cpp}`).
 A k-d tree over all m rows (median splits on the widest side, leaves of 12
 rows up to n = 3 and 32 above) stores each subtree's bounding box, its
 largest radius and its lowest row. The first radii are nearest-neighbour

@@ -11,7 +11,7 @@
 
 #include "evaluation/batch.hpp"
 #include "evaluation/evaluate.hpp"
-#include "evaluation/region_index.hpp"
+#include "evaluation/lookup.hpp"
 #include "generator/member.hpp"
 #include "travo/travo.hpp"
 

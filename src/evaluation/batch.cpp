@@ -67,9 +67,10 @@ BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index)
     const double *t = tab.points[0];
     vertex_value_ = tab.values[0];
     const double dl = mb.delta;
-    delta_half_ = dl / 2.0;
-    delta_15_ = 1.5 * dl;
-    delta_05_ = 0.5 * dl;
+    const RegionTerms delta_terms{0.0, 1.0, 1.0, dl};
+    delta_half_ = delta_terms.delta_half();
+    delta_15_ = delta_terms.delta_15();
+    delta_05_ = delta_terms.delta_05();
     for (std::size_t row = 0; row < m; row++) {
         const double *p = tab.points[row];
         for (std::size_t c = 0; c < n; c++) {
@@ -91,20 +92,37 @@ BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index)
         const double rho2 = rho * rho, rho3 = rho2 * rho;
         const double f = tab.values[row];
         const double tm = norm(n_, t, p);
-        const double A = tm * tm + vertex_value_ - f;
+        const RegionTerms terms{region_height(tm, vertex_value_, f), rho2, rho3, dl};
         rn.rho = rho;
         rn.rho2 = rho2;
         rn.rho3 = rho3;
         rn.f = f;
-        rn.nd_a = A / rho2;
-        rn.d_a3 = 2.0 * A / rho3;
-        rn.d_a2 = 3.0 * A / rho2;
-        rn.d2_c3 = 10.0 * A / rho2;
-        rn.d2_c4 = 15.0 * A / rho2;
-        rn.d2_c5 = 6.0 * A / rho2;
+        rn.nd_a = terms.nd_a();
+        rn.d_a3 = terms.d_a3();
+        rn.d_a2 = terms.d_a2();
+        rn.d2_c3 = terms.d2_c3();
+        rn.d2_c4 = terms.d2_c4();
+        rn.d2_c5 = terms.d2_c5();
     }
     blocked_ = true;
 }
+
+// The terms of the value formulas of two regions, one a lane, as
+// RegionTerms computed them once per region.
+struct BatchEvaluator::LaneTerms {
+    const RowNumbers &n0, &n1;
+    double half, d15, d05;
+
+    Lanes nd_a() const { return pair<Lanes>(n0.nd_a, n1.nd_a); }
+    Lanes d_a3() const { return pair<Lanes>(n0.d_a3, n1.d_a3); }
+    Lanes d_a2() const { return pair<Lanes>(n0.d_a2, n1.d_a2); }
+    Lanes d2_c3() const { return pair<Lanes>(n0.d2_c3, n1.d2_c3); }
+    Lanes d2_c4() const { return pair<Lanes>(n0.d2_c4, n1.d2_c4); }
+    Lanes d2_c5() const { return pair<Lanes>(n0.d2_c5, n1.d2_c5); }
+    double delta_half() const { return half; }
+    double delta_15() const { return d15; }
+    double delta_05() const { return d05; }
+};
 
 Site BatchEvaluator::locate_one(const double *x) const {
     return index_ != nullptr ? core::locate(*mb_, *index_, x) : core::locate(*mb_, x);
@@ -211,7 +229,7 @@ void BatchEvaluator::block_values(Block &b, std::size_t used, double *out) const
     }
     for (std::size_t v = 0; v < kVectors; v++) {
         dist[v] = roots(sum[v]);
-        paraboloid[v] = dist[v] * dist[v] + vertex_value_;
+        paraboloid[v] = paraboloid_value(dist[v], vertex_value_);
     }
     std::size_t reg[kBlock], again[kBlock];
     std::size_t nr = 0, na = 0;
@@ -241,21 +259,8 @@ void BatchEvaluator::block_values(Block &b, std::size_t used, double *out) const
             s += (x - mc) * pair<Lanes>(edge_[at0], edge_[at1]);
         }
         const Lanes q = s / r;
-        const Lanes r2 = r * r, r3 = r2 * r;
-        Lanes region;
-        if constexpr (K == Kind::ND) {
-            const Lanes a = pair<Lanes>(n0.nd_a, n1.nd_a);
-            region = (1.0 - 2.0 * q / rho + a) * r2 + f;
-        } else if constexpr (K == Kind::D) {
-            const Lanes a3 = pair<Lanes>(n0.d_a3, n1.d_a3), a2 = pair<Lanes>(n0.d_a2, n1.d_a2);
-            region = (2.0 * q / rho2 - a3) * r3 + (1.0 - 4.0 * q / rho + a2) * r2 + f;
-        } else {
-            const Lanes r4 = r3 * r, r5 = r4 * r;
-            const Lanes c3 = 3.0 - 12.0 * q / rho + pair<Lanes>(n0.d2_c3, n1.d2_c3) - delta_15_;
-            const Lanes c4 = -3.0 + 16.0 * q / rho - pair<Lanes>(n0.d2_c4, n1.d2_c4) + delta_15_;
-            const Lanes c5 = 1.0 - 6.0 * q / rho + pair<Lanes>(n0.d2_c5, n1.d2_c5) - delta_05_;
-            region = delta_half_ * r2 + c3 * r3 / rho + c4 * r4 / rho2 + c5 * r5 / rho3 + f;
-        }
+        const LaneTerms terms{n0, n1, delta_half_, delta_15_, delta_05_};
+        const Lanes region = region_value<K>(q, r, rho, rho2, rho3, f, terms);
         const Lanes value = r < kTol ? f : region;  // kTol: the centre
         out[l1] = value[1];
         out[l0] = value[0];

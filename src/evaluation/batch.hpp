@@ -19,10 +19,10 @@
 //  - for values, every point's distance to its kept row (to the vertex for
 //    the paraboloid: the same squares as norm(x, vertex)) and the
 //    paraboloid's value; then the points settled in regions, packed into
-//    lanes of their own, get the region formulas of `value`, every
-//    operation in the same order on the same operands. What depends on the
-//    region alone (A, 10 A / rho^2, ...) is computed once per region by the
-//    same expressions.
+//    lanes of their own, get the region formulas of formulas.hpp, the same
+//    templates that `value` instantiates for one double. What depends on
+//    the region alone (A, 10 A / rho^2, ...) is computed once per region by
+//    RegionTerms, which `value` uses at each point.
 //
 // Each lane rounds as the scalar instruction does, and nothing is
 // contracted or reassociated (-ffp-contract=off, no fast-math), so every
@@ -36,7 +36,8 @@
 #include <vector>
 
 #include "evaluation/evaluate.hpp"
-#include "evaluation/region_index.hpp"
+#include "evaluation/formulas.hpp"
+#include "evaluation/lookup.hpp"
 #include "generator/member.hpp"
 
 namespace travo::core {
@@ -111,6 +112,7 @@ private:
         double d_a3 = 0.0, d_a2 = 0.0;                 // 2 A / rho^3, 3 A / rho^2
         double d2_c3 = 0.0, d2_c4 = 0.0, d2_c5 = 0.0;  // 10, 15, 6 A / rho^2
     };
+    struct LaneTerms;  // the RowNumbers of two regions as the terms of the value formulas
 
     const Member *mb_ = nullptr;
     const RegionIndex *index_ = nullptr;

@@ -1,5 +1,6 @@
-// Evaluation of a generated member: the region lookup shared by every
-// operation, values of the three kinds, first and second derivatives.
+// Evaluation of a generated member: where a point lies (with a region
+// search of lookup.hpp), values of the three kinds, first and second
+// derivatives (the expressions of formulas.hpp).
 // Everything here only reads the member, allocates nothing and is safe to
 // call from several threads on one member.
 #pragma once
@@ -7,11 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "evaluation/formulas.hpp"
+#include "evaluation/lookup.hpp"
 #include "generator/member.hpp"
 
 namespace travo::core {
-
-enum class Kind { ND, D, D2 };
 
 // Where a point lies, found once and shared by values and derivatives.
 struct Site {
@@ -46,13 +47,12 @@ Site locate(const Member &mb, const double *x);
 bool admitted(const Member &mb, const double *x);
 Site located(const Member &mb, const double *x, uint32_t k, double r);
 
-// Reference scan: every region tested with a square root, in index order.
-uint32_t find_region(const Member &mb, const double *x, double *r_out);
-
-// locate with the region search done by find_region itself; locate uses the
-// scan of region_index.hpp, which decides the same without a square root
-// per region.
+// locate with the region search done by find_region itself; locate uses
+// find_region_scan, which decides the same without a square root per
+// region.
 Site locate_reference(const Member &mb, const double *x);
+// locate with the lookup answered by an index built from `mb`.
+Site locate(const Member &mb, const RegionIndex &index, const double *x);
 
 double value(Kind kind, const Site &site);
 // First partial derivative (1-based index already checked) of D or D2 kind.
@@ -76,5 +76,12 @@ double deriv2_at(const Member &mb, uint32_t i, uint32_t j, const double *x);
 // per-component operations. Statuses as in the C interface.
 TravoStatus gradient(const Member &mb, Kind kind, const double *x, double *g);
 TravoStatus hessian(const Member &mb, const double *x, double *const *h);
+
+// The same with the lookup answered by an index built from `mb`.
+double value_at(const Member &mb, const RegionIndex &index, Kind kind, const double *x);
+double deriv_at(const Member &mb, const RegionIndex &index, Kind kind, uint32_t i, const double *x);
+double deriv2_at(const Member &mb, const RegionIndex &index, uint32_t i, uint32_t j, const double *x);
+TravoStatus gradient(const Member &mb, const RegionIndex &index, Kind kind, const double *x, double *g);
+TravoStatus hessian(const Member &mb, const RegionIndex &index, const double *x, double *const *h);
 
 }  // namespace travo::core

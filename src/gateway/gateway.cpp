@@ -22,7 +22,7 @@
 
 #include "evaluation/batch.hpp"
 #include "evaluation/evaluate.hpp"
-#include "evaluation/region_index.hpp"
+#include "evaluation/lookup.hpp"
 #include "mex.h"
 #include "module/module_state.hpp"
 #include "travo/travo.h"

@@ -5,7 +5,7 @@
 
 #include "generator/fast_paths.hpp"
 #include "generator/meter.hpp"
-#include "generator/spatial_index.hpp"
+#include "spatial/spatial_index.hpp"
 
 namespace travo::core {
 namespace {

@@ -1,10 +1,12 @@
 // The region lookups without a square root per region (the scan of the
 // module-wide interface and the RegionIndex of immutable members) against
-// the reference scan, bit for bit, and evaluation through them.
+// the reference scan, bit for bit, and evaluation through them: values,
+// whole gradients and Hessian rows against the single entries at the
+// reference's Site.
 #include <set>
 
 #include "evaluation/evaluate.hpp"
-#include "evaluation/region_index.hpp"
+#include "evaluation/lookup.hpp"
 #include "support/module_fixture.hpp"
 
 using namespace travo::testing;
@@ -84,9 +86,8 @@ TEST(FastLookup, GeneratedMembersMatchTheReference) {
         uint32_t n, m;
         int32_t test;
         bool stretched;
-    } cases[] = {{2, 10, 1, false},  {2, 1500, 2, false}, {3, 1000, 3, false}, {4, 600, 4, false},
-                 {6, 400, 5, false}, {10, 300, 6, false}, {20, 200, 8, false}, {50, 100, 9, false},
-                 {2, 2, 10, false},  {2, 1500, 31, true}, {5, 600, 31, true}};
+    } cases[] = {{2, 10, 1, false},  {2, 1500, 2, false}, {4, 600, 4, false}, {10, 300, 6, false},
+                 {50, 100, 9, false}, {2, 2, 10, false},  {5, 600, 31, true}};
     std::set<RegionIndex::Mode> modes;
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m << " test=" << c.test);
@@ -122,7 +123,7 @@ TEST(FastLookup, TouchingAndOverlappingRegions) {
 // Radii set to exactly the distance of a chosen point: the point is on the
 // sphere (not greater than the radius: inside); one ulp less: outside.
 TEST(FastLookup, PointsExactlyOnSpheres) {
-    for (uint32_t n : {2u, 3u, 7u, 40u}) {
+    for (uint32_t n : {2u, 7u, 40u}) {
         const Rows rows = random_rows(400, n, n, -10.0, 10.0);
         Rows points = random_rows(400, n, n + 100, -0.1, 0.1);
         std::vector<double> radii(rows.size());

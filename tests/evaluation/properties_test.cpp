@@ -1,14 +1,13 @@
 // Properties of generated members of several sizes, m = 2 included: values
 // at minimizers and on the paraboloid, none below the global minimum,
 // continuity across the region spheres, derivatives against central
-// differences and a symmetric Hessian, the one-lookup gradient and Hessian
-// equal to the per-component operations, and evaluation that neither
-// allocates nor writes the member.
+// differences and a symmetric Hessian; evaluation neither allocates nor
+// writes the member. (Whole rows against single entries, bit for bit:
+// fast_lookup_test.)
 #include "evaluation/evaluate.hpp"
 #include "support/module_fixture.hpp"
 
 using namespace travo::core;
-using travo::testing::same_bits;
 
 namespace {
 
@@ -41,16 +40,27 @@ uint32_t region_of(const Member &mb, const std::vector<double> &x) {
     return ::testing::AssertionFailure() << a << " vs " << b;
 }
 
+// Runs `f` on each member; `f` must neither allocate nor change the tables.
 template <class F>
 void for_members(F f) {
-    const uint32_t cases[][3] = {{2, 2, 1},   {2, 20, 37}, {2, 50, 7},  {3, 5, 100},
-                                 {3, 20, 42}, {5, 20, 1},  {10, 5, 37}, {10, 20, 100}};
+    const uint32_t cases[][3] = {{2, 2, 1}, {2, 50, 7}, {3, 20, 42}, {5, 20, 1}, {10, 20, 100}};
     for (const auto &[n, m, test] : cases) {
         travo::testing::TestMember own(n, m, -1.0, 0.6, 0.25);
         ASSERT_EQ(own.generate(static_cast<int32_t>(test)), TRAVO_STATUS_OK);
         SCOPED_TRACE(::testing::Message() << "n=" << n << " m=" << m << " test=" << test);
+        const Member &mb = own.mb;
+        auto snapshot = [&] {
+            std::vector<double> out(mb.minima.values, mb.minima.values + m);
+            out.insert(out.end(), mb.minima.radii, mb.minima.radii + m);
+            for (uint32_t i = 0; i < m; i++) out.insert(out.end(), mb.minima.points[i], mb.minima.points[i] + n);
+            return out;
+        };
+        const auto before = snapshot();
+        const auto allocations = travo::host::allocation_count();
         std::mt19937_64 gen(n * 1000003u + m * 101u + test);
-        f(own.mb, gen);
+        f(mb, gen);
+        EXPECT_EQ(travo::host::allocation_count(), allocations);
+        EXPECT_EQ(snapshot(), before);
     }
 }
 
@@ -83,105 +93,50 @@ TEST(Properties, ValuesAtMinimizersOnTheParaboloidAndAboveTheGlobalMinimum) {
     });
 }
 
-// Just inside and just outside each sphere, every kind agrees with the
-// paraboloid in value; D and D2 in gradient; D2 in second derivatives.
-TEST(Properties, ContinuousAcrossTheSpheres) {
-    for_members([](const Member &mb, std::mt19937_64 &gen) {
-        int checked = 0;
-        for (uint32_t k = 1; k < mb.num_minima; k++) {
-            const double *p = mb.minima.points[k];
-            for (int s = 0; s < 4; s++) {
-                const auto dir = along(p, mb.dim, 1.0, gen);
-                std::vector<double> in(mb.dim), out(mb.dim);
-                for (uint32_t c = 0; c < mb.dim; c++) {
-                    in[c] = p[c] + (dir[c] - p[c]) * mb.minima.radii[k] * (1.0 - 1e-7);
-                    out[c] = p[c] + (dir[c] - p[c]) * mb.minima.radii[k] * (1.0 + 1e-7);
-                }
-                if (region_of(mb, in) != k || region_of(mb, out) != 0) continue;
-                checked++;
-                for (Kind kind : kKinds) {
-                    EXPECT_TRUE(Close(value_at(mb, kind, in.data()), value_at(mb, kind, out.data()),
-                                      1e-4 * std::max(1.0, mb.minima.radii[k])));
-                }
-                for (uint32_t i = 1; i <= mb.dim; i++) {
-                    for (Kind kind : {Kind::D, Kind::D2}) {
-                        EXPECT_TRUE(Close(deriv_at(mb, kind, i, in.data()), deriv_at(mb, kind, i, out.data()), 1e-3));
-                    }
-                    for (uint32_t j = 1; j <= mb.dim; j++) {
-                        EXPECT_TRUE(Close(deriv2_at(mb, i, j, in.data()), deriv2_at(mb, i, j, out.data()), 1e-2));
-                    }
-                }
-            }
-        }
-        EXPECT_TRUE(checked > 0 || mb.num_minima == 2);
-    });
-}
-
+// Just inside and just outside each sphere every kind agrees with the
+// paraboloid in value, D and D2 in gradient, D2 in second derivatives.
 // Inside a region every analytic derivative agrees with a central
 // difference, and the Hessian is symmetric.
-TEST(Properties, DerivativesMatchCentralDifferences) {
+TEST(Properties, DerivativesAreContinuousAndMatchCentralDifferences) {
     for_members([](const Member &mb, std::mt19937_64 &gen) {
+        const uint32_t n = mb.dim;
         std::uniform_real_distribution<double> frac(0.15, 0.85);
+        int checked = 0;
         for (uint32_t k = 1; k < mb.num_minima; k++) {
-            const double rho = mb.minima.radii[k], h = 1e-6 * rho;
-            const auto x = along(mb.minima.points[k], mb.dim, frac(gen) * rho, gen);
-            for (uint32_t i = 1; i <= mb.dim; i++) {
+            const double *p = mb.minima.points[k], rho = mb.minima.radii[k], h = 1e-6 * rho;
+            const auto dir = along(p, n, 1.0, gen), x = along(p, n, frac(gen) * rho, gen);
+            std::vector<double> in(n), out(n);
+            for (uint32_t c = 0; c < n; c++) {
+                in[c] = p[c] + (dir[c] - p[c]) * rho * (1.0 - 1e-7);
+                out[c] = p[c] + (dir[c] - p[c]) * rho * (1.0 + 1e-7);
+            }
+            const bool sphere = region_of(mb, in) == k && region_of(mb, out) == 0;
+            checked += sphere;
+            for (Kind kind : kKinds) {
+                const double tol = 1e-4 * std::max(1.0, rho);
+                EXPECT_TRUE(!sphere || Close(value_at(mb, kind, in.data()), value_at(mb, kind, out.data()), tol));
+            }
+            for (uint32_t i = 1; i <= n; i++) {
                 auto xp = x, xm = x;
                 xp[i - 1] += h;
                 xm[i - 1] -= h;
-                if (region_of(mb, x) != k || region_of(mb, xp) != k || region_of(mb, xm) != k) continue;
+                const bool inner = region_of(mb, x) == k && region_of(mb, xp) == k && region_of(mb, xm) == k;
                 for (Kind kind : {Kind::D, Kind::D2}) {
+                    EXPECT_TRUE(!sphere ||
+                                Close(deriv_at(mb, kind, i, in.data()), deriv_at(mb, kind, i, out.data()), 1e-3));
                     const double fd = (value_at(mb, kind, xp.data()) - value_at(mb, kind, xm.data())) / (2 * h);
-                    EXPECT_TRUE(Close(fd, deriv_at(mb, kind, i, x.data()), 1e-5 / std::min(1.0, rho))) << i;
+                    EXPECT_TRUE(!inner || Close(fd, deriv_at(mb, kind, i, x.data()), 1e-5 / std::min(1.0, rho))) << i;
                 }
-                for (uint32_t j = 1; j <= mb.dim; j++) {
+                for (uint32_t j = 1; j <= n; j++) {
+                    EXPECT_TRUE(!sphere ||
+                                Close(deriv2_at(mb, i, j, in.data()), deriv2_at(mb, i, j, out.data()), 1e-2));
                     const double fd =
                         (deriv_at(mb, Kind::D2, j, xp.data()) - deriv_at(mb, Kind::D2, j, xm.data())) / (2 * h);
-                    EXPECT_TRUE(Close(fd, deriv2_at(mb, i, j, x.data()), 1e-5 / std::min(1.0, rho * rho)));
+                    EXPECT_TRUE(!inner || Close(fd, deriv2_at(mb, i, j, x.data()), 1e-5 / std::min(1.0, rho * rho)));
                     EXPECT_TRUE(Close(deriv2_at(mb, i, j, x.data()), deriv2_at(mb, j, i, x.data()), 1e-9));
                 }
             }
         }
-    });
-}
-
-// The gradient and Hessian from one lookup are the per-component operations
-// bit for bit, at centres, on sphere surfaces, inside and far away;
-// evaluation allocates nothing and leaves the member untouched.
-TEST(Properties, OneLookupEqualsPerComponentAndNothingChanges) {
-    for_members([](const Member &mb, std::mt19937_64 &gen) {
-        const uint32_t n = mb.dim, m = mb.num_minima;
-        auto snapshot = [&] {
-            std::vector<double> out(mb.minima.values, mb.minima.values + m);
-            out.insert(out.end(), mb.minima.radii, mb.minima.radii + m);
-            for (uint32_t i = 0; i < m; i++) out.insert(out.end(), mb.minima.points[i], mb.minima.points[i] + n);
-            return out;
-        };
-        const auto before = snapshot();
-        const auto allocations = travo::host::allocation_count();
-        std::vector<double> g(n), rows(n * n);
-        std::vector<double *> h(n);
-        for (uint32_t i = 0; i < n; i++) h[i] = &rows[i * n];
-        std::uniform_real_distribution<double> frac(0.0, 1.0);
-        for (int s = 0; s < 30; s++) {
-            const uint32_t k = static_cast<uint32_t>(gen() % m);
-            const double share = s % 3 == 0 ? 0.0 : s % 3 == 1 ? 1.0 : s % 2 ? 5.0 : frac(gen);
-            const auto x = along(mb.minima.points[k], n, share * mb.minima.radii[k], gen);
-            for (Kind kind : {Kind::D, Kind::D2}) {
-                const TravoStatus st = gradient(mb, kind, x.data(), g.data());
-                bool failed = false;
-                for (uint32_t i = 1; i <= n; i++) {
-                    EXPECT_TRUE(same_bits(deriv_at(mb, kind, i, x.data()), g[i - 1]));
-                    failed |= g[i - 1] >= TRAVO_ERROR_VALUE;
-                }
-                EXPECT_EQ(st, failed ? TRAVO_BAD_DERIVATIVE : TRAVO_STATUS_OK);
-            }
-            hessian(mb, x.data(), h.data());
-            for (uint32_t i = 1; i <= n; i++) {
-                for (uint32_t j = 1; j <= n; j++) EXPECT_TRUE(same_bits(deriv2_at(mb, i, j, x.data()), h[i - 1][j - 1]));
-            }
-        }
-        EXPECT_EQ(travo::host::allocation_count(), allocations);
-        EXPECT_EQ(snapshot(), before);
+        EXPECT_TRUE(checked > 0 || mb.num_minima == 2);
     });
 }

@@ -38,10 +38,9 @@ TEST(FastGeneration, GeneratedMembersMatchTheScans) {
         int32_t test;
         double lo, hi, stretch, radius_share;  // R as a share of d/2
     } cases[] = {
-        {2, 10, 1, -1, 1, 0, 1.0},      {2, 1500, 3, 0, 1, 0, 0.2},       {2, 1200, 42, 10, 11, 0.75, 0.6},
-        {3, 900, 9, 10, 11, 0.75, 0.3}, {5, 500, 11, 100, 101.5, 0, 1.0}, {7, 400, 100, 10, 11, 0.75, 0.8},
-        {10, 300, 5, -1, 1, 0, 1.0},    {16, 200, 13, 10, 11, 0.75, 0.5}, {50, 100, 21, 10, 11, 0.75, 0.9},
-        {2, 2, 1, -1, 1, 0, 1.0},       {4, 3, 8, -1, 1, 0, 1.0},         {2, 200, 3, -1, kNaN, 0, 1.0},
+        {2, 10, 1, -1, 1, 0, 1.0},         {2, 1500, 3, 0, 1, 0, 0.2},     {3, 900, 9, 10, 11, 0.75, 0.3},
+        {5, 500, 11, 100, 101.5, 0, 1.0}, {16, 200, 13, 10, 11, 0.75, 0.5}, {50, 100, 21, 10, 11, 0.75, 0.9},
+        {2, 2, 1, -1, 1, 0, 1.0},          {4, 3, 8, -1, 1, 0, 1.0},       {2, 200, 3, -1, kNaN, 0, 1.0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m << " test=" << c.test);
@@ -106,12 +105,10 @@ TEST(FastCoincidence, MatchesTheScan) {
     } variants[] = {
         {"none", [](Rows &) {}, TRAVO_STATUS_OK},
         {"vertex", [](Rows &r) { r[500] = r[0]; }, TRAVO_PARABOLA_COINCIDENCE},
-        {"vertex within 1e-10", [](Rows &r) { (r[77] = r[0])[1] += 5e-11; }, TRAVO_PARABOLA_COINCIDENCE},
-        {"pair", [](Rows &r) { r[900] = r[300]; }, TRAVO_MINIMA_COINCIDENCE},
         {"pair within 1e-10", [](Rows &r) { (r[901] = r[12])[0] += 7e-11; }, TRAVO_MINIMA_COINCIDENCE},
+        {"vertex within 1e-10", [](Rows &r) { (r[77] = r[0])[1] += 5e-11; }, TRAVO_PARABOLA_COINCIDENCE},
         {"global and local", [](Rows &r) { r[999] = r[1]; }, TRAVO_MINIMA_COINCIDENCE},
         {"both kinds", [](Rows &r) { r[400] = r[401], r[600] = r[0]; }, TRAVO_PARABOLA_COINCIDENCE},
-        {"pair just apart", [](Rows &r) { (r[902] = r[13])[1] += 1.5e-10; }, TRAVO_STATUS_OK},
         {"pair exactly 1e-10 apart", [](Rows &r) { r[150].assign(r[150].size(), 0.0), (r[151] = r[150])[0] = 1e-10; },
          TRAVO_STATUS_OK},
         {"pair just within", [](Rows &r) { r[152].assign(r[152].size(), 0.25), (r[153] = r[152])[1] += 9.9999e-11; },

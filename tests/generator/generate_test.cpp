@@ -58,25 +58,17 @@ TEST_F(Generation, ThreeDimensionalCheckValues) {
 // the second buffer); the vertex is widened only when R < d/2 - 1e-10.
 TEST_F(Generation, TwoMinima) {
     configure(2, 2, -1, 0.9, 0.4);
-    for (int32_t t : {2, 5, 1, 99}) {
-        TRAVO_free();
-        ASSERT_EQ(TRAVO_arg_generate(t), TRAVO_STATUS_OK);
-        if (t == 2) {
-            expect_all({0.2030228411, 0.7658001764}, TRAVO_minima.points[0], "row 0, ");
-            expect_all({-0.006611221266, -0.1094446807}, TRAVO_minima.points[1], "row 1, ");
-            EXPECT_EQ(TRAVO_get_delta(), 10.0 * TRAVO_get_rnd_num()[1]);
-        }
-        if (t == 5) {
-            expect_all({-0.9833802491, 0.2801699173}, TRAVO_minima.points[0], "row 0, ");
-            expect_all({-0.1129236391, 0.5088734155}, TRAVO_minima.points[1], "row 1, ");
-        }
-        EXPECT_TRUE(Near10(0.495, TRAVO_minima.radii[0]));  // 0.99 (d - R)
-        EXPECT_EQ(TRAVO_minima.radii[1], 0.4);
-        EXPECT_TRUE(TRAVO_minima.peaks[0] == 0.0 && TRAVO_minima.peaks[1] == 0.0);
-        EXPECT_EQ(TRAVO_minima.values[1], -1.0);
-        EXPECT_EQ(indices(), (std::vector<uint32_t>{1, 0}));
-        EXPECT_EQ(TRAVO_get_rnd_counter(), 2);
-    }
+    ASSERT_EQ(TRAVO_arg_generate(2), TRAVO_STATUS_OK);
+    expect_all({0.2030228411, 0.7658001764}, TRAVO_minima.points[0], "row 0, ");
+    expect_all({-0.006611221266, -0.1094446807}, TRAVO_minima.points[1], "row 1, ");
+    EXPECT_EQ(TRAVO_get_delta(), 10.0 * TRAVO_get_rnd_num()[1]);
+    EXPECT_TRUE(Near10(0.495, TRAVO_minima.radii[0]));  // 0.99 (d - R)
+    EXPECT_EQ(TRAVO_minima.radii[1], 0.4);
+    EXPECT_TRUE(TRAVO_minima.peaks[0] == 0.0 && TRAVO_minima.peaks[1] == 0.0);
+    EXPECT_EQ(TRAVO_minima.values[1], -1.0);
+    EXPECT_EQ(indices(), (std::vector<uint32_t>{1, 0}));
+    EXPECT_EQ(TRAVO_get_rnd_counter(), 2);
+    TRAVO_free();
     configure(2, 2, -1, 0.9, 0.45);  // R = d/2: no widening
     ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
     EXPECT_EQ(TRAVO_minima.radii[0], 0.99 * (0.5 * norm(2, TRAVO_minima.points[0], TRAVO_minima.points[1])));
@@ -115,7 +107,7 @@ TEST(Basins, HandPlacedRows) {
 // minimizer at d from the vertex, the others in the box, at least d - R
 // from it, regions that never overlap.
 TEST_F(Generation, PlacedMembersKeepTheirDistances) {
-    const uint32_t cases[][3] = {{2, 3, 42}, {2, 25, 42}, {2, 1100, 42}, {3, 25, 100}, {7, 25, 42}};
+    const uint32_t cases[][3] = {{2, 3, 42}, {2, 1100, 42}, {7, 25, 42}};
     for (const auto &[n, m, test] : cases) {
         configure(n, m, -1.5, 0.6, 0.25);
         ASSERT_EQ(TRAVO_arg_generate(static_cast<int32_t>(test)), TRAVO_STATUS_OK);
@@ -138,7 +130,8 @@ TEST_F(Generation, PlacedMembersKeepTheirDistances) {
 }
 
 // Identical inputs give identical tables whatever was generated before;
-// two core members side by side do not disturb each other.
+// two core members side by side do not disturb each other; after a release
+// there is nothing to evaluate.
 TEST_F(Generation, SameInputsGiveIdenticalTables) {
     travo::testing::TestMember a(4, 30, -2, 0.4, 0.15), b(2, 40);
     ASSERT_EQ(a.generate(17), TRAVO_STATUS_OK);
@@ -147,6 +140,8 @@ TEST_F(Generation, SameInputsGiveIdenticalTables) {
     configure(4, 30, -2, 0.4, 0.15);
     ASSERT_EQ(TRAVO_arg_generate(3), TRAVO_STATUS_OK);
     TRAVO_free();
+    const double x[4] = {};
+    EXPECT_EQ(TRAVO_get_is_arg_set() + TRAVO_D2_func(x), TRAVO_ERROR_VALUE);  // nothing to evaluate after release
     ASSERT_EQ(TRAVO_arg_generate(17), TRAVO_STATUS_OK);
     EXPECT_TRUE(travo::testing::SameTables(a.mb, travo::testing::module_view()));
 }

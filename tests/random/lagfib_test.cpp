@@ -28,8 +28,6 @@ TEST(LaggedFibonacci, CheckValuesOfTheStream) {
     src.start(2000900);
     auto a = deliver(src, 1009);
     EXPECT_EQ(a[0], 534544799382057.0 * kUlp);
-    EXPECT_EQ(a[1], 3596696450974320.0 * kUlp);
-    EXPECT_EQ(a[2], 1428519609463552.0 * kUlp);
     EXPECT_EQ(a[1008], 3789822735901963.0 * kUlp);
     EXPECT_EQ(deliver(src, 1009)[0], 496425064503744.0 * kUlp);
     src.start(0);

@@ -1,4 +1,4 @@
-#include "generator/spatial_index.hpp"
+#include "spatial/spatial_index.hpp"
 
 #include <algorithm>
 #include <numeric>

@@ -1,4 +1,4 @@
-#include "evaluation/region_index.hpp"
+#include "evaluation/lookup.hpp"
 
 #include <cmath>
 #include <limits>
@@ -35,6 +35,18 @@ inline bool partial_sum(uint32_t n, const double *centre, const double *x, doubl
 }
 
 }  // namespace
+
+uint32_t find_region(const Member &mb, const double *x, double *r_out) {
+    const uint32_t m = mb.num_minima;
+    for (uint32_t k = 1; k < m; k++) {
+        const double dist = norm(mb.dim, mb.minima.points[k], x);
+        if (!(dist > mb.minima.radii[k])) {
+            *r_out = dist;
+            return k;
+        }
+    }
+    return 0;
+}
 
 uint32_t find_region_scan(const Member &mb, const double *x, double *r_out) {
     const uint32_t n = mb.dim;

@@ -1,8 +1,8 @@
-// Region lookup without a scan of every region.
+// The region lookup of evaluation: which attraction region holds a point.
 //
-// find_region (evaluate.hpp) is the reference: regions 1..m-1 in order, a
-// square root each, the first whose distance is not greater than its
-// radius wins. The two forms here decide exactly as it does:
+// find_region is the reference: regions 1..m-1 in order, a square root
+// each, the first whose distance is not greater than its radius wins. The
+// two other forms decide exactly as it does:
 //
 //  - find_region_scan keeps the scan but compares the sum of squares with
 //    bounds derived from the radius, taking the square root only for sums
@@ -19,6 +19,9 @@
 //    over a contiguous copy instead, leaving each sum as soon as it exceeds
 //    the region's bound.
 //
+// Every form returns the region's index (0: none) and its distance in
+// *r_out, and depends on nothing but the member.
+//
 // A RegionIndex is a snapshot: it holds copies of the minimizers and radii
 // of the member it was built from and must only be used with that member,
 // unchanged. The owner of an immutable member (the C++ interface) builds it
@@ -33,9 +36,8 @@
 #include <limits>
 #include <vector>
 
-#include "evaluation/evaluate.hpp"
 #include "generator/member.hpp"
-#include "generator/spatial_index.hpp"
+#include "spatial/spatial_index.hpp"
 
 namespace travo::core {
 
@@ -62,6 +64,9 @@ inline SumBounds sum_bounds(double rho) {
     }
     return {-1.0, std::numeric_limits<double>::infinity()};
 }
+
+// Reference scan: every region tested with a square root, in index order.
+uint32_t find_region(const Member &mb, const double *x, double *r_out);
 
 // Same result and same *r_out as find_region, for any member and point.
 uint32_t find_region_scan(const Member &mb, const double *x, double *r_out);
@@ -100,14 +105,5 @@ private:
     std::vector<double> sure_out_;     // sum of squares above: outside
     std::vector<double> node_reach2_;  // Tree: box distance^2 above which a node holds no hit
 };
-
-// locate (evaluate.hpp) with the lookup answered by the index.
-Site locate(const Member &mb, const RegionIndex &index, const double *x);
-
-double value_at(const Member &mb, const RegionIndex &index, Kind kind, const double *x);
-double deriv_at(const Member &mb, const RegionIndex &index, Kind kind, uint32_t i, const double *x);
-double deriv2_at(const Member &mb, const RegionIndex &index, uint32_t i, uint32_t j, const double *x);
-TravoStatus gradient(const Member &mb, const RegionIndex &index, Kind kind, const double *x, double *g);
-TravoStatus hessian(const Member &mb, const RegionIndex &index, const double *x, double *const *h);
 
 }  // namespace travo::core
