@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -73,6 +74,17 @@ private:
     Status status_;
     std::string rule_;
 };
+
+// Generation stopped because its progress function returned false.
+class GenerationAbandoned : public std::runtime_error {
+public:
+    GenerationAbandoned();
+};
+
+// Told now and then, during a generation, the share of the work done (0 to
+// 1, never decreasing but for a rare re-placement of the minimizers);
+// returning false abandons the generation.
+using GenerationProgress = std::function<bool(double fraction)>;
 
 // Everything that fixes a member. The defaults are the library's: dimension
 // 2, 10 minima, global value -1, distance 2/3, radius 1/3, box [-1, 1] in
@@ -180,7 +192,7 @@ public:
 private:
     struct Impl;
     explicit Member(std::shared_ptr<const Impl> impl) noexcept : impl_(std::move(impl)) {}
-    friend Member generate(const Parameters &params);
+    friend Member generate(const Parameters &params, const GenerationProgress &progress);
 
     std::shared_ptr<const Impl> impl_;
 };
@@ -189,8 +201,14 @@ private:
 // the broken rule when the parameters are refused, in the order the library
 // checks them: test number, dimension, minima count, box, global value,
 // distance, radius; then memory, and a global value that no minimizer takes
-// (NaN).
+// (NaN). Running out of memory anywhere is Error with Status::no_memory.
 Member generate(const Parameters &params);
+
+// The same, telling `progress` (when it is not empty) how far the generation
+// has come. When it returns false, everything taken is released and
+// GenerationAbandoned is thrown; an exception it throws leaves generate
+// likewise. Without a progress function generation costs nothing more.
+Member generate(const Parameters &params, const GenerationProgress &progress);
 
 // Library version, "major.minor.patch".
 std::string_view version() noexcept;

@@ -1,18 +1,23 @@
 // Attraction regions: radii from the nearest neighbours, the global region,
 // widening and shrinking; then the peaks, the local minimum values and the
 // list of global minimizers.
+#include <new>
+
 #include "generator/fast_paths.hpp"
 #include "generator/member.hpp"
+#include "generator/meter.hpp"
 #include "random/lagfib.hpp"
 
 namespace travo::core {
 namespace {
 
 // Half the distance from each row to its nearest other row.
-void first_radii(Member &mb) {
+bool first_radii(Member &mb, Meter &meter) {
     const uint32_t m = mb.num_minima;
     double *const *p = mb.minima.points;
+    meter.pace(std::uint64_t(m) * mb.dim);
     for (uint32_t i = 0; i < m; i++) {
+        if (!meter.step()) return false;
         double e = kHuge;
         for (uint32_t j = 0; j < m; j++) {
             if (j == i) continue;
@@ -21,6 +26,7 @@ void first_radii(Member &mb) {
         }
         mb.minima.radii[i] = 0.5 * e;
     }
+    return true;
 }
 
 }  // namespace
@@ -42,11 +48,13 @@ namespace {
 
 // Each region but the global one grows up to its nearest neighbour's edge,
 // reading the radii as they stand (rows widened earlier count widened).
-void widen(Member &mb) {
+bool widen(Member &mb, Meter &meter) {
     const uint32_t m = mb.num_minima;
     double *const *p = mb.minima.points;
     double *radii = mb.minima.radii;
+    meter.pace(std::uint64_t(m) * mb.dim);
     for (uint32_t i = 0; i < m; i++) {
+        if (!meter.step()) return false;
         if (i == 1) continue;
         double e = kHuge;
         for (uint32_t j = 0; j < m; j++) {
@@ -56,6 +64,14 @@ void widen(Member &mb) {
         }
         if (e > radii[i] + kTol) radii[i] = e;
     }
+    return true;
+}
+
+// Steps 1 to 3 by scanning every pair of rows.
+bool size_regions_reference(Member &mb, Meter &meter) {
+    if (!first_radii(mb, meter)) return false;
+    detail::global_region(mb);
+    return widen(mb, meter);
 }
 
 void peaks_and_values(Member &mb, RandomSource &rng) {
@@ -111,22 +127,32 @@ TravoStatus finish_basins(Member &mb, RandomSource &rng) {
 
 TravoStatus set_basins_reference(Member &mb, RandomSource &rng) {
     if (tables_missing(mb)) return TRAVO_NO_MEMORY;
-    first_radii(mb);
-    detail::global_region(mb);
-    widen(mb);
+    Meter silent;
+    size_regions_reference(mb, silent);
     return finish_basins(mb, rng);
 }
 
-TravoStatus set_basins(Member &mb, RandomSource &rng, Path path) {
+TravoStatus set_basins(Member &mb, RandomSource &rng, Path path, Meter *meter) {
     if (tables_missing(mb)) return TRAVO_NO_MEMORY;
+    Meter silent;
+    Meter &counter = meter != nullptr ? *meter : silent;
     const bool try_fast = path == Path::Fast ||
                           (path == Path::Automatic && fast_sizing_pays(mb.dim, mb.num_minima));
-    if (!try_fast || !size_regions_fast(mb)) {
-        first_radii(mb);
-        detail::global_region(mb);
-        widen(mb);
+    bool abandoned = false;
+    bool sized = false;
+    if (try_fast) {
+        try {
+            sized = size_regions_fast(mb, counter, &abandoned);
+        } catch (const std::bad_alloc &) {
+            // The tree's working storage is not essential: the scans need
+            // none, and every radius they use is computed afresh.
+        }
     }
-    return finish_basins(mb, rng);
+    if (abandoned) return kAbandoned;
+    if (!sized && !size_regions_reference(mb, counter)) return kAbandoned;
+    const TravoStatus status = finish_basins(mb, rng);
+    if (!counter.step(mb.num_minima)) return kAbandoned;
+    return status;
 }
 
 TravoStatus set_basins(Member &mb, RandomSource &rng) { return set_basins(mb, rng, Path::Automatic); }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "generator/fast_paths.hpp"
+#include "generator/meter.hpp"
 #include "generator/spatial_index.hpp"
 
 namespace travo::core {
@@ -27,6 +28,12 @@ bool fast_sizing_pays(uint32_t n, uint32_t m) {
 bool fast_coincidence_pays(uint32_t, uint32_t m) { return m >= 64; }
 
 bool size_regions_fast(Member &mb) {
+    Meter silent;
+    bool abandoned = false;
+    return size_regions_fast(mb, silent, &abandoned);
+}
+
+bool size_regions_fast(Member &mb, Meter &meter, bool *abandoned) {
     const uint32_t n = mb.dim;
     const uint32_t m = mb.num_minima;
     double *const *p = mb.minima.points;
@@ -39,7 +46,13 @@ bool size_regions_fast(Member &mb) {
     //    here, so they are visited in tree order, which keeps the walk local.
     //    The nearest row found is kept as a first candidate for step 3.
     std::vector<uint32_t> nearest_row(m);
+    // A tree query visits a few leaves of rows.
+    meter.pace(std::uint64_t(64) * n);
     for (uint32_t s = 0; s < tree.size(); s++) {
+        if (!meter.step()) {
+            *abandoned = true;
+            return true;
+        }
         const uint32_t i = tree.row_of_slot(s);
         radii[i] = 0.5 * tree.nearest(tree.slot_coords(s), i, kHuge, &nearest_row[i]);
     }
@@ -56,6 +69,10 @@ bool size_regions_fast(Member &mb) {
     //    most rows that gap is already small enough to end the search.
     tree.set_radii(radii);
     for (uint32_t i = 0; i < m; i++) {
+        if (!meter.step()) {
+            *abandoned = true;
+            return true;
+        }
         if (i == 1) continue;
         const double enough = radii[i] + kTol;
         double start = kHuge;

@@ -18,9 +18,14 @@ namespace travo::core {
 // Reference always scans.
 enum class Path { Automatic, Reference, Fast };
 
-TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, Path path);
+class Meter;
+
+TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, Path path,
+                         const Progress *progress = nullptr);
 TravoStatus coincidence_check(const Member &mb, Path path);
-TravoStatus set_basins(Member &mb, RandomSource &rng, Path path);
+// With a meter, the rows are counted on it and the sizing may be abandoned
+// (kAbandoned).
+TravoStatus set_basins(Member &mb, RandomSource &rng, Path path, Meter *meter = nullptr);
 
 TravoStatus coincidence_check_reference(const Member &mb);
 TravoStatus set_basins_reference(Member &mb, RandomSource &rng);
@@ -33,6 +38,9 @@ bool fast_coincidence_pays(uint32_t n, uint32_t m);
 // Steps 1 to 3 of region sizing (first radii, global region, widening) with
 // the tree. Returns false, having changed nothing, when the member holds a
 // coordinate or a global radius that is not finite or beyond kSafeMagnitude.
+// Rows are counted on `meter`; when it asks to stop, *abandoned is set and
+// the radii are left part way.
+bool size_regions_fast(Member &mb, Meter &meter, bool *abandoned);
 bool size_regions_fast(Member &mb);
 
 // The coincidence test by sort-and-sweep. Returns false, having decided

@@ -1,9 +1,12 @@
 // Generation of a member: the vertex, the global minimizer, delta, the other
 // local minimizers with their retries, then the attraction regions.
+#include <algorithm>
 #include <cmath>
+#include <new>
 
 #include "generator/fast_paths.hpp"
 #include "generator/member.hpp"
+#include "generator/meter.hpp"
 #include "random/lagfib.hpp"
 
 namespace travo::core {
@@ -67,20 +70,51 @@ void draw_point(Member &mb, RandomSource &rng, double *p) {
 
 // Rows 2..m-1, each attempt on a new buffer, until the row lies far enough
 // from the global minimizer. A NaN distance compares false and is accepted.
-// Returns false when a row cannot be placed.
-bool place_locals(Member &mb, RandomSource &rng) {
+// Returns TRAVO_MINIMA_COINCIDENCE when a row cannot be placed.
+TravoStatus place_locals(Member &mb, RandomSource &rng, Meter &meter) {
     const double *global = mb.minima.points[1];
     const double reach = 2.0 * mb.global_radius;
+    meter.pace(RandomSource::kBufferSize + mb.dim);
+    if (!meter.step(2)) return kAbandoned;
     for (uint32_t i = 2; i < mb.num_minima; i++) {
         double *p = mb.minima.points[i];
         long attempts = 0;
         do {
-            if (attempts++ == kMaxAttempts) return false;
+            if (attempts++ == kMaxAttempts) return TRAVO_MINIMA_COINCIDENCE;
             rng.refill();
             draw_point(mb, rng, p);
         } while (reach - norm(mb.dim, p, global) > kTol);
+        if (!meter.step()) return kAbandoned;
     }
-    return true;
+    return TRAVO_STATUS_OK;
+}
+
+TravoStatus generate_member(Member &mb, RandomSource &rng, int32_t test_number, Path path, Meter &meter) {
+    const uint32_t m = mb.num_minima;
+    MinimaTable &tab = mb.minima;
+
+    rng.start(member_seed(mb.dim, m, test_number));
+    rng.refill();
+    draw_point(mb, rng, tab.points[0]);
+    tab.values[0] = 0.0;
+    rng.refill();
+    place_global(mb, rng);
+
+    tab.values[1] = mb.global_value;
+    for (uint32_t i = 0; i < m; i++) tab.weights[i] = kLocalWeight;
+    tab.weights[1] = kGlobalWeight;
+    mb.delta = kDeltaScale * rng.draw();
+
+    TravoStatus status = TRAVO_STATUS_OK;
+    for (int attempt = 0;; attempt++) {
+        status = place_locals(mb, rng, meter);
+        if (status != TRAVO_STATUS_OK) return status;
+        status = coincidence_check(mb, path);
+        if (!meter.step(m)) return kAbandoned;
+        if (status == TRAVO_STATUS_OK) break;
+        if (attempt + 1 == kMaxReplacements) return status;
+    }
+    return set_basins(mb, rng, path, &meter);
 }
 
 }  // namespace
@@ -114,7 +148,11 @@ TravoStatus coincidence_check(const Member &mb, Path path) {
                           (path == Path::Fast ||
                            (path == Path::Automatic && fast_coincidence_pays(mb.dim, mb.num_minima)));
     TravoStatus status = TRAVO_STATUS_OK;
-    if (try_fast && coincidence_check_fast(mb, &status)) return status;
+    try {
+        if (try_fast && coincidence_check_fast(mb, &status)) return status;
+    } catch (const std::bad_alloc &) {
+        // The sweep's working storage is not essential: the scan needs none.
+    }
     return coincidence_check_reference(mb);
 }
 
@@ -124,7 +162,18 @@ TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number) {
     return arg_generate(mb, rng, test_number, Path::Automatic);
 }
 
-TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, Path path) {
+TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, const Progress *progress) {
+    return arg_generate(mb, rng, test_number, Path::Automatic, progress);
+}
+
+bool Meter::flush() {
+    if (progress_ == nullptr) return true;
+    done_ = std::min(done_ + pending_, total_);
+    pending_ = 0;
+    return progress_->report(progress_->context, done_, total_);
+}
+
+TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, Path path, const Progress *progress) {
     if (test_number < 1 || test_number > 100) return TRAVO_BAD_TEST_NUMBER;
     TravoStatus status = parameters_check(mb);
     if (status != TRAVO_STATUS_OK) return status;
@@ -134,29 +183,14 @@ TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, Pat
     status = alloc_tables(mb);
     if (status != TRAVO_STATUS_OK) return status;
 
-    const uint32_t m = mb.num_minima;
-    MinimaTable &tab = mb.minima;
-
-    rng.start(member_seed(mb.dim, m, test_number));
-    rng.refill();
-    draw_point(mb, rng, tab.points[0]);
-    tab.values[0] = 0.0;
-    rng.refill();
-    place_global(mb, rng);
-
-    tab.values[1] = mb.global_value;
-    for (uint32_t i = 0; i < m; i++) tab.weights[i] = kLocalWeight;
-    tab.weights[1] = kGlobalWeight;
-    mb.delta = kDeltaScale * rng.draw();
-
-    for (int attempt = 0;; attempt++) {
-        if (!place_locals(mb, rng)) return TRAVO_MINIMA_COINCIDENCE;
-        status = coincidence_check(mb, path);
-        if (status == TRAVO_STATUS_OK) break;
-        if (attempt + 1 == kMaxReplacements) return status;
+    Meter meter(progress, mb.num_minima);
+    try {
+        status = generate_member(mb, rng, test_number, path, meter);
+    } catch (const std::bad_alloc &) {
+        status = TRAVO_NO_MEMORY;
     }
-
-    status = set_basins(mb, rng, path);
+    if (status == TRAVO_STATUS_OK && !meter.flush()) status = kAbandoned;
+    if (status == kAbandoned) free_tables(mb);
     if (status == TRAVO_STATUS_OK) mb.isArgSet = 1;
     return status;
 }

@@ -40,8 +40,22 @@ TravoStatus parameters_check(const Member &mb);
 TravoStatus alloc_tables(Member &mb);
 void free_tables(Member &mb);
 
+// Status of a generation abandoned by its progress callback. It is none of
+// the TravoStatus codes, and only a caller that passed a callback sees it.
+inline constexpr TravoStatus kAbandoned = -1;
+
+struct Progress {
+    // Called now and then during generation with the work done so far out of
+    // the total (same unit); returning false abandons the generation.
+    bool (*report)(void *context, std::uint64_t done, std::uint64_t total) = nullptr;
+    void *context = nullptr;
+};
+
 // Generation: places the minimizers, draws delta and sizes the regions.
+// With a progress callback (which may be null), an abandoned generation
+// returns kAbandoned with its tables released and isArgSet 0.
 TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number);
+TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, const Progress *progress);
 TravoStatus coincidence_check(const Member &mb);
 TravoStatus set_basins(Member &mb, RandomSource &rng);
 

@@ -2,6 +2,7 @@
 // semantics and storage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <vector>
@@ -90,6 +91,29 @@ TEST(CppParameters, FailedAllocationReportsNoMemoryAndLeaksNothing) {
         EXPECT_NE(e.rule().find("4 minima in dimension 2"), std::string::npos);
         EXPECT_EQ(travo::host::live_blocks(), before) << "allocation " << k;
     }
+}
+
+// A progress function hears fractions up to 1 and changes nothing; one that
+// returns false or throws ends generation, with everything released.
+TEST(CppMember, GenerationProgressAndAbandonment) {
+    Parameters p;
+    p.num_minima = 3000;
+    std::vector<double> fractions;
+    const travo::Member watched = travo::generate(p, [&](double f) {
+        fractions.push_back(f);
+        return true;
+    });
+    const travo::Member plain = travo::generate(p);
+    EXPECT_TRUE(std::equal(plain.radii().begin(), plain.radii().end(), watched.radii().begin()));
+    ASSERT_FALSE(fractions.empty());
+    EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+    EXPECT_EQ(fractions.back(), 1.0);
+
+    const auto before = travo::host::live_blocks();
+    EXPECT_THROW((void)travo::generate(p, [](double f) { return f < 0.5; }), travo::GenerationAbandoned);
+    EXPECT_THROW((void)travo::generate(p, [](double) -> bool { throw std::logic_error("stop"); }),
+                 std::logic_error);
+    EXPECT_EQ(travo::host::live_blocks(), before);
 }
 
 // Spans of the wrong length are refused before anything is read; points

@@ -161,3 +161,44 @@ TEST_F(Generation, HopelessCoincidencesEndGeneration) {
     EXPECT_TRUE(st == TRAVO_PARABOLA_COINCIDENCE || st == TRAVO_MINIMA_COINCIDENCE) << st;
     EXPECT_EQ(TRAVO_get_is_arg_set(), 0);
 }
+
+// A progress callback sees the work grow to its total and changes no bit of
+// the member, on both region-sizing paths; abandoning at any report returns
+// kAbandoned with the tables released and nothing left to evaluate.
+TEST(GenerationProgress, ReportsAndAbandons) {
+    namespace core = travo::core;
+    struct Log {
+        std::vector<std::uint64_t> done;
+        std::uint64_t total = 0;
+        std::size_t stop_at = 0;  // 1-based report that returns false; 0 never
+    };
+    const auto report = [](void *context, std::uint64_t done, std::uint64_t total) {
+        auto &log = *static_cast<Log *>(context);
+        log.done.push_back(done);
+        log.total = total;
+        return log.done.size() != log.stop_at;
+    };
+    for (const core::Path path : {core::Path::Reference, core::Path::Fast}) {
+        travo::testing::TestMember plain(3, 600), watched(3, 600);
+        ASSERT_EQ(plain.generate(5, path), TRAVO_STATUS_OK);
+        Log log;
+        const core::Progress progress{report, &log};
+        ASSERT_EQ(core::arg_generate(watched.mb, watched.rng, 5, path, &progress), TRAVO_STATUS_OK);
+        EXPECT_TRUE(travo::testing::SameTables(plain.mb, watched.mb));
+        ASSERT_GE(log.done.size(), 5u);  // at least one per stage
+        EXPECT_TRUE(std::is_sorted(log.done.begin(), log.done.end()));
+        EXPECT_EQ(log.done.back(), log.total);
+
+        for (std::size_t stop = 1; stop <= log.done.size(); stop++) {
+            Log quitter;
+            quitter.stop_at = stop;
+            const core::Progress asked{report, &quitter};
+            core::free_tables(watched.mb);
+            const auto before = travo::host::live_blocks();
+            EXPECT_EQ(core::arg_generate(watched.mb, watched.rng, 5, path, &asked), core::kAbandoned) << stop;
+            EXPECT_EQ(watched.mb.minima.points, nullptr);
+            EXPECT_EQ(watched.mb.isArgSet, 0);
+            EXPECT_EQ(travo::host::live_blocks(), before);
+        }
+    }
+}

@@ -13,6 +13,8 @@
 #include <sstream>
 #include <thread>
 
+#include "work.hpp"
+
 namespace travo::cli {
 namespace {
 
@@ -225,7 +227,7 @@ Parameters MemberOptions::parameters() const {
 Member MemberOptions::generate() const {
     const Parameters p = parameters();
     try {
-        return travo::generate(p);
+        return generate_with_progress(p);
     } catch (const Error &e) {
         std::string option;
         switch (e.status()) {

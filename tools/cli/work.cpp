@@ -94,4 +94,18 @@ void run_chunks(std::size_t total, std::size_t chunk, unsigned threads, const st
     if (error) std::rethrow_exception(error);
 }
 
+Member generate_with_progress(const Parameters &params) {
+    constexpr std::size_t kSteps = 1000;
+    Progress progress("generating", kSteps);
+    std::size_t shown = 0;
+    return generate(params, [&progress, &shown](double fraction) {
+        const auto steps = static_cast<std::size_t>(fraction * static_cast<double>(kSteps));
+        if (steps > shown) {
+            progress.add(steps - shown);
+            shown = steps;
+        }
+        return true;
+    });
+}
+
 }  // namespace travo::cli

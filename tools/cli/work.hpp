@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "travo/travo.hpp"
+
 namespace travo::cli {
 
 // Runs work(begin, end) over [0, total) in chunks of `chunk` items on up to
@@ -15,5 +17,9 @@ namespace travo::cli {
 // exception thrown by `work` is rethrown after every thread has stopped.
 void run_chunks(std::size_t total, std::size_t chunk, unsigned threads, const std::string &label,
                 const std::function<void(std::size_t, std::size_t)> &work);
+
+// travo::generate, with its progress shown as "generating NN%" in the same
+// way.
+Member generate_with_progress(const Parameters &params);
 
 }  // namespace travo::cli

@@ -1,0 +1,72 @@
+// travo::generate: a core member generated from the parameters, behind an
+// immutable, shared handle.
+#include <cstdint>
+#include <memory>
+#include <new>
+
+#include "cpp/member_impl.hpp"
+#include "cpp/rules.hpp"
+#include "random/lagfib.hpp"
+#include "travo/travo.hpp"
+
+namespace travo {
+
+namespace {
+
+// Releases the tables of a generation that did not complete.
+struct TablesGuard {
+    core::Member *mb;
+    ~TablesGuard() {
+        if (mb != nullptr) core::free_tables(*mb);
+    }
+};
+
+bool report_fraction(void *context, std::uint64_t done, std::uint64_t total) {
+    const auto &progress = *static_cast<const GenerationProgress *>(context);
+    return progress(total == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(total));
+}
+
+}  // namespace
+
+GenerationAbandoned::GenerationAbandoned() : std::runtime_error("travo: generation abandoned by its progress function") {}
+
+Member generate(const Parameters &params) { return generate(params, GenerationProgress()); }
+
+Member generate(const Parameters &params, const GenerationProgress &progress) try {
+    auto impl = std::make_shared<Member::Impl>();
+    impl->params = params;
+    Parameters &p = impl->params;
+
+    core::Member &mb = impl->core;
+    mb.dim = p.dim;
+    mb.num_minima = p.num_minima;
+    // A box of the wrong length is a missing box to the core, which reports
+    // it in its own order, after the test number, dimension and minima count.
+    if (p.lower.size() == p.dim && p.upper.size() == p.dim) {
+        mb.domain_left = p.lower.data();
+        mb.domain_right = p.upper.data();
+    }
+    mb.global_dist = p.distance;
+    mb.global_radius = p.radius;
+    mb.global_value = p.global_value;
+
+    TablesGuard guard{&mb};
+    const auto rng = std::make_unique<core::RandomSource>();
+    const core::Progress report{report_fraction, const_cast<GenerationProgress *>(&progress)};
+    const TravoStatus status = core::arg_generate(mb, *rng, p.test_number, progress ? &report : nullptr);
+    if (status == core::kAbandoned) throw GenerationAbandoned();
+    if (status != TRAVO_STATUS_OK) {
+        const auto st = static_cast<Status>(status);
+        throw Error(st, detail::rule(st, p));
+    }
+    guard.mb = nullptr;
+    impl->index = core::RegionIndex(mb);
+    impl->batch = core::BatchEvaluator(impl->core, &impl->index);
+    return Member(std::move(impl));
+} catch (const std::bad_alloc &) {
+    throw Error(Status::no_memory, detail::rule(Status::no_memory, params));
+}
+
+std::string_view version() noexcept { return TRAVO_VERSION_TEXT; }
+
+}  // namespace travo
