@@ -32,6 +32,7 @@
 #include "evaluation/batch.hpp"
 #include "evaluation/evaluate.hpp"
 #include "evaluation/region_index.hpp"
+#include "gateway/interrupt.hpp"
 #include "mex.h"
 #include "module/module_state.hpp"
 #include "travo/travo.h"
@@ -90,6 +91,8 @@ const char kGenerationFailed[] =
     "Internal error generating the function: check input data to be consistent";
 const char kPointAlloc[] = "Error allocating target point";
 const char kResultAlloc[] = "Error allocating result";
+// Not a message: generation was abandoned at the host's interrupt request.
+const char kInterrupted[] = "interrupted";
 
 // One real double element: one element by the host's count, doubles, not
 // complex. Sparse storage is refused too: its element array need not hold
@@ -480,8 +483,16 @@ const char *run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     core::Member generated;
     if (kept == nullptr) {
         if (TRAVO_domain_alloc() != TRAVO_STATUS_OK) return kDomainAlloc;
-        if (TRAVO_arg_generate(key.test) != TRAVO_STATUS_OK) return kGenerationFailed;
+        // TRAVO_arg_generate, with a progress function that stops at the
+        // host's interrupt request (an abandoned generation has released
+        // its tables).
         generated = travo::module::load();
+        const core::Progress progress{[](void *, uint64_t, uint64_t) { return travo::gateway::keepGoing(); },
+                                      nullptr};
+        const TravoStatus status = core::arg_generate(generated, travo::module::rng, key.test, &progress);
+        travo::module::store(generated);
+        if (status == core::kAbandoned) return kInterrupted;
+        if (status != TRAVO_STATUS_OK) return kGenerationFailed;
         kept = keep(key, generated);
     }
     const core::Member &mb = kept != nullptr ? kept->mb : generated;
@@ -506,6 +517,7 @@ extern "C" {
 
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     const char *fault = run(nlhs, plhs, nrhs, prhs);
+    if (fault == kInterrupted) travo::gateway::rethrowInterrupt();
     if (fault != nullptr) mexErrMsgTxt(fault);
 }
 

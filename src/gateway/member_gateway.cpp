@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/interrupt.hpp"
 #include "mex.h"
 #include "travo/travo.hpp"
 
@@ -210,9 +211,11 @@ travo::Member memberOf(const travo::Parameters &p) {
             }
         }
     }
+    // Long generation stops at the host's interrupt request, releasing what
+    // it took (travo::generate throws GenerationAbandoned).
     travo::Member m = [&p] {
         try {
-            return travo::generate(p);
+            return travo::generate(p, [](double) { return travo::gateway::keepGoing(); });
         } catch (const travo::Error &e) {
             throw Refusal(std::string(culprit(e.status())) + ": " + e.what());
         }
@@ -376,6 +379,9 @@ bool run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         if (nlhs > 1) throw Refusal("travo_member gives one output");
         plhs[0] = answer(nrhs, prhs);
         return true;
+    } catch (const travo::GenerationAbandoned &) {
+        // The host's interrupt, rethrown by the entry.
+        fault = "generation interrupted";
     } catch (const Refusal &e) {
         fault = e.what();
     } catch (const std::bad_alloc &) {
@@ -389,5 +395,7 @@ bool run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
 }  // namespace
 
 extern "C" void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-    if (!run(nlhs, plhs, nrhs, prhs)) mexErrMsgTxt(fault.c_str());
+    if (run(nlhs, plhs, nrhs, prhs)) return;
+    travo::gateway::rethrowInterrupt();
+    mexErrMsgTxt(fault.c_str());
 }
