@@ -91,8 +91,10 @@ const char kGenerationFailed[] =
     "Internal error generating the function: check input data to be consistent";
 const char kPointAlloc[] = "Error allocating target point";
 const char kResultAlloc[] = "Error allocating result";
-// Not a message: generation was abandoned at the host's interrupt request.
-const char kInterrupted[] = "interrupted";
+// Not a message but a mark (compared by address): generation was abandoned
+// at the host's interrupt request.
+const char interruptedMark[1] = {};
+const char *const kInterrupted = interruptedMark;
 
 // One real double element: one element by the host's count, doubles, not
 // complex. Sparse storage is refused too: its element array need not hold
