@@ -119,5 +119,12 @@ function(travo_install_octave_module)
     endif()
     install(FILES "${file}" DESTINATION "${dir}")
   endif()
+  # The second entry and the help texts, which Octave and MATLAB read from
+  # .m files beside the modules.
+  if(TARGET travo_member_mex)
+    install(TARGETS travo_member_mex LIBRARY DESTINATION "${dir}")
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/octave/inst/travo.m ${PROJECT_SOURCE_DIR}/octave/inst/travo_member.m
+          DESTINATION "${dir}")
 endfunction()
 cmake_language(DEFER CALL travo_install_octave_module)

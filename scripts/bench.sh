@@ -11,7 +11,8 @@
 # (REPETITIONS, default 3) and the tables report the minimum. When Octave
 # and its development files are installed, the Octave module is built too
 # and bench/octave_host.m times the host call from Octave (the shortest of
-# OCTAVE_REPETITIONS calls, default 7).
+# OCTAVE_REPETITIONS calls, default 7), and bench/octave_cache.m times a
+# repeated single-point call on a kept member against trivial modules.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-bench}
@@ -41,10 +42,12 @@ common=(--benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true
   ${EVAL_FILTER:+--benchmark_filter="$EVAL_FILTER"}
 "$build/bench/travo_batch_bench" "${common[@]}" --benchmark_out="$out/batch.json" \
   ${BATCH_FILTER:+--benchmark_filter="$BATCH_FILTER"}
-rm -f "$out/octave.txt"
+rm -f "$out/octave.txt" "$out/octave_cache.txt"
 if [ -n "$mex" ]; then
   octave --no-gui --no-window-system --norc --quiet \
     --eval "addpath('$mex'); addpath('bench'); octave_host('$out/octave.txt', $octave_reps)"
+  octave --no-gui --no-window-system --norc --quiet \
+    --eval "addpath('$mex'); addpath('bench'); octave_cache('$out/octave_cache.txt', $((octave_reps * 2)))"
 fi
 
 {

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  octave liboctave-dev
+  octave liboctave-dev gnuplot-nox ghostscript fonts-freefont-otf
   libcli11-dev nlohmann-json3-dev libplplot-dev plplot-driver-cairo fonts-dejavu-core
 )
 missing=()

@@ -1,5 +1,10 @@
-# Checks that the module exports exactly mexFunction and mexVersion.
-# Usage: cmake -DNM=<nm> -DMODULE=<travo.mex> -P exported_symbols.cmake
+# Checks that the module exports exactly its entries (EXPECTED, a sorted
+# list; default mexFunction;mexVersion) and nothing else: in particular not
+# the allocator that travo_member.mex carries for itself.
+# Usage: cmake -DNM=<nm> -DMODULE=<travo.mex> [-DEXPECTED=<names>] -P exported_symbols.cmake
+if(NOT DEFINED EXPECTED)
+  set(EXPECTED "mexFunction;mexVersion")
+endif()
 execute_process(COMMAND ${NM} -D --defined-only ${MODULE}
   OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -12,7 +17,7 @@ foreach(entry IN LISTS entries)
   list(APPEND names ${name})
 endforeach()
 list(SORT names)
-if(NOT names STREQUAL "mexFunction;mexVersion")
-  message(FATAL_ERROR "exported symbols of ${MODULE}: ${names}; expected mexFunction;mexVersion")
+if(NOT names STREQUAL EXPECTED)
+  message(FATAL_ERROR "exported symbols of ${MODULE}: ${names}; expected ${EXPECTED}")
 endif()
 message(STATUS "exported symbols: ${names}")

@@ -3,8 +3,13 @@
 // travo(minima, global_value, distance, radius, action, test, X, Y, i, j)
 //
 // Every call checks its inputs in a fixed order with one message per fault,
-// builds the member afresh in two dimensions over the box [-1, 1] x [-1, 1]
-// and answers one of ten actions with a single real matrix.
+// builds the member in two dimensions over the box [-1, 1] x [-1, 1] and
+// answers one of ten actions with a single real matrix.
+//
+// Members are kept between calls (see Kept below): a call whose five member
+// numbers were seen recently is answered from the kept copy, with the bits
+// a fresh member gives. Kept storage is the module's own, released when the
+// host unloads the module.
 //
 // The same source builds against a real host's mex.h and against the header
 // of travo's own host layer; only common host operations are used. Every
@@ -13,16 +18,21 @@
 // the message of the first failing check; the entry then ends the call with
 // mexErrMsgTxt, from a frame that holds nothing to release, since some hosts
 // leave the call without unwinding the stack.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <new>
 #include <optional>
+#include <vector>
 
 #include "evaluation/batch.hpp"
 #include "evaluation/evaluate.hpp"
 #include "evaluation/lookup.hpp"
+#include "gateway/interrupt.hpp"
 #include "mex.h"
 #include "module/module_state.hpp"
 #include "travo/travo.h"
@@ -81,6 +91,10 @@ const char kGenerationFailed[] =
     "Internal error generating the function: check input data to be consistent";
 const char kPointAlloc[] = "Error allocating target point";
 const char kResultAlloc[] = "Error allocating result";
+// Not a message but a mark (compared by address): generation was abandoned
+// at the host's interrupt request.
+const char interruptedMark[1] = {};
+const char *const kInterrupted = interruptedMark;
 
 // One real double element: one element by the host's count, doubles, not
 // complex. Sparse storage is refused too: its element array need not hold
@@ -168,39 +182,163 @@ struct Points {
 
 namespace core = travo::core;
 
+// Members kept between calls, keyed by the numbers that fix a member: the
+// floored minima count and test number and the bits of the global value,
+// distance and radius. At most kKeptMembers are kept, together at most
+// kKeptBytes (as estimated by KeptMember::bytes); the least recently used
+// goes first, and a member larger than the whole budget is not kept. The
+// tables are copies in the module's own storage (the host reclaims its
+// storage at the end of every call), and so are the region index and the
+// block evaluator built for them once.
+constexpr std::size_t kKeptMembers = 8;
+constexpr std::size_t kKeptBytes = std::size_t(256) << 20;
+
+struct Key {
+    uint32_t minima = 0;
+    int32_t test = 0;
+    uint64_t value = 0;
+    uint64_t distance = 0;
+    uint64_t radius = 0;
+    bool operator==(const Key &) const = default;
+};
+
+uint64_t bitsOf(double v) {
+    uint64_t b = 0;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+struct KeptMember {
+    Key key;
+    std::vector<double> box;     // lower bounds, then upper bounds
+    std::vector<double> coords;  // row by row
+    std::vector<double *> rows;
+    std::vector<double> weights, peaks, radii, values;
+    std::vector<uint32_t> glob;
+    core::Member mb;
+    core::RegionIndex index;
+    core::BatchEvaluator batch;
+
+    // Copies a generated member (std::bad_alloc when there is no room).
+    KeptMember(const Key &k, const core::Member &src) : key(k) {
+        const std::size_t n = src.dim, m = src.num_minima;
+        box.assign(src.domain_left, src.domain_left + n);
+        box.insert(box.end(), src.domain_right, src.domain_right + n);
+        coords.resize(m * n);
+        rows.resize(m);
+        for (std::size_t i = 0; i < m; i++) {
+            std::memcpy(&coords[i * n], src.minima.points[i], n * sizeof(double));
+            rows[i] = &coords[i * n];
+        }
+        weights.assign(src.minima.weights, src.minima.weights + m);
+        peaks.assign(src.minima.peaks, src.minima.peaks + m);
+        radii.assign(src.minima.radii, src.minima.radii + m);
+        values.assign(src.minima.values, src.minima.values + m);
+        glob.assign(src.glob.indices, src.glob.indices + m);
+        mb = src;
+        mb.domain_left = box.data();
+        mb.domain_right = box.data() + n;
+        mb.minima = MinimaTable{rows.data(), values.data(), weights.data(), peaks.data(), radii.data()};
+        mb.glob.indices = glob.data();
+        index = core::RegionIndex(mb);
+        batch = core::BatchEvaluator(mb, &index);
+    }
+    KeptMember(const KeptMember &) = delete;
+    KeptMember &operator=(const KeptMember &) = delete;
+
+    // Storage of a kept member of m minima in n dimensions: its tables, and
+    // as much again for the region index and the block evaluator, which copy
+    // at most the coordinates and a few numbers per region.
+    static std::size_t bytes(std::size_t n, std::size_t m) {
+        return 2 * m * (n * sizeof(double) + sizeof(double *) + 4 * sizeof(double) + sizeof(uint32_t)) + 4096;
+    }
+};
+
+// Most recently used first. Allocated on first use and released by the
+// exit function the host calls when it unloads the module.
+std::vector<std::unique_ptr<KeptMember>> *kept = nullptr;
+
+void releaseKept() {
+    delete kept;
+    kept = nullptr;
+}
+
+// The kept member of these numbers, moved to the front; nullptr if none.
+const KeptMember *findKept(const Key &key) {
+    if (kept == nullptr) return nullptr;
+    for (std::size_t k = 0; k < kept->size(); k++) {
+        if ((*kept)[k]->key == key) {
+            std::rotate(kept->begin(), kept->begin() + k, kept->begin() + k + 1);
+            return kept->front().get();
+        }
+    }
+    return nullptr;
+}
+
+// Keeps a copy of the member just generated when it fits the budget, making
+// room by dropping the least recently used. Returns the copy, or nullptr
+// when it is not kept (too large, or no memory for it); the call then goes
+// on with the member it generated.
+const KeptMember *keep(const Key &key, const core::Member &mb) {
+    const std::size_t need = KeptMember::bytes(mb.dim, mb.num_minima);
+    if (need > kKeptBytes) return nullptr;
+    try {
+        if (kept == nullptr) {
+            kept = new std::vector<std::unique_ptr<KeptMember>>();
+            kept->reserve(kKeptMembers);
+            mexAtExit(releaseKept);
+        }
+        std::size_t used = need;
+        for (const auto &k : *kept) used += KeptMember::bytes(k->mb.dim, k->mb.num_minima);
+        while (!kept->empty() && (kept->size() >= kKeptMembers || used > kKeptBytes)) {
+            used -= KeptMember::bytes(kept->back()->mb.dim, kept->back()->mb.num_minima);
+            kept->pop_back();
+        }
+        auto copy = std::make_unique<KeptMember>(key, mb);
+        kept->insert(kept->begin(), std::move(copy));
+        return kept->front().get();
+    } catch (const std::exception &) {
+        return nullptr;
+    }
+}
+
 // Below this many points a member too large for blocks is searched by the
 // scan; from it on, a region index built for the call pays for itself.
 constexpr std::size_t kIndexedPoints = 16;
 
 // The minima table: one row per minimizer with its value, its radius and its
 // coordinates.
-const char *infoTable(mxArray **result) {
-    const std::size_t m = TRAVO_num_minima;
-    const std::size_t n = TRAVO_dim;
+const char *infoTable(const core::Member &mb, mxArray **result) {
+    const std::size_t m = mb.num_minima;
+    const std::size_t n = mb.dim;
     mxArray *r = mxCreateDoubleMatrix(m, n + 2, mxREAL);
     if (r == nullptr) return kResultAlloc;
     double *out = mxGetPr(r);
     for (std::size_t i = 0; i < m; i++) {
-        out[i] = TRAVO_minima.values[i];
-        out[i + m] = TRAVO_minima.radii[i];
-        for (std::size_t c = 0; c < n; c++) out[i + m * (c + 2)] = TRAVO_minima.points[i][c];
+        out[i] = mb.minima.values[i];
+        out[i + m] = mb.minima.radii[i];
+        for (std::size_t c = 0; c < n; c++) out[i + m * (c + 2)] = mb.minima.points[i][c];
     }
     *result = r;
     return nullptr;
 }
 
-// Values of a kind at every element of X and Y, on the member the call
-// generated: a block at a time for a member with few regions, through a
-// region index built for the call for one with many, and by the scan when
-// there is no memory for either. Same bits as the module-wide operations
-// at each point.
-void values(const core::Member &mb, core::Kind kind, const double *x, const double *y, std::size_t count,
-            double *out) {
+// Values of a kind at every element of X and Y: by the kept member's
+// evaluator, or on the member the call generated a block at a time for a
+// member with few regions, through a region index built for the call for
+// one with many, and by the scan when there is no memory for either. Same
+// bits as the module-wide operations at each point.
+void values(const core::Member &mb, const KeptMember *kept, core::Kind kind, const double *x, const double *y,
+            std::size_t count, double *out) {
     try {
+        const double *const columns[2] = {x, y};
+        if (kept != nullptr) {
+            kept->batch.values(kind, columns, count, out);
+            return;
+        }
         std::optional<core::RegionIndex> index;
         if (!core::BatchEvaluator::fits(mb) && count >= kIndexedPoints) index.emplace(mb);
         const core::BatchEvaluator batch(mb, index ? &*index : nullptr);
-        const double *const columns[2] = {x, y};
         batch.values(kind, columns, count, out);
         return;
     } catch (const std::exception &) {
@@ -216,9 +354,11 @@ void values(const core::Member &mb, core::Kind kind, const double *x, const doub
 }
 
 // Actions 1 to 6: one evaluation per element of X and Y, in storage order.
-// The member is read from the module-wide state once for the whole call and
-// evaluated by the core operations behind the module-wide ones.
-const char *pointLoop(int action, const Points &pts, uint32_t i, uint32_t j, mxArray **result) {
+// The member (the kept one, or the one the call generated, read from the
+// module-wide state once) is evaluated by the core operations behind the
+// module-wide ones.
+const char *pointLoop(int action, const Points &pts, uint32_t i, uint32_t j, const core::Member &mb,
+                      const KeptMember *kept, mxArray **result) {
     double *point = static_cast<double *>(mxMalloc(TRAVO_dim * sizeof(double)));
     if (point == nullptr) return kPointAlloc;
     const double *x = mxGetPr(pts.x);
@@ -227,16 +367,23 @@ const char *pointLoop(int action, const Points &pts, uint32_t i, uint32_t j, mxA
     if (r == nullptr) return kResultAlloc;
     double *out = mxGetPr(r);
     const std::size_t count = pts.rows * pts.cols;
-    const core::Member mb = travo::module::load();
     switch (action) {
-    case kNdFunc: values(mb, core::Kind::ND, x, y, count, out); break;
-    case kDFunc: values(mb, core::Kind::D, x, y, count, out); break;
-    case kD2Func: values(mb, core::Kind::D2, x, y, count, out); break;
+    case kNdFunc: values(mb, kept, core::Kind::ND, x, y, count, out); break;
+    case kDFunc: values(mb, kept, core::Kind::D, x, y, count, out); break;
+    case kD2Func: values(mb, kept, core::Kind::D2, x, y, count, out); break;
     default:
         for (std::size_t k = 0; k < count; k++) {
             point[0] = x[k];
             point[1] = y[k];
-            if (action == kDDeriv) {
+            if (kept != nullptr) {
+                if (action == kDDeriv) {
+                    out[k] = core::deriv_at(mb, kept->index, core::Kind::D, i, point);
+                } else if (action == kD2Deriv1) {
+                    out[k] = core::deriv_at(mb, kept->index, core::Kind::D2, i, point);
+                } else {
+                    out[k] = core::deriv2_at(mb, kept->index, i, j, point);
+                }
+            } else if (action == kDDeriv) {
                 out[k] = core::deriv_at(mb, core::Kind::D, i, point);
             } else if (action == kD2Deriv1) {
                 out[k] = core::deriv_at(mb, core::Kind::D2, i, point);
@@ -253,7 +400,8 @@ const char *pointLoop(int action, const Points &pts, uint32_t i, uint32_t j, mxA
 // Actions 7 to 9 at the single point (X(1), Y(1)), from one region lookup.
 // Gradients are columns; the Hessian's row is the first derivative index,
 // its column the second.
-const char *atSinglePoint(int action, const Points &pts, mxArray **result) {
+const char *atSinglePoint(int action, const Points &pts, const core::Member &mb, const KeptMember *kept,
+                          mxArray **result) {
     double *point = static_cast<double *>(mxMalloc(TRAVO_dim * sizeof(double)));
     if (point == nullptr) return kPointAlloc;
     point[0] = mxGetPr(pts.x)[0];
@@ -262,15 +410,16 @@ const char *atSinglePoint(int action, const Points &pts, mxArray **result) {
     mxArray *r = mxCreateDoubleMatrix(n, action == kD2Hessian ? n : 1, mxREAL);
     if (r == nullptr) return kResultAlloc;
     double *out = mxGetPr(r);
-    const core::Member mb = travo::module::load();
+    const core::Kind kind = action == kDGradient ? core::Kind::D : core::Kind::D2;
     if (action == kD2Hessian) {
         // Row `row` of the Hessian runs along the columns of the result.
-        const core::Site site = core::locate(mb, point);
+        const core::Site site = kept != nullptr ? core::locate(mb, kept->index, point) : core::locate(mb, point);
         for (uint32_t row = 1; row <= mb.dim; row++) core::second_derivatives(site, row, mb.dim, out + (row - 1), n);
     } else if (mb.isArgSet != 0 && out != nullptr) {
         // Components that cannot be evaluated hold the error value; the
         // status adds nothing to the caller.
-        (void)core::gradient(mb, action == kDGradient ? core::Kind::D : core::Kind::D2, point, out);
+        (void)(kept != nullptr ? core::gradient(mb, kept->index, kind, point, out)
+                               : core::gradient(mb, kind, point, out));
     }
     *result = r;
     return nullptr;
@@ -328,17 +477,36 @@ const char *run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         if (!derivativeIndex(prhs[kSecond], &second)) return kBadSecondIndex;
     }
 
-    if (TRAVO_domain_alloc() != TRAVO_STATUS_OK) return kDomainAlloc;
-    if (TRAVO_arg_generate(static_cast<int32_t>(test)) != TRAVO_STATUS_OK) return kGenerationFailed;
+    // The member: the kept one of these numbers, or generated now (and kept
+    // when it fits).
+    const Key key{TRAVO_num_minima, static_cast<int32_t>(test), bitsOf(TRAVO_global_value),
+                  bitsOf(TRAVO_global_dist), bitsOf(TRAVO_global_radius)};
+    const KeptMember *kept = findKept(key);
+    core::Member generated;
+    if (kept == nullptr) {
+        if (TRAVO_domain_alloc() != TRAVO_STATUS_OK) return kDomainAlloc;
+        // TRAVO_arg_generate, with a progress function that stops at the
+        // host's interrupt request (an abandoned generation has released
+        // its tables).
+        generated = travo::module::load();
+        const core::Progress progress{[](void *, uint64_t, uint64_t) { return travo::gateway::keepGoing(); },
+                                      nullptr};
+        const TravoStatus status = core::arg_generate(generated, travo::module::rng, key.test, &progress);
+        travo::module::store(generated);
+        if (status == core::kAbandoned) return kInterrupted;
+        if (status != TRAVO_STATUS_OK) return kGenerationFailed;
+        kept = keep(key, generated);
+    }
+    const core::Member &mb = kept != nullptr ? kept->mb : generated;
 
     mxArray *result = nullptr;
     const char *fault = nullptr;
     if (action == kInfo) {
-        fault = infoTable(&result);
+        fault = infoTable(mb, &result);
     } else if (singlePoint(action)) {
-        fault = atSinglePoint(action, pts, &result);
+        fault = atSinglePoint(action, pts, mb, kept, &result);
     } else {
-        fault = pointLoop(action, pts, first, second, &result);
+        fault = pointLoop(action, pts, first, second, mb, kept, &result);
     }
     if (fault != nullptr) return fault;
     plhs[0] = result;
@@ -351,6 +519,7 @@ extern "C" {
 
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     const char *fault = run(nlhs, plhs, nrhs, prhs);
+    if (fault == kInterrupted) travo::gateway::rethrowInterrupt();
     if (fault != nullptr) mexErrMsgTxt(fault);
 }
 

@@ -56,11 +56,34 @@ Array numeric(mxClassID cls, std::size_t rows, std::size_t cols, mxComplexity fl
     }
 }
 
+namespace {
+
+void (*exit_function)(void) = nullptr;
+bool keep_loaded = false;
+
+}  // namespace
+
+void keep_module_loaded(bool keep) { keep_loaded = keep; }
+
+void unload_module() {
+    void (*f)(void) = exit_function;
+    exit_function = nullptr;
+    if (f != nullptr) f();
+}
+
+// Unloads the module at the end of a call unless it is kept loaded.
+struct UnloadScope {
+    ~UnloadScope() {
+        if (!keep_loaded) unload_module();
+    }
+};
+
 Outcome call(Entry entry, int nlhs, std::span<const mxArray *const> inputs) {
     Outcome out;
     if (inputs.size() > static_cast<std::size_t>(INT_MAX)) throw std::length_error("too many inputs");
     std::vector<const mxArray *> in(inputs.begin(), inputs.end());
     std::vector<mxArray *> slots(static_cast<std::size_t>(std::max(nlhs, 1)), nullptr);
+    UnloadScope unload;
     CallScope blocks;
     detail::ArrayScope arrays;
     try {
@@ -89,3 +112,8 @@ Outcome call(Entry entry, int nlhs, std::initializer_list<const mxArray *> input
 }
 
 }  // namespace travo::host
+
+extern "C" int mexAtExit(void (*f)(void)) {
+    travo::host::exit_function = f;
+    return 0;
+}

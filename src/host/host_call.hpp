@@ -64,6 +64,16 @@ struct Outcome {
 
 using Entry = void (*)(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
 
+// Whether the module stays loaded between calls. By default it does not:
+// the exit function it registered with mexAtExit runs at the end of every
+// call, so that each call starts from a freshly loaded module. With `keep`
+// the module's kept state lives on until unload_module().
+void keep_module_loaded(bool keep);
+
+// Unloads the module as `clear` does in a host: runs and forgets the exit
+// function it registered.
+void unload_module();
+
 // Calls `entry` with `nlhs` requested outputs and the given inputs.
 Outcome call(Entry entry, int nlhs, std::span<const mxArray *const> inputs);
 Outcome call(Entry entry, int nlhs, std::initializer_list<const mxArray *> inputs);

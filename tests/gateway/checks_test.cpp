@@ -1,7 +1,9 @@
 // The gateway's checks: one message per fault, the first failing check
-// wins. The Octave suite runs the edge cases of every check, action names
-// and numbers included, in the host itself; the bad-input doc test gives
-// each message an example.
+// wins, and the edges of every check. The Octave suite runs the classes
+// of the real host's arrays; the bad-input doc test gives each message an
+// example.
+#include <cmath>
+
 #include "support/gateway_fixture.hpp"
 
 using namespace travo::testing;
@@ -49,4 +51,60 @@ TEST_F(GatewayChecks, MessagesComeInTheOrderOfTheChecks) {
     }
     in[1] = input(-1.0);
     EXPECT_TRUE(Succeeds(call_with(1, in, 10), 2, 3));
+}
+
+// The edges of each check on real doubles: values just outside each range,
+// NaN and infinities, action texts that are not exactly a name, and the
+// rules on counts and single points. Classes other than real double are the
+// host's own arrays and are checked in Octave (octave/tests/test_host.m).
+TEST_F(GatewayChecks, EachCheckRefusesItsEdges) {
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    const std::string minima = "Wrong minima number: must be a scalar >=2";
+    const std::string test = "Wrong test number: must be an integer 0 < i <= 100";
+    const std::string number = "Wrong action number";
+    const std::string text = "Wrong action string";
+    const std::string first = "Wrong first partial derivative index";
+    const std::string second = "Wrong second partial derivative index";
+    const std::string single = "Wrong target points matrix dimension for specified action: must be a sigle point";
+    const std::string missing = "Wrong input arguments number: X and Y are required for specified action";
+    const std::string count = "Wrong input arguments number";
+    for (double m : {1.99, 1.0, 0.0, -3.0, 4294967296.0, 1e300, nan, inf, -inf}) {
+        EXPECT_TRUE(Fails(call_with(1, inputs(m, -1.0, kDist, kRadius, "info", 1.0)), minima)) << m;
+    }
+    for (double t : {0.5, 0.0, -1.0, 101.0, 2147483648.0, nan, inf, -inf}) {
+        EXPECT_TRUE(Fails(member("info", t), test)) << t;
+    }
+    for (double a : {10.0, -0.5, nan, inf, -inf}) EXPECT_TRUE(Fails(member(a, 1.0), number)) << a;
+    for (const std::string &a : std::vector<std::string>{"Info", "info ", " info", "D_grad", "", "d2_hessian",
+                                                         std::string("info\0", 5)}) {
+        EXPECT_TRUE(Fails(member(a, 1.0), text)) << a;
+    }
+    for (double i : {3.0, -1.0, -0.5, 2147483648.0, nan, inf}) {
+        EXPECT_TRUE(Fails(member("D_deriv", 1.0, 0.0, 0.0, i), first)) << i;
+        EXPECT_TRUE(Fails(member("D2_deriv2", 1.0, 0.0, 0.0, i, 1.0), first)) << i;
+        EXPECT_TRUE(Fails(member("D2_deriv2", 1.0, 0.0, 0.0, 1.0, i), second)) << i;
+    }
+    EXPECT_TRUE(Fails(member("info", 1.0, host::matrix(1, 2, {}), host::matrix(2, 1, {})),
+                      "Wrong target points matrix dimension: must have the same dimension"));
+    for (const char *a : {"D_gradient", "D2_gradient", "D2_hessian"}) {
+        EXPECT_TRUE(Fails(member(a, 1.0, host::matrix(1, 2, {}), host::matrix(1, 2, {})), single)) << a;
+        EXPECT_TRUE(Fails(member(a, 1.0, host::matrix(0, 0, {}), host::matrix(0, 0, {})), single)) << a;
+    }
+    for (const char *a : {"ND_func", "D_func", "D2_func", "D_gradient", "D2_gradient", "D2_hessian"}) {
+        EXPECT_TRUE(Fails(member(a, 1.0), missing)) << a;
+        EXPECT_TRUE(Fails(member(a, 1.0, 0.0), missing)) << a;
+    }
+    EXPECT_TRUE(Fails(member("D_deriv", 1.0, 0.0, 0.0), count));
+    EXPECT_TRUE(Fails(member("D2_deriv1", 1.0, 0.0, 0.0, 1.0, 1.0), count));
+    EXPECT_TRUE(Fails(member("D2_deriv2", 1.0, 0.0, 0.0, 1.0), count));
+    // The count comes before a bad minima count and a bad index.
+    EXPECT_TRUE(Fails(call_with(1, inputs(1.0, -1.0, kDist, kRadius, "D_deriv", 1.0, 0.0, 0.0, 7.0, 7.0)), count));
+    EXPECT_TRUE(
+        Fails(call_with(1, inputs(10.0, -1.0, 0.0, kRadius, "info", 1.0)), "Wrong distance: must be a scalar > 0"));
+    EXPECT_TRUE(
+        Fails(call_with(1, inputs(10.0, -1.0, kDist, -inf, "info", 1.0)), "Wrong radius: must be a scalar > 0"));
+    const std::string generation = "Internal error generating the function: check input data to be consistent";
+    EXPECT_TRUE(Fails(call_with(1, inputs(10.0, -1.0, 1.0, 0.2, "info", 1.0)), generation));
+    EXPECT_TRUE(Fails(call_with(1, inputs(10.0, 0.0, kDist, kRadius, "info", 1.0)), generation));
+    EXPECT_TRUE(Fails(call_with(1, inputs(4294967295.0, -1.0, kDist, kRadius, "info", 1.0)), generation));
 }

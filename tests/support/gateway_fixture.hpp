@@ -70,6 +70,8 @@ protected:
         forget_call_member();
     }
     void TearDown() override {
+        host::keep_module_loaded(false);
+        host::unload_module();
         host::fail_allocation(0);
         forget_call_member();
     }

@@ -106,6 +106,11 @@ void mxDestroyArray(mxArray *a);
 void *mxMalloc(size_t n);
 void mxFree(void *ptr);
 
+/* Registers the function that releases what the module keeps between
+ * calls; the host calls it when it unloads the module (here: after every
+ * call, or on travo::host::unload_module when modules are kept loaded). */
+int mexAtExit(void (*exit_function)(void));
+
 /* Ends the current call with the message as its error; never returns. */
 TRAVO_HOST_NORETURN void mexErrMsgTxt(const char *message);
 

@@ -1,0 +1,58 @@
+// Results of one member computed by the C++ interface, for the Octave tests
+// of travo_member to compare with.
+//
+// member_reference dim minima value distance radius test lower(dim) upper(dim) points...
+//
+// Prints, one number a line with 17 significant digits: the row count m,
+// the minima table row by row (value, radius, coordinates), delta, then for
+// each point the ND, D and D2 values, the D and D2 gradients, the Hessian
+// row by row and the region row (from 0, -1 for none).
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "travo/travo.hpp"
+
+int main(int argc, char **argv) {
+    if (argc < 7) return 2;
+    travo::Parameters p;
+    p.dim = static_cast<std::uint32_t>(std::atoi(argv[1]));
+    p.num_minima = static_cast<std::uint32_t>(std::atol(argv[2]));
+    p.global_value = std::strtod(argv[3], nullptr);
+    p.distance = std::strtod(argv[4], nullptr);
+    p.radius = std::strtod(argv[5], nullptr);
+    p.test_number = std::atoi(argv[6]);
+    const std::size_t n = p.dim;
+    if (static_cast<std::size_t>(argc) < 7 + 2 * n) return 2;
+    p.lower.assign(n, 0.0);
+    p.upper.assign(n, 0.0);
+    for (std::size_t i = 0; i < n; i++) {
+        p.lower[i] = std::strtod(argv[7 + i], nullptr);
+        p.upper[i] = std::strtod(argv[7 + n + i], nullptr);
+    }
+    std::vector<double> x;
+    for (int a = 7 + 2 * static_cast<int>(n); a < argc; a++) x.push_back(std::strtod(argv[a], nullptr));
+    try {
+        const travo::Member f = travo::generate(p);
+        auto put = [](double v) { std::printf("%.17g\n", v); };
+        put(f.num_minima());
+        for (std::size_t r = 0; r < f.num_minima(); r++) {
+            put(f.minimum_values()[r]);
+            put(f.radii()[r]);
+            for (double c : f.minimizer(r)) put(c);
+        }
+        put(f.delta());
+        for (std::size_t k = 0; k + n <= x.size(); k += n) {
+            const std::span<const double> pt(x.data() + k, n);
+            for (travo::Kind kind : {travo::Kind::ND, travo::Kind::D, travo::Kind::D2}) put(f.value(kind, pt));
+            for (double g : f.gradient(travo::Kind::D, pt)) put(g);
+            for (double g : f.gradient(travo::Kind::D2, pt)) put(g);
+            for (double h : f.hessian(pt)) put(h);
+            put(static_cast<double>(f.region(pt)));
+        }
+    } catch (const std::exception &e) {
+        std::printf("%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

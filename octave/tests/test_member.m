@@ -1,0 +1,109 @@
+## travo_member.mex: its defaults, its results against the C++ interface bit
+## for bit in several dimensions and boxes, the shapes of its results, and
+## every refusal of docs/bad-input.md ("Member entry" section).
+
+%!function same (a, b, what)
+%!  assert (isequal (size (a), size (b)) && isequal (typecast (a(:), "uint64"), typecast (b(:), "uint64")), what);
+%!endfunction
+
+%!function check_member (P, X)
+%!  ## Every action on the member P (all fields given) at the rows of X,
+%!  ## against the C++ interface run by member_reference.
+%!  n = P.dim;
+%!  args = [n, P.minima, P.global_value, P.distance, P.radius, P.test, P.lower(:).', P.upper(:).', reshape(X.', 1, [])];
+%!  [status, out] = system (sprintf ("\"%s\"%s", getenv ("TRAVO_MEMBER_REFERENCE"), sprintf (" %.17g", args)));
+%!  assert (status, 0, out);
+%!  v = sscanf (out, "%f");
+%!  m = v(1);
+%!  table = reshape (v(2:1 + m * (n + 2)), n + 2, m).';
+%!  same (travo_member (P, "info"), table, "info");
+%!  same (travo_member (P, "delta"), v(2 + m * (n + 2)), "delta");
+%!  per = 3 + 2 * n + n * n + 1;
+%!  ref = reshape (v(3 + m * (n + 2):end), per, []).';
+%!  k = rows (X);
+%!  assert (rows (ref), k);
+%!  kinds = {"ND", "D", "D2"};
+%!  for c = 1:3
+%!    same (travo_member (P, "value", kinds{c}, X), ref(:, c), kinds{c});
+%!  endfor
+%!  same (travo_member (P, "gradient", "D", X), ref(:, 4:3 + n), "D gradient");
+%!  same (travo_member (P, "gradient", "D2", X), ref(:, 4 + n:3 + 2 * n), "D2 gradient");
+%!  H = travo_member (P, "hessian", X);
+%!  assert (size (H), [n, n, k]);
+%!  for q = 1:k
+%!    same (H(:, :, q), reshape (ref(q, 4 + 2 * n:3 + 2 * n + n * n), n, n).', "hessian");
+%!  endfor
+%!  same (travo_member (P, "region", X), ref(:, end) + 1, "region");
+%!endfunction
+
+%!function X = points_in (P, k, T)
+%!  ## k points spread over the box, the minimizers, and two just outside.
+%!  rand ("seed", 3);
+%!  lo = P.lower(:).';
+%!  hi = P.upper(:).';
+%!  X = [lo + rand(k, numel (lo)) .* (hi - lo); T(:, 3:end); T(1:2, 3:end) + 0.01; hi + 5e-11; hi + 1e-9];
+%!endfunction
+
+%!test
+%! ## The default member is travo's, bit for bit.
+%! same (travo_member ([], "info"), travo (10, -1, 2/3, 1/3, "info", 1), "info");
+%! [x, y] = meshgrid (linspace (-1, 1, 9));
+%! same (travo_member (struct (), "value", "D2", [x(:), y(:)]), travo (10, -1, 2/3, 1/3, "D2_func", 1, x(:), y(:)), "values");
+%! ## Dimension alone, or bounds alone, take the other defaults from the box.
+%! full = struct ("dim", 5, "minima", 10, "global_value", -1, "distance", 2/3, "radius", 1/3, "lower", -1, "upper", 1, "test", 1);
+%! same (travo_member (struct ("dim", 5), "info"), travo_member (full, "info"), "dim 5");
+%! same (travo_member (struct ("lower", [0 0 0], "upper", [3 6 9]), "info"), ...
+%!       travo_member (struct ("dim", 3, "lower", 0, "upper", [3 6 9], "distance", 1, "radius", 0.5), "info"), "box");
+
+%!test
+%! ## Against the C++ interface, in several dimensions and boxes; members
+%! ## searched in blocks, by the index, and in more than 16 dimensions.
+%! Ps = {struct("dim", 2, "minima", 10, "global_value", -1, "distance", 2/3, "radius", 1/3, "lower", [-1 -1], "upper", [1 1], "test", 3), ...
+%!       struct("dim", 3, "minima", 25, "global_value", -3, "distance", 0.3, "radius", 0.1, "lower", [0 0 0], "upper", [4 1 2], "test", 42), ...
+%!       struct("dim", 5, "minima", 30, "global_value", -2, "distance", 1, "radius", 0.4, "lower", -2 * ones(1, 5), "upper", 3 * ones(1, 5), "test", 7), ...
+%!       struct("dim", 2, "minima", 400, "global_value", -1, "distance", 0.5, "radius", 0.2, "lower", [-1 -2], "upper", [2 1], "test", 100), ...
+%!       struct("dim", 17, "minima", 20, "global_value", -1, "distance", 0.6, "radius", 0.25, "lower", -ones(1, 17), "upper", ones(1, 17), "test", 1)};
+%! for j = 1:numel (Ps)
+%!   P = Ps{j};
+%!   check_member (P, points_in (P, 40, travo_member (P, "info")));
+%! endfor
+
+%!test
+%! ## Shapes: no points give empty results of the right shape; global rows.
+%! P = struct ("dim", 4);
+%! assert (size (travo_member (P, "value", "D", zeros (0, 4))), [0 1]);
+%! assert (size (travo_member (P, "gradient", "D2", zeros (0, 4))), [0 4]);
+%! assert (size (travo_member (P, "hessian", zeros (0, 4))), [4 4 0]);
+%! assert (size (travo_member (P, "region", zeros (0, 4))), [0 1]);
+%! assert (travo_member (P, "global"), 2);
+%! travo_member (P, "delta");
+%! assert (isscalar (ans));
+
+%!function rows = doc_rows (section)
+%!  ## Body rows of the table of one "## " section of docs/bad-input.md.
+%!  lines = strsplit (fileread (getenv ("TRAVO_BAD_INPUT_DOC")), "\n");
+%!  rows = {};
+%!  inside = false;
+%!  for k = 1:numel (lines)
+%!    line = lines{k};
+%!    if (strncmp (line, "## ", 3))
+%!      inside = strncmp (line, ["## " section], 3 + numel (section));
+%!    elseif (inside && strncmp (line, "| \"", 3))
+%!      rows{end+1} = strtrim (strsplit (line(2:end-1), " | "));
+%!    endif
+%!  endfor
+%!endfunction
+
+%!test
+%! ## Every refusal of the documented table, with its exact message.
+%! rows = doc_rows ("Member entry");
+%! assert (numel (rows) >= 20);
+%! for k = 1:numel (rows)
+%!   code = regexp (rows{k}{3}, '`([^`]*)`', "tokens", "once"){1};
+%!   try
+%!     eval ([code, ";"]);
+%!     error ("no error from %s", code);
+%!   catch err
+%!     assert (err.message, ["travo_member: ", rows{k}{1}(2:end-1)], ["in ", code]);
+%!   end_try_catch
+%! endfor
