@@ -7,8 +7,9 @@ Builds (in BUILD_DIR, best a Release build) the module and the C++ side
 2-D member with 10 minima, D2 kind:
 - the batch: Member::values against Member.value(points), one thread and
   all threads, shortest of the repetitions;
-- one call: Member::value against Member.value(x) for x a list and a numpy
-  array of shape (2,); the overhead is the difference.
+- one call at the first point: Member::value against Member.value(x) for x
+  a list and a numpy array of shape (2,); the overhead is the difference.
+C++ and Python runs alternate, so that both meet the same load.
 Prints the results and writes them to RESULTS_DIR/python.json (default
 bench/results), which scripts/render_performance.py puts into
 docs/performance.md.
@@ -43,16 +44,22 @@ def main() -> None:
     with tempfile.NamedTemporaryFile(suffix=".f64") as file:
         file.write(points.tobytes())
         file.flush()
+        # C++ and Python alternate, so that both see the same load of a shared machine.
+        single = []
         for threads, label in ((1, "one_thread"), (0, "all_threads")):
-            cpp = subprocess.run([str(build / "python" / "travo_python_reference"), file.name, "2", "10", "1",
-                                  str(REPETITIONS), str(threads)], capture_output=True, text=True, check=True)
-            cpp_times = dict((k, float(v)) for k, v in (line.split() for line in cpp.stdout.splitlines()))
-            python = min(timeit.repeat(lambda: member.value(points, out=out, threads=threads), number=1,
-                                       repeat=REPETITIONS))
-            report[label] = {"cpp_values": cpp_times["values"], "python_batch": python}
-            report["cpp_value"] = cpp_times["value"]
+            cpp_batch, python_batch = [], []
+            for _ in range(REPETITIONS):
+                cpp = subprocess.run([str(build / "python" / "travo_python_reference"), file.name, "2", "10", "1",
+                                      "2", str(threads)], capture_output=True, text=True, check=True)
+                times = dict((k, float(v)) for k, v in (line.split() for line in cpp.stdout.splitlines()))
+                cpp_batch.append(times["values"])
+                single.append(times["value"])
+                python_batch.append(min(timeit.repeat(lambda: member.value(points, out=out, threads=threads),
+                                                      number=1, repeat=2)))
+            report[label] = {"cpp_values": min(cpp_batch), "python_batch": min(python_batch)}
+        report["cpp_value"] = min(single)
 
-    x_list, x_array = [0.1, -0.2], np.array([0.1, -0.2])
+    x_list, x_array = points[0].tolist(), points[0].copy()
     calls = 200_000
     for name, x in (("python_value_list", x_list), ("python_value_array", x_array)):
         report[name] = min(timeit.repeat(lambda: member.value(x), number=calls, repeat=REPETITIONS)) / calls

@@ -240,8 +240,8 @@ class Member(_travo._Member):
         limit = float(distance)
         if not limit >= 0.0:
             raise ValueError(f"distance must be a number >= 0; got {distance!r}")
+        self.contains(x)  # refuses bad points with the usual message
         points = np.asarray(x, dtype=np.float64)
-        self.contains(points)  # refuses a bad shape with the usual message
         targets = self.minimizers[self.global_rows]
         gaps = np.linalg.norm(points[..., np.newaxis, :] - targets, axis=-1)
         near = np.min(gaps, axis=-1) <= limit
