@@ -135,6 +135,7 @@ def test_refused_parameters_raise_generation_error_with_the_tools_rule():
 
 @pytest.mark.parametrize("make, status", [
     (lambda: travo.Parameters.in_cube(1), travo.Status.BAD_DIMENSION),
+    (lambda: travo.Parameters(dim=2**32 - 1), travo.Status.BAD_DIMENSION),
     (lambda: travo.Parameters.in_box([0, 0], [1, 1, 1]), travo.Status.BAD_DOMAIN),
     (lambda: travo.generate(dim=3, lower=[0, 0], upper=[1, 1]), travo.Status.BAD_DOMAIN),
     (lambda: travo.generate(test_number=0), travo.Status.BAD_TEST_NUMBER),

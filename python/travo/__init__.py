@@ -96,8 +96,10 @@ class Parameters:
             dim = len(_bounds("lower", lower)) if lower is not None else (
                 len(_bounds("upper", upper)) if upper is not None else 2)
         self.dim = _integer("dim", dim, 0, 2**32 - 1)
-        self.lower = _bounds("lower", lower) if lower is not None else (-1.0,) * self.dim
-        self.upper = _bounds("upper", upper) if upper is not None else (1.0,) * self.dim
+        if lower is None or upper is None:
+            cube_lower, cube_upper, _, _ = _travo._cube(self.dim, -1.0, 1.0)  # refuses a bad dimension
+        self.lower = _bounds("lower", lower) if lower is not None else tuple(cube_lower)
+        self.upper = _bounds("upper", upper) if upper is not None else tuple(cube_upper)
         self.num_minima = _integer("num_minima", num_minima, 0, 2**32 - 1)
         self.global_value = float(global_value)
         self.test_number = _integer("test_number", test_number, -(2**31), 2**31 - 1)
@@ -111,8 +113,8 @@ class Parameters:
     @classmethod
     def in_cube(cls, dim: int, lo: float = -1.0, hi: float = 1.0, **kwargs: Any) -> "Parameters":
         """Defaults over the box [lo, hi]^dim; other parameters as keywords."""
-        dim = _integer("dim", dim, 0, 2**32 - 1)
-        return cls(lower=[float(lo)] * dim, upper=[float(hi)] * dim, **kwargs)
+        lower, upper, _, _ = _travo._cube(_integer("dim", dim, 0, 2**32 - 1), float(lo), float(hi))
+        return cls(lower=lower, upper=upper, **kwargs)
 
     @classmethod
     def in_box(cls, lower: _Bounds, upper: _Bounds, **kwargs: Any) -> "Parameters":
