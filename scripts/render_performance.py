@@ -335,6 +335,8 @@ def render_python(w, python):
     w("(read in place). One call: `member.value(x)` against `Member::value` at")
     w("the first point; the overhead is the difference (argument parsing, reading x, the")
     w("result object).")
+    if "date" in python:
+        w(f"Measured {python['date']}, load average {', '.join(map(str, python['load_average']))}.")
     w("")
     w("| batch | C++ | Python | Python / C++ |")
     w("|---|---|---|---|")
