@@ -333,8 +333,10 @@ def render_python(w, python):
     w("`Member::values` (`bench/python_reference.cpp`); *Python*:")
     w("`member.value(points, out=out, threads=...)` on a C-contiguous float64 array")
     w("(read in place). One call: `member.value(x)` against `Member::value` at")
-    w("the first point; the overhead is the difference (argument parsing, reading x, the")
-    w("result object).")
+    w("the first point; the overhead is the difference (argument parsing, reading")
+    w("x, the result object). The Python batch is the same `Member::values` call on the")
+    w("caller's memory, without a copy, so on a shared machine the difference")
+    w("between the two batch columns is mostly the load of the moment.")
     if "date" in python:
         w(f"Measured {python['date']}, load average {', '.join(map(str, python['load_average']))}.")
     w("")
