@@ -102,7 +102,9 @@ Points read_points(py::handle x, std::uint32_t n, const char *name) {
                              text(a.dtype()));
     }
     if (a.ndim() == 0) bad_point_shape(name, n, "a scalar");
-    if (a.shape(a.ndim() - 1) != static_cast<py::ssize_t>(n)) bad_point_shape(name, n, "shape " + shape_text(shape_of(a)));
+    if (a.shape(a.ndim() - 1) != static_cast<py::ssize_t>(n)) {
+        bad_point_shape(name, n, "shape " + shape_text(shape_of(a)));
+    }
 
     // In place when already C-contiguous float64; otherwise one conversion.
     a = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(a);
