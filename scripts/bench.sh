@@ -13,6 +13,8 @@
 # and bench/octave_host.m times the host call from Octave (the shortest of
 # OCTAVE_REPETITIONS calls, default 7), and bench/octave_cache.m times a
 # repeated single-point call on a kept member against trivial modules.
+# When the Python package is built,
+# bench/python_bench.py times it against the C++ interface.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-bench}
@@ -48,6 +50,13 @@ if [ -n "$mex" ]; then
     --eval "addpath('$mex'); addpath('bench'); octave_host('$out/octave.txt', $octave_reps)"
   octave --no-gui --no-window-system --norc --quiet \
     --eval "addpath('$mex'); addpath('bench'); octave_cache('$out/octave_cache.txt', $((octave_reps * 2)))"
+fi
+
+# The Python package against the C++ interface, with the interpreter CMake chose.
+rm -f "$out/python.json"
+python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt")
+if [ -n "$python" ] && cmake --build "$build" -j 2 --target travo_python travo_python_reference >/dev/null 2>&1; then
+  REPETITIONS="$reps" "$python" bench/python_bench.py "$build" "$out"
 fi
 
 {

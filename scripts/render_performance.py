@@ -86,6 +86,9 @@ def load_octave_cache(path):
             elif len(parts) == 4:
                 times[int(parts[0])] = tuple(float(p) for p in parts[1:])
     return times
+def load_python(path):
+    """The measurements of bench/python_bench.py, or {}."""
+    return json.load(open(path)) if os.path.exists(path) else {}
 
 
 def fmt_time(t):
@@ -112,6 +115,7 @@ def main():
     batch, host = load_batch(os.path.join(results, "batch.json"))
     octave = load_octave(os.path.join(results, "octave.txt"))
     kept = load_octave_cache(os.path.join(results, "octave_cache.txt"))
+    python = load_python(os.path.join(results, "python.json"))
     machine = ["unknown"] * 4
     mpath = os.path.join(results, "machine.txt")
     if os.path.exists(mpath):
@@ -136,7 +140,7 @@ def main():
     w("`tests/evaluation/fast_lookup_test.cpp` and `tests/cpp/batch_test.cpp`")
     w("compare them bit for bit.")
     w("")
-    render_targets(w, gen, ev, batch, host, octave, kept)
+    render_targets(w, gen, ev, batch, host, octave, kept, python)
 
     # Generation.
     w("## Generation")
@@ -226,12 +230,13 @@ def main():
     render_batch(w, batch, host, octave, machine)
     out.append(FORMULAS_ONCE)
     render_kept(w, kept)
+    render_python(w, python)
     out.append(DESIGN)
     with open(os.path.join(docs, "performance.md"), "w") as f:
         f.write("\n".join(out))
 
 
-def render_targets(w, gen, ev, batch, host, octave, kept):
+def render_targets(w, gen, ev, batch, host, octave, kept, python):
     """The targets of the performance work, met or not, from this run."""
     rows = []
     v = batch.get(("value_D2", "one_thread", 2, 10))
@@ -254,6 +259,14 @@ def render_targets(w, gen, ev, batch, host, octave, kept):
     for m, (t, xy, _) in sorted((k, v) for k, v in kept.items() if k != "load"):
         rows.append((f"Octave call D2_func at one point, kept member, m = {m:,}: within 2× a trivial module",
                      f"{fmt_time(t)} (trivial module {fmt_time(xy)}, {t / xy:.2f}×)", t <= 2 * xy))
+    if python:
+        r = python["one_thread"]
+        rows.append((f"Python batch value(points), {python['points']:,} points: within 1.1× Member::values "
+                     "(one thread)", f"{fmt_time(r['python_batch'])} (C++ {fmt_time(r['cpp_values'])}, "
+                     f"{r['python_batch'] / r['cpp_values']:.2f}×)", r["python_batch"] <= 1.1 * r["cpp_values"]))
+        overhead = max(python["python_value_list"], python["python_value_array"]) - python["cpp_value"]
+        rows.append(("Python single-point call: overhead at most 2 µs", fmt_time(overhead),
+                     overhead <= 2e-6))
     for (n, m), limit in [((2, 1000000), 5.0), ((10, 100000), 10.0)]:
         t = gen.get(("generate", "automatic", n, m))
         if t is not None:
@@ -408,6 +421,38 @@ def render_kept(w, kept):
     w("layer, mostly the allocation and bookkeeping behind the inputs the entry")
     w("reads, its two host buffers and the result. The entry's checks read every")
     w("input, as `trivial (all)` does, so its ratio is the one the module can act on.")
+def render_python(w, python):
+    """The Python package against the C++ interface, from the same run."""
+    if not python:
+        return
+    w("## Python")
+    w("")
+    w("`bench/python_bench.py` (run by `scripts/bench.sh`): the default member")
+    w(f"(n = {python['dim']}, m = {python['num_minima']}), {python['kind']} kind, the same {python['points']:,} points")
+    w("uniform in the box on both sides, C++ and Python runs alternating, shortest")
+    w("of the repetitions. *C++*:")
+    w("`Member::values` (`bench/python_reference.cpp`); *Python*:")
+    w("`member.value(points, out=out, threads=...)` on a C-contiguous float64 array")
+    w("(read in place). One call: `member.value(x)` against `Member::value` at")
+    w("the first point; the overhead is the difference (argument parsing, reading")
+    w("x, the result object). The Python batch is the same `Member::values` call on the")
+    w("caller's memory, without a copy, so on a shared machine the difference")
+    w("between the two batch columns is mostly the load of the moment.")
+    if "date" in python:
+        w(f"Measured {python['date']}, load average {', '.join(map(str, python['load_average']))}.")
+    w("")
+    w("| batch | C++ | Python | Python / C++ |")
+    w("|---|---|---|---|")
+    for label, name in (("one_thread", "one thread"), ("all_threads", "all threads")):
+        r = python[label]
+        w(f"| {name} | {fmt_time(r['cpp_values'])} | {fmt_time(r['python_batch'])} | "
+          f"{r['python_batch'] / r['cpp_values']:.2f}× |")
+    w("")
+    w("| one call | time | C++ `Member::value` | overhead |")
+    w("|---|---|---|---|")
+    for key, name in (("python_value_list", "x a list of 2 floats"), ("python_value_array", "x an array (2,)")):
+        w(f"| {name} | {fmt_time(python[key])} | {fmt_time(python['cpp_value'])} | "
+          f"{fmt_time(python[key] - python['cpp_value'])} |")
     w("")
 
 
