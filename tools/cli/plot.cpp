@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -30,6 +31,14 @@ constexpr double kViridis[9][3] = {{68, 1, 84},    {71, 45, 123},  {59, 82, 139}
 
 // The file being drawn, removed if PLplot gives up on it.
 std::string g_partial;
+
+// The first operation the picture library gave up on (it then goes on
+// without it): the picture is incomplete and is not delivered.
+std::string g_aborted;
+
+void on_plplot_abort(PLCHAR_VECTOR message) {
+    if (g_aborted.empty()) g_aborted = message != nullptr && *message != '\0' ? message : "unknown error";
+}
 
 int on_plplot_exit(PLCHAR_VECTOR message) {
     if (!g_partial.empty()) std::remove(g_partial.c_str());
@@ -533,7 +542,20 @@ void run_plot(const MemberOptions &member, const PlotOptions &o) {
         std::fprintf(stderr, "travo plot: drawing");
         std::fflush(stderr);
     }
+    // The picture library and its font and drawing libraries stop the
+    // process when they run out of memory part way (some of them abort).
+    // Checking that the memory they need is there first turns the common
+    // case into the tool's own "out of memory".
+    {
+        const std::size_t need = (std::size_t{64} << 20) + 4 * sizeof(double) * g.z.size() +
+                                 4 * static_cast<std::size_t>(fr.width) * static_cast<std::size_t>(fr.height);
+        void *probe = std::malloc(need);
+        if (probe == nullptr) throw std::bad_alloc();
+        std::free(probe);
+    }
     g_partial = out.staging_file();
+    g_aborted.clear();
+    plsabort(on_plplot_abort);
     plsexit(on_plplot_exit);
     plsdev(l.device);
     plsfnam(g_partial.c_str());
@@ -551,8 +573,13 @@ void run_plot(const MemberOptions &member, const PlotOptions &o) {
     draw_frame(f, g, overlays, l, o, kind, fr, title);
     plend();
     plsexit(nullptr);
+    plsabort(nullptr);
     g_partial.clear();
     if (say_drawing) std::fprintf(stderr, "\r\033[K");
+    if (!g_aborted.empty()) {
+        if (g_aborted.find("allocate") != std::string::npos) throw std::bad_alloc();
+        throw DataError("plotting failed: " + g_aborted);
+    }
 
     add_metadata(out.staging_file(), l.format, describe_picture(f, kind, l));
     out.commit();
