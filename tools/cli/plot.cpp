@@ -93,7 +93,7 @@ Layout check_options(const PlotOptions &o, std::uint32_t dim) {
     if (fmt == "png") {
         l.device = "pngcairo";
     } else if (fmt == "svg") {
-        l.device = "svgcairo";
+        l.device = "svg";
     } else if (fmt == "pdf") {
         l.device = "pdfcairo";
     } else if (o.format.empty()) {
@@ -150,7 +150,7 @@ Frame frame_for(int width, int height, double aspect, int title_lines, bool lege
     // Equal scales on both axes, so that circles stay circles; only boxes
     // longer than 20:1 are drawn stretched to 20:1, to keep the plot visible.
     const double shown = std::clamp(aspect, 0.05, 20.0);
-    const double left = 85, right = 150, top = 40 + 30 * title_lines, bottom = legend ? 180 : 90;
+    const double left = 85, right = 170, top = 40 + 30 * title_lines, bottom = legend ? 180 : 90;
     Frame fr;
     if (width == 0) {
         double pw = 590, ph = 590 * shown;
@@ -316,7 +316,7 @@ std::string slice_point(const Member &f, const Layout &l) {
     for (std::uint32_t k = 0; k < f.dim(); k++) {
         if (k == l.ax || k == l.ay) continue;
         fixed++;
-        if (shown == 3) continue;
+        if (shown == 2) continue;
         s += (shown > 0 ? ", " : "") + std::string("x#d") + std::to_string(k + 1) + "#u = " + short_number(gmin[k]);
         shown++;
     }
@@ -353,6 +353,145 @@ void draw_field(const Grid &g, const Layout &l) {
         plshades(columns.data(), static_cast<PLINT>(g.nx), static_cast<PLINT>(g.ny), nullptr, g.x0, g.x1, g.y0, g.y1,
                  g.levels.data(), static_cast<PLINT>(g.levels.size()), 1.0, 0, 0.0, plfill, 1, nullptr, nullptr);
     }
+}
+
+// The colour of band k of `bands`, as the picture library's colour map 1
+// gives it to its shades.
+std::string band_colour(std::size_t k, std::size_t bands) {
+    const double t = bands > 1 ? 8.0 * static_cast<double>(k) / static_cast<double>(bands - 1) : 0.0;
+    const int a = std::min(7, static_cast<int>(t));
+    const double w = t - a;
+    char buf[8];
+    int c[3];
+    for (int i = 0; i < 3; i++) c[i] = static_cast<int>(std::lround(kViridis[a][i] * (1 - w) + kViridis[a + 1][i] * w));
+    std::snprintf(buf, sizeof buf, "#%02x%02x%02x", c[0], c[1], c[2]);
+    return buf;
+}
+
+// The filled contours for SVG as one path per colour band, in page units
+// (the picture library's SVG draws in them, y upwards). Cells wholly inside
+// a band are merged into rectangles along each grid row; a cell that a
+// level crosses is cut into two triangles, each clipped to each band it
+// meets (values linear along the edges). Cells with a value that is not
+// finite stay blank.
+std::string svg_bands(const Grid &g, const Frame &fr) {
+    const std::size_t bands = g.levels.size() - 1, nx = g.nx, ny = g.ny;
+    const double px0 = fr.vx0 * fr.width, py0 = fr.vy0 * fr.height;
+    const double sx = fr.plot_w / static_cast<double>(nx - 1), sy = fr.plot_h / static_cast<double>(ny - 1);
+    auto band_of = [&](double v) {
+        const double t = (v - g.zmin) / (g.zmax - g.zmin) * static_cast<double>(bands);
+        return static_cast<std::size_t>(std::clamp(std::floor(t), 0.0, static_cast<double>(bands - 1)));
+    };
+    auto z = [&](std::size_t i, std::size_t j) { return g.z[i * ny + j]; };
+    std::vector<std::string> paths(bands);
+    struct P {
+        double x, y, v;
+    };
+    // Tenths of a page unit, as short as they go: "0.5" as ".5", "2.0" as "2".
+    auto put = [&](std::string &d, double v) {
+        const long tenths = std::lround(v * 10);
+        const long whole = std::labs(tenths) / 10, tenth = std::labs(tenths) % 10;
+        if (tenths < 0) d += '-';
+        if (whole != 0 || tenth == 0) d += std::to_string(whole);
+        if (tenth != 0) d += "." + std::to_string(tenth);
+    };
+    // The first vertex absolute, the others relative to the one before, in
+    // the rounded units written, so that no rounding accumulates.
+    auto add_polygon = [&](std::string &d, const std::vector<P> &poly) {
+        double ax = 0, ay = 0;
+        for (std::size_t k = 0; k < poly.size(); k++) {
+            const double x = std::round((px0 + poly[k].x * sx) * 10) / 10, y = std::round((py0 + poly[k].y * sy) * 10) / 10;
+            d += k == 0 ? 'M' : k == 1 ? 'l' : ' ';
+            put(d, k == 0 ? x : x - ax);
+            d += ' ';
+            put(d, k == 0 ? y : y - ay);
+            ax = x;
+            ay = y;
+        }
+        d += 'z';
+    };
+    // Keeps the part of `poly` where v >= lo (keep_above) or v <= lo.
+    auto clip = [](const std::vector<P> &poly, double lo, bool keep_above) {
+        std::vector<P> out;
+        for (std::size_t k = 0; k < poly.size(); k++) {
+            const P &a = poly[k], &b = poly[(k + 1) % poly.size()];
+            const bool ina = keep_above ? a.v >= lo : a.v <= lo, inb = keep_above ? b.v >= lo : b.v <= lo;
+            if (ina) out.push_back(a);
+            if (ina != inb) {
+                const double t = (lo - a.v) / (b.v - a.v);
+                out.push_back({a.x + t * (b.x - a.x), a.y + t * (b.y - a.y), lo});
+            }
+        }
+        return out;
+    };
+    for (std::size_t j = 0; j + 1 < ny; j++) {
+        std::size_t run_start = 0, run_band = 0;
+        bool in_run = false;
+        auto close_run = [&](std::size_t end) {
+            if (!in_run) return;
+            const double x = static_cast<double>(run_start), y = static_cast<double>(j);
+            add_polygon(paths[run_band], {{x, y, 0}, {static_cast<double>(end), y, 0},
+                                          {static_cast<double>(end), y + 1, 0}, {x, y + 1, 0}});
+            in_run = false;
+        };
+        for (std::size_t i = 0; i + 1 < nx; i++) {
+            const double c[4] = {z(i, j), z(i + 1, j), z(i + 1, j + 1), z(i, j + 1)};
+            if (!(std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2]) && std::isfinite(c[3]))) {
+                close_run(i);
+                continue;
+            }
+            const std::size_t b0 = band_of(c[0]);
+            if (band_of(c[1]) == b0 && band_of(c[2]) == b0 && band_of(c[3]) == b0) {
+                if (in_run && run_band != b0) close_run(i);
+                if (!in_run) {
+                    in_run = true;
+                    run_start = i;
+                    run_band = b0;
+                }
+                continue;
+            }
+            close_run(i);
+            const double x = static_cast<double>(i), y = static_cast<double>(j);
+            const std::vector<P> tris[2] = {{{x, y, c[0]}, {x + 1, y, c[1]}, {x + 1, y + 1, c[2]}},
+                                            {{x, y, c[0]}, {x + 1, y + 1, c[2]}, {x, y + 1, c[3]}}};
+            for (const auto &tri : tris) {
+                const double lo = std::min({tri[0].v, tri[1].v, tri[2].v}), hi = std::max({tri[0].v, tri[1].v, tri[2].v});
+                for (std::size_t k = band_of(lo); k <= band_of(hi); k++) {
+                    std::vector<P> part = tri;
+                    if (k > 0) part = clip(part, g.levels[k], true);
+                    if (k + 1 < bands && part.size() >= 3) part = clip(part, g.levels[k + 1], false);
+                    if (part.size() >= 3) add_polygon(paths[k], part);
+                }
+            }
+        }
+        close_run(nx - 1);
+    }
+    std::string out;
+    for (std::size_t k = 0; k < bands; k++) {
+        if (paths[k].empty()) continue;
+        const std::string colour = band_colour(k, bands);
+        out += "<path fill=\"" + colour + "\" stroke=\"" + colour + "\" stroke-width=\"0.6\" d=\"" + paths[k] +
+               "\"/>\n";
+    }
+    return out;
+}
+
+// Puts the bands into the picture library's SVG, under everything it drew.
+void insert_svg_bands(const std::string &file, const std::string &bands) {
+    std::string pic;
+    {
+        std::ifstream in(file, std::ios::binary);
+        pic.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const auto rect = pic.find("<rect");
+    const auto group = rect == std::string::npos ? rect : pic.find("<g", rect);
+    const auto open = group == std::string::npos ? group : pic.find('>', group);
+    if (open == std::string::npos) throw DataError("cannot complete the picture: the picture library wrote no SVG");
+    pic.insert(open + 1, "\n" + bands);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(pic.data(), static_cast<std::streamsize>(pic.size()));
+    out.close();
+    if (!out) throw DataError(std::string("cannot complete the picture: ") + std::strerror(errno));
 }
 
 void draw_overlays(const Overlays &o, const PlotOptions &opts, const Frame &fr) {
@@ -394,12 +533,14 @@ void draw_frame(const Member &f, const Grid &g, const Overlays &o, const Layout 
     plvpor(0.0, 1.0, fr.vy0, fr.vy1);
     if (!title.empty()) {
         plschr(0.0, 1.25 * t);
-        plmtex("t", n > 2 ? 3.0 : 2.2, 0.5, 0.5, title.c_str());
+        plmtex("t", n > 2 ? 3.3 : 2.2, 0.5, 0.5, title.c_str());
         plschr(0.0, t);
     }
     if (n > 2) {
         const std::string sub = "slice through the global minimizer: " + slice_point(f, l);
-        plmtex("t", 1.8, 0.5, 0.5, sub.c_str());
+        plschr(0.0, 0.9 * t);
+        plmtex("t", 2.1, 0.5, 0.5, sub.c_str());
+        plschr(0.0, t);
     }
     plvpor(fr.vx0, fr.vx1, fr.vy0, fr.vy1);
     plwind(g.x0, g.x1, g.y0, g.y1);
@@ -417,10 +558,10 @@ void draw_frame(const Member &f, const Grid &g, const Overlays &o, const Layout 
                    18 * s / fr.plot_w, 0.0, 24 * s / fr.plot_w, 1.0, kWhite, kBlack, 1, 0.0, 0.0, 0, 0.0, 0, nullptr,
                    nullptr, 1, axis_opts, ticks, sub_ticks, n_values, values);
         plcol0(kBlack);
-        plmtex("r", 6.5, 0.5, 0.5, kind == Kind::ND ? "ND f(x)" : kind == Kind::D ? "D f(x)" : "D2 f(x)");
+        plmtex("r", 8.0, 0.5, 0.5, kind == Kind::ND ? "ND f(x)" : kind == Kind::D ? "D f(x)" : "D2 f(x)");
         const double at = 1.0 + 18 * s / fr.plot_w;
         plschr(0.0, 0.85 * t);
-        plmtex("t", 0.6, at, 0.0, ("max " + short_number(g.zmax)).c_str());
+        plmtex("t", 0.9, at, 0.0, ("max " + short_number(g.zmax)).c_str());
         plmtex("b", 3.2, at, 0.0, ("min " + short_number(g.zmin)).c_str());
         plschr(0.0, t);
     }
@@ -568,7 +709,7 @@ void run_plot(const MemberOptions &member, const PlotOptions &o) {
     plschr(0.0, fr.text);
     plvpor(fr.vx0, fr.vx1, fr.vy0, fr.vy1);
     plwind(g.x0, g.x1, g.y0, g.y1);
-    draw_field(g, l);
+    if (l.format != "svg") draw_field(g, l);
     draw_overlays(overlays, o, fr);
     draw_frame(f, g, overlays, l, o, kind, fr, title);
     plend();
@@ -581,6 +722,7 @@ void run_plot(const MemberOptions &member, const PlotOptions &o) {
         throw DataError("plotting failed: " + g_aborted);
     }
 
+    if (l.format == "svg") insert_svg_bands(out.staging_file(), svg_bands(g, fr));
     add_metadata(out.staging_file(), l.format, describe_picture(f, kind, l));
     out.commit();
     if (g.blank > 0) {
