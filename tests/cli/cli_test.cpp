@@ -263,6 +263,7 @@ TEST_F(Cli, PlotWritesCompletePicturesAndNothingElse) {
     const std::string pdf = travo::testing::slurp(dir_ / "picture.out");
     EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
     EXPECT_NE(pdf.find("/Font"), std::string::npos);
+    EXPECT_NE(pdf.find("/Subject (travo " + std::string(travo::version()) + " plot"), std::string::npos);
     std::vector<std::string> left;
     for (const auto &e : travo::testing::fs::directory_iterator(dir_)) left.push_back(e.path().filename().string());
     std::sort(left.begin(), left.end());

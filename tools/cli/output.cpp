@@ -123,9 +123,10 @@ Output::Output(const std::string &path, const char *verb) : path_(path), verb_(v
         target_ = to.front() == '/' ? to : folder_of(target_) + "/" + to;
     }
     if (exists && S_ISDIR(st.st_mode)) fail(std::strerror(EISDIR));
+    // A file the user may not write is not replaced either.
+    if (exists && ::access(target_.c_str(), W_OK) != 0) fail(std::strerror(errno));
     if (exists && !S_ISREG(st.st_mode)) {
         // A device, pipe or socket: written in place at commit().
-        if (::access(target_.c_str(), W_OK) != 0) fail(std::strerror(errno));
         direct_ = true;
         return;
     }
@@ -202,7 +203,6 @@ void Output::commit() {
             if (::close(fd) != 0 && ok) fail(std::strerror(errno));
             if (!ok) fail(std::strerror(err));
         }
-        committed_ = true;
         return;
     }
     // A new file gets the permissions the user's umask allows; a replaced
@@ -224,7 +224,6 @@ void Output::commit() {
     SignalsBlocked blocked;
     track(staging_, false);
     staging_.clear();
-    committed_ = true;
 }
 
 void write_output(const std::string &path, std::string_view content) {

@@ -36,7 +36,7 @@ private:
     void make_staging(const std::string &folder, const std::string &stem);
 
     std::string path_, target_, verb_, staging_, pending_;
-    bool to_stdout_ = false, direct_ = false, committed_ = false;
+    bool to_stdout_ = false, direct_ = false;
     int fd_ = -1;
 };
 

@@ -622,10 +622,38 @@ std::uint32_t crc32(std::string_view data) {
     return ~c;
 }
 
+// Appends to a PDF an update whose document information holds `text` as
+// its Subject (the PDF's own trailer and cross-reference stay as written).
+void add_pdf_subject(std::string &pic, const std::string &text) {
+    const auto trailer = pic.rfind("trailer"), startxref = pic.rfind("startxref");
+    const auto size_at = pic.find("/Size ", trailer), root_at = pic.find("/Root ", trailer);
+    if (trailer == std::string::npos || startxref < trailer || size_at == std::string::npos ||
+        root_at == std::string::npos) {
+        throw DataError("cannot complete the picture: the picture library wrote no PDF trailer");
+    }
+    const unsigned long size = std::strtoul(pic.c_str() + size_at + 6, nullptr, 10);
+    const unsigned long root = std::strtoul(pic.c_str() + root_at + 6, nullptr, 10);
+    const unsigned long prev = std::strtoul(pic.c_str() + startxref + 9, nullptr, 10);
+    std::string escaped;
+    for (char c : text) {
+        if (c == '(' || c == ')' || c == '\\') escaped += '\\';
+        escaped += c;
+    }
+    if (pic.back() != '\n') pic += '\n';
+    const std::size_t object_at = pic.size();
+    pic += std::to_string(size) + " 0 obj\n<< /Producer (travo " + std::string(version()) + ") /Subject (" +
+           escaped + ") >>\nendobj\n";
+    const std::size_t xref_at = pic.size();
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", object_at);
+    pic += "xref\n0 1\n0000000000 65535 f \n" + std::to_string(size) + " 1\n" + entry + "trailer\n<< /Size " +
+           std::to_string(size + 1) + " /Root " + std::to_string(root) + " 0 R /Info " + std::to_string(size) +
+           " 0 R /Prev " + std::to_string(prev) + " >>\nstartxref\n" + std::to_string(xref_at) + "\n%%EOF\n";
+}
+
 // Records `text` in the picture: a tEXt "Comment" chunk after the PNG header,
-// a <metadata> element at the start of the SVG. PDF pictures carry none.
+// a <metadata> element at the start of the SVG, the Subject of a PDF.
 void add_metadata(const std::string &file, const std::string &format, const std::string &text) {
-    if (format == "pdf") return;
     std::string pic;
     {
         std::ifstream in(file, std::ios::binary);
@@ -642,6 +670,8 @@ void add_metadata(const std::string &file, const std::string &format, const std:
             return b;
         };
         pic.insert(kAfterHeader, be32(static_cast<std::uint32_t>(body.size() - 4)) + body + be32(crc32(body)));
+    } else if (format == "pdf") {
+        add_pdf_subject(pic, text);
     } else {
         const auto root = pic.find("<svg");
         const auto end = root == std::string::npos ? root : pic.find('>', root);
