@@ -286,6 +286,11 @@ TEST_F(Cli, OutputsAreWrittenCompletelyOrNotAtAll) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(travo::testing::slurp(dir_ / "got.png").substr(1, 3), "PNG");
 
+    // /dev/stdout is the caller's descriptor, appending where it appends.
+    r = shell("echo first > log.csv && travo info --format csv -o /dev/stdout >> log.csv");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(csv_rows(travo::testing::slurp(dir_ / "log.csv")).size(), 12u);
+
     std::string many;
     for (int i = 0; i < 2000; i++) many += "0.1,0.2\n";
     std::ofstream(dir_ / "keep.csv") << "old\n";
@@ -300,5 +305,5 @@ TEST_F(Cli, OutputsAreWrittenCompletelyOrNotAtAll) {
     std::vector<std::string> left;
     for (const auto &e : travo::testing::fs::directory_iterator(dir_)) left.push_back(e.path().filename().string());
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"got.png", "keep.csv", "link.png", "pipe.png", "real.png"}));
+    EXPECT_EQ(left, (std::vector<std::string>{"got.png", "keep.csv", "link.png", "log.csv", "pipe.png", "real.png"}));
 }

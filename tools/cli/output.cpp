@@ -102,33 +102,54 @@ Output::Output(const std::string &path, const char *verb) : path_(path), verb_(v
         to_stdout_ = true;
         return;
     }
-    // Follow symbolic links to the file they name, so that the link stays.
-    target_ = path;
-    struct stat st {};
-    bool exists = false;
-    for (int hops = 0;; hops++) {
-        if (::lstat(target_.c_str(), &st) != 0) {
-            if (errno != ENOENT) fail(std::strerror(errno));
-            break;
+    // A descriptor the tool was given (/dev/stdout, /dev/fd/N): written
+    // through that descriptor, so that the caller's redirection (appending,
+    // say) holds.
+    for (const char *prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        if (path.rfind(prefix, 0) == 0 && path.size() > std::strlen(prefix) &&
+            path.find_first_not_of("0123456789", std::strlen(prefix)) == std::string::npos &&
+            path.size() - std::strlen(prefix) < 9) {
+            direct_fd_ = std::atoi(path.c_str() + std::strlen(prefix));
         }
-        if (!S_ISLNK(st.st_mode)) {
-            exists = true;
-            break;
-        }
-        if (hops == 40) fail(std::strerror(ELOOP));
-        std::vector<char> link(PATH_MAX + 1);
-        const ssize_t k = ::readlink(target_.c_str(), link.data(), PATH_MAX);
-        if (k < 0) fail(std::strerror(errno));
-        const std::string to(link.data(), static_cast<std::size_t>(k));
-        target_ = to.front() == '/' ? to : folder_of(target_) + "/" + to;
     }
-    if (exists && S_ISDIR(st.st_mode)) fail(std::strerror(EISDIR));
-    // A file the user may not write is not replaced either.
-    if (exists && ::access(target_.c_str(), W_OK) != 0) fail(std::strerror(errno));
-    if (exists && !S_ISREG(st.st_mode)) {
-        // A device, pipe or socket: written in place at commit().
+    if (path == "/dev/stdout") direct_fd_ = STDOUT_FILENO;
+    if (path == "/dev/stderr") direct_fd_ = STDERR_FILENO;
+    if (direct_fd_ >= 0) {
+        if (::fcntl(direct_fd_, F_GETFD) < 0) fail(std::strerror(errno));
         direct_ = true;
         return;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) fail(std::strerror(EISDIR));
+        // A file the user may not write is not replaced either.
+        if (::access(path.c_str(), W_OK) != 0) fail(std::strerror(errno));
+        if (!S_ISREG(st.st_mode)) {
+            // A device, pipe or socket (also through /dev/stdout and the
+            // like): written in place at commit().
+            target_ = path;
+            direct_ = true;
+            return;
+        }
+        // The file itself, through any links, so that the links stay.
+        char *real = ::realpath(path.c_str(), nullptr);
+        if (real == nullptr) fail(std::strerror(errno));
+        target_ = real;
+        std::free(real);
+    } else if (errno == ENOENT) {
+        // A new file, perhaps named by a link that points where no file is
+        // yet: created where the links lead.
+        target_ = path;
+        for (int hops = 0; ::lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode); hops++) {
+            if (hops == 40) fail(std::strerror(ELOOP));
+            std::vector<char> link(PATH_MAX + 1);
+            const ssize_t k = ::readlink(target_.c_str(), link.data(), PATH_MAX);
+            if (k <= 0) fail(std::strerror(errno));
+            const std::string to(link.data(), static_cast<std::size_t>(k));
+            target_ = to.front() == '/' ? to : folder_of(target_) + "/" + to;
+        }
+    } else {
+        fail(std::strerror(errno));
     }
     if (target_.size() + 32 >= PATH_MAX) fail(std::strerror(ENAMETOOLONG));
     make_staging(folder_of(target_), name_of(target_));
@@ -195,6 +216,8 @@ void Output::commit() {
         if (to_stdout_) {
             std::fflush(stdout);
             if (!write_all(STDOUT_FILENO, pending_)) throw DataError("cannot write to standard output");
+        } else if (direct_fd_ >= 0) {
+            if (!write_all(direct_fd_, pending_)) fail(std::strerror(errno));
         } else {
             const int fd = ::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
             if (fd < 0) fail(std::strerror(errno));

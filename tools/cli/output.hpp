@@ -3,7 +3,8 @@
 // it only once everything is written, so that a failure or an interrupt
 // leaves the old content as it was. A symbolic link is followed and its
 // target written; a device, pipe or socket is written directly, since it
-// cannot be replaced. Temporary files are removed on SIGINT, SIGTERM, SIGHUP
+// cannot be replaced, and /dev/stdout, /dev/fd/N and the like through the
+// descriptor they name. Temporary files are removed on SIGINT, SIGTERM, SIGHUP
 // and SIGXFSZ.
 #pragma once
 
@@ -37,7 +38,8 @@ private:
 
     std::string path_, target_, verb_, staging_, pending_;
     bool to_stdout_ = false, direct_ = false;
-    int fd_ = -1;
+    int fd_ = -1;         // the staging file
+    int direct_fd_ = -1;  // a descriptor named by /dev/stdout, /dev/fd/N and the like
 };
 
 // Writes `content` to `path` through an Output.
