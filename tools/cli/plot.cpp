@@ -1,6 +1,8 @@
 // travo plot: filled contours of a 2-D member, or of the 2-D slice of a
 // higher-dimensional member through its global minimizer, drawn with PLplot
-// into a PNG or SVG file.
+// into a PNG, SVG or PDF file. For SVG the tool writes the colour bands
+// itself (svg_bands), so that the file stays small; the frame, text and
+// overlays come from PLplot's SVG device, which keeps text as text.
 #include <plplot.h>
 
 #include <algorithm>
@@ -346,8 +348,8 @@ void draw_field(const Grid &g, const Layout &l) {
     std::vector<const double *> columns(g.nx);
     for (std::size_t i = 0; i < g.nx; i++) columns[i] = g.z.data() + i * g.ny;
     // PNG twice: the second pass covers the faint seams that anti-aliasing
-    // leaves between the fill polygons of the first. SVG and PDF outline
-    // every polygon in its own colour, which hides them, so once is enough.
+    // leaves between the fill polygons of the first. PDF outlines every
+    // polygon in its own colour, which hides them, so once is enough.
     const int passes = l.format == "png" ? 2 : 1;
     for (int pass = 0; pass < passes; pass++) {
         plshades(columns.data(), static_cast<PLINT>(g.nx), static_cast<PLINT>(g.ny), nullptr, g.x0, g.x1, g.y0, g.y1,
