@@ -16,12 +16,13 @@ def cli_options(p: travo.Parameters) -> list:
 
 
 def run_cli(*args: str, stdin: str = "") -> list:
-    """Rows of the tool's CSV output (header dropped), every field read back exactly."""
+    """Rows of the tool's CSV output (record lines and header dropped), every field read back exactly."""
     tool = os.environ.get("TRAVO_CLI")
     if not tool:
         pytest.skip("TRAVO_CLI (the travo tool) not set")
     done = subprocess.run([tool, *args], input=stdin, capture_output=True, text=True, check=True)
-    return [line.split(",") for line in done.stdout.splitlines()[1:]]
+    lines = [line for line in done.stdout.splitlines() if not line.startswith("#")]
+    return [line.split(",") for line in lines[1:]]
 
 
 def cli_eval(p: travo.Parameters, points: np.ndarray, kind: str) -> dict:

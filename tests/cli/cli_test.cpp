@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <csignal>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -19,6 +20,7 @@ std::vector<std::vector<std::string>> csv_rows(const std::string &text) {
     std::vector<std::vector<std::string>> rows;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
+        if (line.rfind('#', 0) == 0) continue;  // the record of version and member
         rows.emplace_back();
         std::istringstream ls(line);
         for (std::string cell; std::getline(ls, cell, ',');) rows.back().push_back(cell);
@@ -72,6 +74,18 @@ TEST_F(Cli, InfoCarriesTheMemberBitForBit) {
         EXPECT_EQ(bits(num(rows[row + 1][2])), bits(d.minimum_values()[row]));
         EXPECT_EQ(bits(num(rows[row + 1][5])), bits(d.minimizer(row)[1]));
     }
+    // The record of a file makes the member again: the options of its
+    // "# member:" line give the same table.
+    r = run({"eval", "--dim", "3", "--minima", "7", "--test", "12", "--box", "0,1,-2,2,0,3"}, "0.5 0 1\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto at = r.out.find("# member: ") + 10;
+    ASSERT_EQ(r.out.rfind("# travo " + std::string(travo::version()) + " eval\n", 0), 0u) << r.out;
+    const ToolRun again = shell("travo info --format json " + r.out.substr(at, r.out.find('\n', at) - at));
+    const ToolRun direct = run({"info", "--format", "json", "--dim", "3", "--minima", "7", "--test", "12", "--box",
+                                "0,1,-2,2,0,3"});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, direct.out);
+
     r = run({"info"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("dimension 2, 10 minima, test 1"), std::string::npos);
@@ -96,6 +110,13 @@ TEST_F(Cli, BoxOptionsAndDerivedDefaults) {
     EXPECT_EQ(j["dim"], 3);
     EXPECT_EQ(j["box"]["lower"], json::array({-1.0, 0.0, 2.0}));
     EXPECT_EQ(j["radius"], 0.1);
+    // Whole numbers written as reals, choices in any case; the defaults
+    // derived from any box the tool takes are accepted.
+    r = run({"info", "--format", "JSON", "--minima", "1e1", "--box", "-1e7,1e7"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    j = json::parse(r.out)["parameters"];
+    EXPECT_EQ(j["minima"], 10);
+    EXPECT_LT(j["radius"].get<double>(), 0.5 * j["distance"].get<double>());
 }
 
 // Comments, a header, blanks around fields; every kind with its gradient
@@ -172,14 +193,45 @@ TEST_F(Cli, EvalJsonFilesThreadsAndPointsOutsideTheBox) {
     EXPECT_EQ(one.out, two.out);
     EXPECT_TRUE(one.err.empty()) << "progress written to a file: " << one.err;
 
-    r = run({"eval"}, "");  // no points: just the header
+    r = run({"eval", "--no-header"}, "");  // no points: nothing, and a warning
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "x1,x2,value\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "travo: warning: no point was read from standard input\n");
+
+    // A byte-order mark, CR line ends.
+    r = run({"eval", "--no-header", "-k", "nd"}, "\xEF\xBB\xBF" "0.25,-0.5\r1.5,0\r");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(csv_rows(r.out).size(), 2u);
 }
 
-// PNG of the size asked for, SVG of a slice, the format given winning over
-// the name; nothing else is written.
-TEST_F(Cli, PlotWritesPngAndSvgAndNothingElse) {
+// Each point's region and distance to its minimizer, and whether it is the
+// global minimizer within the tolerance.
+TEST_F(Cli, LocateTellsRegionDistanceAndGlobal) {
+    const travo::Member f = travo::generate(travo::Parameters{});
+    const auto g = f.minimizer(1), l = f.minimizer(2);
+    char input[300];
+    std::snprintf(input, sizeof input, "%.17g %.17g\n%.17g %.17g\n%.17g %.17g\n1 1.5\n", g[0], g[1] + 1e-7, l[0],
+                  l[1], f.minimizer(0)[0], f.minimizer(0)[1]);
+    const ToolRun r = run({"locate", "--no-header"}, input);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto rows = csv_rows(r.out);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0][2], "1");
+    EXPECT_NEAR(num(rows[0][3]), 1e-7, 1e-12);
+    EXPECT_EQ(rows[0][4], "yes");
+    EXPECT_EQ((std::vector<std::string>(rows[1].begin() + 2, rows[1].end())),
+              (std::vector<std::string>{std::to_string(f.region(l)), "0", "no"}));
+    EXPECT_EQ(rows[2][2], "none");  // the vertex lies on the paraboloid
+    EXPECT_EQ(rows[3][2], "outside");
+    const ToolRun strict = run({"locate", "--tolerance", "1e-8", "--format", "json"}, input);
+    ASSERT_EQ(strict.status, 0) << strict.err;
+    EXPECT_EQ(json::parse(strict.out)["results"][0]["global"], false);
+}
+
+// PNG of the size asked for, SVG of a slice, PDF, the format given winning
+// over the name; the picture is complete even where regions are too small
+// to draw, and records how it was made; nothing else is written.
+TEST_F(Cli, PlotWritesCompletePicturesAndNothingElse) {
     ToolRun r = run({"plot", "-o", "member.png", "--size", "640x600", "--resolution", "60"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << r.err;
@@ -187,15 +239,71 @@ TEST_F(Cli, PlotWritesPngAndSvgAndNothingElse) {
     ASSERT_GT(png.size(), 1000u);
     EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
     EXPECT_EQ(png.substr(16, 8), std::string("\0\0\x02\x80\0\0\x02\x58", 8));  // IHDR: 640 x 600
+    EXPECT_NE(png.find("tEXtComment"), std::string::npos);
     r = run({"plot", "-o", "slice.svg", "--dim", "4", "--minima", "20", "--axes", "2,4", "--kind", "nd",
              "--resolution", "40", "--title", "A #1 slice"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(travo::testing::slurp(dir_ / "slice.svg").rfind("<?xml", 0), 0u);
-    r = run({"plot", "-o", "picture.out", "--format", "png", "--resolution", "20"});
+    // SVG: real text, the colours as one path per band, the options that
+    // make the picture again.
+    const std::string svg = travo::testing::slurp(dir_ / "slice.svg");
+    std::size_t paths = 0, texts = 0;
+    for (std::size_t at = 0; (at = svg.find("<path ", at)) != std::string::npos; at++) paths++;
+    for (std::size_t at = 0; (at = svg.find("<text", at)) != std::string::npos; at++) texts++;
+    EXPECT_GT(texts, 10u);
+    EXPECT_GT(paths, 2u);
+    EXPECT_LE(paths, 24u);
+    EXPECT_NE(svg.find("<metadata>travo " + std::string(travo::version()) + " plot --kind nd --axes 2,4"),
+              std::string::npos);
+    // A global region of 1e-5 in a box of side 2 is too small to draw;
+    // drawing it put the picture library in an error state that silently
+    // dropped the frame, its text and the markers (no font in the PDF).
+    r = run({"plot", "-o", "picture.out", "--format", "PDF", "--radius", "1e-5", "--resolution", "20"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(travo::testing::slurp(dir_ / "picture.out").substr(1, 3), "PNG");
+    const std::string pdf = travo::testing::slurp(dir_ / "picture.out");
+    EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
+    EXPECT_NE(pdf.find("/Font"), std::string::npos);
+    EXPECT_NE(pdf.find("/Subject (travo " + std::string(travo::version()) + " plot"), std::string::npos);
     std::vector<std::string> left;
     for (const auto &e : travo::testing::fs::directory_iterator(dir_)) left.push_back(e.path().filename().string());
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"member.png", "picture.out", "slice.svg"}));
+}
+
+// A link is written through and stays a link; a pipe is written in place;
+// a failed write (the file size limit) or an interrupt leaves an existing
+// file as it was and no temporary behind.
+TEST_F(Cli, OutputsAreWrittenCompletelyOrNotAtAll) {
+    std::ofstream(dir_ / "real.png") << "old\n";
+    travo::testing::fs::create_symlink("real.png", dir_ / "link.png");
+    ToolRun r = run({"plot", "-o", "link.png", "--resolution", "20"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(travo::testing::fs::is_symlink(dir_ / "link.png"));
+    EXPECT_EQ(travo::testing::slurp(dir_ / "real.png").substr(1, 3), "PNG");
+
+    r = shell("mkfifo pipe.png && (timeout 20 cat pipe.png > got.png &) && travo plot -o pipe.png --resolution 20 "
+              "&& sleep 0.2 && test -p pipe.png");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(travo::testing::slurp(dir_ / "got.png").substr(1, 3), "PNG");
+
+    // /dev/stdout is the caller's descriptor, appending where it appends.
+    r = shell("echo first > log.csv && travo info --format csv -o /dev/stdout >> log.csv");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(csv_rows(travo::testing::slurp(dir_ / "log.csv")).size(), 12u);
+
+    std::string many;
+    for (int i = 0; i < 2000; i++) many += "0.1,0.2\n";
+    std::ofstream(dir_ / "keep.csv") << "old\n";
+    r = shell("ulimit -f 8; trap '' XFSZ; travo eval -o keep.csv", many);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "travo: error: cannot write keep.csv: File too large\n");
+    EXPECT_EQ(travo::testing::slurp(dir_ / "keep.csv"), "old\n");
+
+    r = shell("travo plot -o keep.csv --format png --resolution 4000 --kind nd & sleep 1; kill -TERM $!; wait $!");
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+    EXPECT_EQ(travo::testing::slurp(dir_ / "keep.csv"), "old\n");
+    std::vector<std::string> left;
+    for (const auto &e : travo::testing::fs::directory_iterator(dir_)) left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"got.png", "keep.csv", "link.png", "log.csv", "pipe.png", "real.png"}));
 }

@@ -402,7 +402,7 @@ TEST_F(BadInputDocTool, ToolExamplesGiveTheirMessageAndStatus) {
     }
     for (const char *o : {"--dim", "--minima", "--global-value", "--distance", "--radius", "--test", "--box",
                           "--format", "--kind", "--gradient", "--hessian", "--threads", "--axes", "--size",
-                          "--levels", "--resolution", "--output"}) {
+                          "--levels", "--resolution", "--output", "--tolerance"}) {
         EXPECT_EQ(options.count(o), 1u) << "no row for " << o;
     }
 }

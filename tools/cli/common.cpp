@@ -1,16 +1,14 @@
 #include "common.hpp"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 #include <limits>
-#include <sstream>
 #include <thread>
 
 #include "work.hpp"
@@ -18,7 +16,10 @@
 namespace travo::cli {
 namespace {
 
-std::string single_quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+bool given(const CLI::Option *opt) { return opt != nullptr && opt->count() > 0; }
+
+}  // namespace
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -26,23 +27,36 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-bool given(const CLI::Option *opt) { return opt != nullptr && opt->count() > 0; }
+std::string excerpt(std::string_view text) {
+    constexpr std::size_t kShown = 40;
+    if (text.size() <= kShown) return "'" + std::string(text) + "'";
+    return "'" + std::string(text.substr(0, kShown)) + "...' (" + std::to_string(text.size()) + " characters)";
+}
 
-}  // namespace
+std::string lower(std::string text) {
+    for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+NumberRead read_real(std::string_view text, double &v) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    const auto res = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || res.ptr != text.data() + text.size() || res.ec == std::errc::invalid_argument) {
+        return NumberRead::not_a_number;
+    }
+    if (res.ec == std::errc::result_out_of_range) return NumberRead::out_of_range;
+    return std::isfinite(v) ? NumberRead::ok : NumberRead::not_finite;
+}
 
 double parse_real(std::string_view text, std::string_view what) {
-    const std::string_view t = trim(text);
-    std::string_view body = t;
-    if (!body.empty() && body.front() == '+') body.remove_prefix(1);
     double v = 0.0;
-    const auto res = std::from_chars(body.data(), body.data() + body.size(), v);
-    if (body.empty() || res.ec == std::errc::invalid_argument || res.ptr != body.data() + body.size()) {
-        throw UsageError(std::string(what) + ": " + single_quoted(text) + " is not a number");
+    switch (read_real(trim(text), v)) {
+    case NumberRead::ok: return v;
+    case NumberRead::out_of_range: throw UsageError(std::string(what) + ": " + excerpt(text) + " is out of range");
+    case NumberRead::not_finite: throw UsageError(std::string(what) + ": " + excerpt(text) + " is not a finite number");
+    case NumberRead::not_a_number: break;
     }
-    if (res.ec == std::errc::result_out_of_range || !std::isfinite(v)) {
-        throw UsageError(std::string(what) + ": " + single_quoted(text) + " is not a finite number");
-    }
-    return v;
+    throw UsageError(std::string(what) + ": " + excerpt(text) + " is not a number");
 }
 
 std::int64_t parse_integer(std::string_view text, std::string_view what) {
@@ -51,11 +65,39 @@ std::int64_t parse_integer(std::string_view text, std::string_view what) {
     if (!body.empty() && body.front() == '+') body.remove_prefix(1);
     std::int64_t v = 0;
     const auto res = std::from_chars(body.data(), body.data() + body.size(), v);
-    if (body.empty() || res.ec == std::errc::invalid_argument || res.ptr != body.data() + body.size()) {
-        throw UsageError(std::string(what) + ": " + single_quoted(text) + " is not a whole number");
+    if (!body.empty() && res.ptr == body.data() + body.size()) {
+        if (res.ec == std::errc::result_out_of_range) {
+            throw UsageError(std::string(what) + ": " + excerpt(text) + " is out of range");
+        }
+        if (res.ec == std::errc()) return v;
     }
-    if (res.ec == std::errc::result_out_of_range) {
-        throw UsageError(std::string(what) + ": " + single_quoted(text) + " is out of range");
+    // A whole number written as a real, such as 1e5.
+    double d = 0.0;
+    const NumberRead r = read_real(t, d);
+    if (r == NumberRead::ok && d == std::floor(d)) {
+        if (std::fabs(d) >= 0x1p63) throw UsageError(std::string(what) + ": " + excerpt(text) + " is out of range");
+        return static_cast<std::int64_t>(d);
+    }
+    if (r == NumberRead::out_of_range) throw UsageError(std::string(what) + ": " + excerpt(text) + " is out of range");
+    throw UsageError(std::string(what) + ": " + excerpt(text) + " is not a whole number");
+}
+
+std::int64_t parse_count(std::string_view text, std::string_view what, std::int64_t lo, std::int64_t hi,
+                         std::string_view rule) {
+    std::int64_t v = 0;
+    try {
+        v = parse_integer(text, what);
+    } catch (const UsageError &) {
+        // Too large for 64 bits is still outside the range: say the rule.
+        double d = 0.0;
+        const NumberRead r = read_real(trim(text), d);
+        if (!(r == NumberRead::out_of_range || (r == NumberRead::ok && d == std::floor(d)))) throw;
+        const std::string shown = excerpt(trim(text));
+        throw UsageError(std::string(what) + ": " + std::string(rule) + " (it is " +
+                         shown.substr(1, shown.size() - 2) + ")");
+    }
+    if (v < lo || v > hi) {
+        throw UsageError(std::string(what) + ": " + std::string(rule) + " (it is " + std::to_string(v) + ")");
     }
     return v;
 }
@@ -78,43 +120,51 @@ std::string number(double v) {
     return std::string(buf, res.ptr);
 }
 
-void write_output(const std::string &path, const std::string &content) {
-    if (path.empty() || path == "-") {
-        std::cout.write(content.data(), static_cast<std::streamsize>(content.size()));
-        std::cout.flush();
-        if (!std::cout) throw DataError("cannot write to standard output");
-        return;
+std::string read_input(const std::string &path, const std::string &source) {
+    std::FILE *in = stdin;
+    if (!path.empty() && path != "-") {
+        in = std::fopen(path.c_str(), "rb");
+        if (in == nullptr) throw DataError("cannot open " + path + ": " + std::strerror(errno));
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw DataError("cannot open " + path + " for writing: " + std::strerror(errno));
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.close();
-    if (!out) throw DataError("cannot write " + path);
+    struct Closer {
+        std::FILE *f;
+        ~Closer() {
+            if (f != stdin) std::fclose(f);
+        }
+    } closer{in};
+    // Reads in blocks, counting the length of the current line (ended by
+    // LF, CR or CR LF), so that endless input without line ends (a device
+    // such as /dev/zero) stops at the cap instead of filling the memory.
+    std::string content;
+    char buf[1 << 16];
+    std::size_t line = 1, length = 0;
+    char prev = 0;
+    while (true) {
+        const std::size_t k = std::fread(buf, 1, sizeof buf, in);
+        for (std::size_t i = 0; i < k; i++) {
+            const char c = buf[i];
+            if (c == '\n' || c == '\r') {
+                if (!(c == '\n' && prev == '\r')) line++;
+                length = 0;
+            } else if (++length > kMaxLineLength) {
+                throw DataError(source + ":" + std::to_string(line) + ": the line is longer than " +
+                                std::to_string(kMaxLineLength) + " bytes");
+            }
+            prev = c;
+        }
+        content.append(buf, k);
+        if (k < sizeof buf) break;
+    }
+    if (std::ferror(in)) throw DataError(path.empty() || path == "-" ? "cannot read standard input" : "cannot read " + path);
+    return content;
 }
 
-std::string read_input(const std::string &path) {
-    if (path.empty() || path == "-") {
-        std::ostringstream ss;
-        ss << std::cin.rdbuf();
-        if (std::cin.bad()) throw DataError("cannot read standard input");
-        return ss.str();
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw DataError("cannot open " + path + ": " + std::strerror(errno));
-    // A folder opens but cannot be read: the stream reports it by throwing.
-    try {
-        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!in.bad()) return content;
-    } catch (const std::exception &) {
-    }
-    throw DataError("cannot read " + path);
-}
-
-Kind parse_kind(const std::string &name) {
+Kind parse_kind(const std::string &text) {
+    const std::string name = lower(text);
     if (name == "nd") return Kind::ND;
     if (name == "d") return Kind::D;
     if (name == "d2") return Kind::D2;
-    throw UsageError("--kind: " + single_quoted(name) + " is not one of nd, d, d2");
+    throw UsageError("--kind: " + excerpt(text) + " is not one of nd, d, d2");
 }
 
 const char *kind_name(Kind kind) {
@@ -160,10 +210,7 @@ Parameters MemberOptions::parameters() const {
     Parameters p;
     std::int64_t dim = 2;
     if (given(dim_opt_)) {
-        dim = parse_integer(dim_, "--dim");
-        if (dim < min_dimension || dim > max_dimension) {
-            throw UsageError("--dim: the dimension must lie from 2 to 1008 (it is " + std::to_string(dim) + ")");
-        }
+        dim = parse_count(dim_, "--dim", min_dimension, max_dimension, "the dimension must lie from 2 to 1008");
     }
     std::vector<double> lower, upper;
     if (given(box_opt_)) {
@@ -195,24 +242,24 @@ Parameters MemberOptions::parameters() const {
         lower.assign(static_cast<std::size_t>(dim), -1.0);
         upper.assign(static_cast<std::size_t>(dim), 1.0);
     }
+    for (std::size_t c = 0; c < lower.size(); c++) {
+        if (!std::isfinite(upper[c] - lower[c])) {
+            throw UsageError("--box: in coordinate " + std::to_string(c + 1) + " the side from " + number(lower[c]) +
+                             " to " + number(upper[c]) + " is too long for double arithmetic");
+        }
+    }
     p.dim = static_cast<std::uint32_t>(dim);
     p.lower = std::move(lower);
     p.upper = std::move(upper);
     p.distance_and_radius_from_box();
 
     if (given(minima_opt_)) {
-        const std::int64_t m = parse_integer(minima_, "--minima");
-        if (m < 2 || m > std::numeric_limits<std::uint32_t>::max()) {
-            throw UsageError("--minima: the number of minima must lie from 2 to 4294967295 (it is " +
-                             std::to_string(m) + ")");
-        }
+        const std::int64_t m = parse_count(minima_, "--minima", 2, std::numeric_limits<std::uint32_t>::max(),
+                                           "the number of minima must lie from 2 to 4294967295");
         p.num_minima = static_cast<std::uint32_t>(m);
     }
     if (given(test_opt_)) {
-        const std::int64_t t = parse_integer(test_, "--test");
-        if (t < 1 || t > 100) {
-            throw UsageError("--test: the test number must lie from 1 to 100 (it is " + std::to_string(t) + ")");
-        }
+        const std::int64_t t = parse_count(test_, "--test", 1, 100, "the test number must lie from 1 to 100");
         p.test_number = static_cast<std::int32_t>(t);
     }
     if (given(global_value_opt_)) p.global_value = parse_real(global_value_, "--global-value");
@@ -221,6 +268,12 @@ Parameters MemberOptions::parameters() const {
         if (!given(radius_opt_)) p.radius = p.distance * 0.5;
     }
     if (given(radius_opt_)) p.radius = parse_real(radius_, "--radius");
+    if (!given(radius_opt_) && !(p.radius < 0.5 * p.distance + 1e-10)) {
+        // Half the distance is refused once 1e-10 vanishes beside it (boxes
+        // wider than about 1e6): the derived radius is then the double just
+        // below it.
+        p.radius = std::nextafter(p.radius, 0.0);
+    }
     return p;
 }
 
@@ -252,11 +305,57 @@ Member MemberOptions::generate() const {
     }
 }
 
-unsigned thread_count(std::int64_t requested) {
-    if (requested < 0 || requested > 256) {
-        throw UsageError("--threads: must lie from 0 (one per core) to 256 (it is " + std::to_string(requested) +
-                         ")");
+std::string describe(const Parameters &p) {
+    const bool cube = std::all_of(p.lower.begin(), p.lower.end(), [&](double v) { return v == p.lower[0]; }) &&
+                      std::all_of(p.upper.begin(), p.upper.end(), [&](double v) { return v == p.upper[0]; });
+    std::string box;
+    for (std::size_t c = 0; c < (cube ? 1 : p.lower.size()); c++) {
+        box += (c > 0 ? "," : "") + number(p.lower[c]) + "," + number(p.upper[c]);
     }
+    return "--dim " + std::to_string(p.dim) + " --minima " + std::to_string(p.num_minima) + " --global-value " +
+           number(p.global_value) + " --distance " + number(p.distance) + " --radius " + number(p.radius) +
+           " --test " + std::to_string(p.test_number) + " --box " + box;
+}
+
+void json_number(std::string &out, double v) {
+    if (!std::isfinite(v)) {
+        out += "null";
+        return;
+    }
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, res.ptr);
+}
+
+void json_array(std::string &out, std::span<const double> v) {
+    out += '[';
+    for (std::size_t i = 0; i < v.size(); i++) {
+        if (i > 0) out += ',';
+        json_number(out, v[i]);
+    }
+    out += ']';
+}
+
+std::string json_record(const char *command, const Parameters &p) {
+    // The version text holds only digits, dots and letters: no escaping.
+    std::string s = "\"travo\":\"" + std::string(version()) + "\",\"command\":\"" + command +
+                    "\",\"parameters\":{\"dim\":" + std::to_string(p.dim) +
+                    ",\"minima\":" + std::to_string(p.num_minima) + ",\"global_value\":";
+    json_number(s, p.global_value);
+    s += ",\"distance\":";
+    json_number(s, p.distance);
+    s += ",\"radius\":";
+    json_number(s, p.radius);
+    s += ",\"box\":{\"lower\":";
+    json_array(s, p.lower);
+    s += ",\"upper\":";
+    json_array(s, p.upper);
+    s += "},\"test\":" + std::to_string(p.test_number) + "}";
+    return s;
+}
+
+unsigned thread_count(const std::string &text) {
+    const std::int64_t requested = parse_count(text, "--threads", 0, 256, "must lie from 0 (one per core) to 256");
     if (requested > 0) return static_cast<unsigned>(requested);
     const unsigned hw = std::thread::hardware_concurrency();
     return hw == 0 ? 1 : hw;

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -33,24 +33,39 @@ struct DataError : std::runtime_error {
 inline constexpr int kExitData = 1;
 inline constexpr int kExitUsage = 2;
 
+// Text of a field or option for a message, in single quotes, cut after 40
+// characters.
+std::string excerpt(std::string_view text);
+std::string lower(std::string text);
+std::string_view trim(std::string_view s);
+
+// How a text reads as a double: the whole text must be the number; a
+// finite number beyond the range of double (1e400, 1e-400) is out of range.
+enum class NumberRead { ok, not_a_number, out_of_range, not_finite };
+NumberRead read_real(std::string_view text, double &v);
+
 // Strict parsers: the whole text must be the number. `what` names the
-// parameter in the error message.
+// parameter in the error message. A whole number may be written as a real
+// (1e5).
 double parse_real(std::string_view text, std::string_view what);
 std::int64_t parse_integer(std::string_view text, std::string_view what);
+// A whole number from lo to hi; outside it (however far) the message is
+// "<what>: <rule> (it is <text>)".
+std::int64_t parse_count(std::string_view text, std::string_view what, std::int64_t lo, std::int64_t hi,
+                         std::string_view rule);
 // Comma-separated reals ("1,2.5,-3").
 std::vector<double> parse_reals(std::string_view text, std::string_view what);
 
 // Shortest text that reads back as the same double.
 std::string number(double v);
 
-// Writes `content` to `path`, or to standard output for "-" or "".
-void write_output(const std::string &path, const std::string &content);
+// Reads all of `path`, or standard input for "-" or "". `source` names it
+// in messages. A line longer than kMaxLineLength bytes is refused.
+inline constexpr std::size_t kMaxLineLength = std::size_t{1} << 20;
+std::string read_input(const std::string &path, const std::string &source);
 
-// Reads all of `path`, or standard input for "-" or "".
-std::string read_input(const std::string &path);
-
-// Kind names: "nd", "d", "d2".
-Kind parse_kind(const std::string &name);
+// Kind names: "nd", "d", "d2", in any case.
+Kind parse_kind(const std::string &text);
 const char *kind_name(Kind kind);
 
 // The options that fix a member, shared by every subcommand.
@@ -73,6 +88,17 @@ private:
 };
 
 // Number of worker threads: --threads, or the machine's cores.
-unsigned thread_count(std::int64_t requested);
+unsigned thread_count(const std::string &text);
+
+// The member's parameters as the options that make it again, for the
+// records that make an output file reproducible.
+std::string describe(const Parameters &p);
+
+// JSON pieces written directly: a number (null when not finite), an array
+// of numbers, and the record fields "travo" (version), "command" and
+// "parameters", without braces.
+void json_number(std::string &out, double v);
+void json_array(std::string &out, std::span<const double> v);
+std::string json_record(const char *command, const Parameters &p);
 
 }  // namespace travo::cli

@@ -2,23 +2,18 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "commands.hpp"
+#include "output.hpp"
 #include "work.hpp"
 
 namespace travo::cli {
 namespace {
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return s;
-}
 
 // Fields of one line: comma-separated, or separated by blanks when the line
 // has no comma.
@@ -44,63 +39,6 @@ std::vector<std::string_view> fields(std::string_view line) {
     return out;
 }
 
-bool read_number(std::string_view field, double &v) {
-    if (!field.empty() && field.front() == '+') field.remove_prefix(1);
-    const auto res = std::from_chars(field.data(), field.data() + field.size(), v);
-    return !field.empty() && res.ec == std::errc() && res.ptr == field.data() + field.size();
-}
-
-// Points of `text`, one a line, `n` coordinates each, one after another.
-// Blank lines and lines starting with '#' are skipped, and so is a first
-// line in which no field is a number (a header).
-std::vector<double> parse_points(const std::string &text, std::uint32_t n, const std::string &source) {
-    std::vector<double> coords;
-    std::size_t line_no = 0, pos = 0;
-    bool first = true;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        const std::string_view line = trim(std::string_view(text).substr(pos, end - pos));
-        pos = end + 1;
-        line_no++;
-        if (line.empty() || line.front() == '#') continue;
-        const auto f = fields(line);
-        const std::string where = source + ":" + std::to_string(line_no) + ": ";
-        std::vector<double> x;
-        bool any_number = false;
-        std::size_t bad = f.size();
-        for (std::size_t i = 0; i < f.size(); i++) {
-            double v = 0.0;
-            if (read_number(f[i], v)) {
-                any_number = true;
-                x.push_back(v);
-            } else if (bad == f.size()) {
-                bad = i;
-            }
-        }
-        const bool header = first && !any_number;
-        first = false;
-        if (header) continue;
-        if (bad != f.size()) {
-            throw DataError(where + "field " + std::to_string(bad + 1) + " '" + std::string(f[bad]) +
-                            "' is not a number");
-        }
-        for (std::size_t i = 0; i < x.size(); i++) {
-            if (!std::isfinite(x[i])) {
-                throw DataError(where + "field " + std::to_string(i + 1) + " '" + std::string(f[i]) +
-                                "' is not a finite number");
-            }
-        }
-        if (x.size() != n) {
-            throw DataError(where + "the point has " + std::to_string(x.size()) +
-                            " coordinates but the member has dimension " + std::to_string(n) +
-                            " (set --dim or --box)");
-        }
-        coords.insert(coords.end(), x.begin(), x.end());
-    }
-    return coords;
-}
-
 void append(std::string &out, double v) {
     char buf[64];
     const auto res = std::to_chars(buf, buf + sizeof buf, v);
@@ -109,10 +47,59 @@ void append(std::string &out, double v) {
 
 }  // namespace
 
+std::vector<double> parse_points(const std::string &text, std::uint32_t n, const std::string &source) {
+    std::vector<double> coords;
+    std::size_t line_no = 0, pos = 0;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
+    bool first = true;
+    while (pos < text.size()) {
+        const std::size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
+        const std::string_view line = trim(std::string_view(text).substr(pos, end - pos));
+        pos = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+        line_no++;
+        if (line.empty() || line.front() == '#') continue;
+        const auto f = fields(line);
+        std::vector<double> x(f.size());
+        std::vector<NumberRead> how(f.size());
+        bool any_number = false;
+        for (std::size_t i = 0; i < f.size(); i++) {
+            how[i] = read_real(f[i], x[i]);
+            any_number = any_number || how[i] != NumberRead::not_a_number;
+        }
+        const bool header = first && !any_number;
+        first = false;
+        if (header) continue;
+        const std::string where = source + ":" + std::to_string(line_no) + ": ";
+        // Fields that are no number first, then numbers that are not finite.
+        for (const bool finite_pass : {false, true}) {
+            for (std::size_t i = 0; i < f.size(); i++) {
+                static constexpr const char *kWhy[] = {"", "is not a number", "is out of range",
+                                                       "is not a finite number"};
+                if (how[i] != NumberRead::ok && (how[i] == NumberRead::not_finite) == finite_pass) {
+                    throw DataError(where + "field " + std::to_string(i + 1) + " " + excerpt(f[i]) + " " +
+                                    kWhy[static_cast<int>(how[i])]);
+                }
+            }
+        }
+        if (x.size() != n) {
+            throw DataError(where + "the point has " + std::to_string(x.size()) +
+                            (x.size() == 1 ? " coordinate" : " coordinates") + " but the member has dimension " +
+                            std::to_string(n) + " (set --dim or --box)");
+        }
+        coords.insert(coords.end(), x.begin(), x.end());
+    }
+    return coords;
+}
+
+std::string csv_record(const char *command, const Parameters &p) {
+    return "# travo " + std::string(version()) + " " + command + "\n# member: " + describe(p) + "\n";
+}
+
 void run_eval(const MemberOptions &member, const EvalOptions &opts) {
     const Kind kind = parse_kind(opts.kind);
-    if (opts.format != "csv" && opts.format != "json") {
-        throw UsageError("--format: '" + opts.format + "' is not one of csv, json");
+    const std::string format = lower(opts.format);
+    if (format != "csv" && format != "json") {
+        throw UsageError("--format: " + excerpt(opts.format) + " is not one of csv, json");
     }
     if (opts.gradient && kind == Kind::ND) {
         throw UsageError("--gradient: the nd kind has no gradient; use --kind d or --kind d2");
@@ -121,24 +108,28 @@ void run_eval(const MemberOptions &member, const EvalOptions &opts) {
         throw UsageError(std::string("--hessian: only the d2 kind has a Hessian (--kind is ") + kind_name(kind) + ")");
     }
     const unsigned threads = thread_count(opts.threads);
+    member.parameters();  // a bad option is told before the output is looked at
+    Output out(opts.output);
     const Member f = member.generate();
     const std::uint32_t n = f.dim();
 
     const std::string source = opts.input.empty() || opts.input == "-" ? "standard input" : opts.input;
-    const std::vector<double> coords = parse_points(read_input(opts.input), n, source);
+    const std::vector<double> coords = parse_points(read_input(opts.input, source), n, source);
     const std::size_t count = coords.size() / n;
     const std::size_t nn = static_cast<std::size_t>(n) * n;
 
+    // The tool's threads share the points; each evaluates its chunk on its
+    // own (threads = 1), so that no thread starts threads of its own.
     std::vector<double> values(count), grads(opts.gradient ? count * n : 0), hess(opts.hessian ? count * nn : 0);
     run_chunks(count, 4096, threads, "travo eval: evaluating", [&](std::size_t begin, std::size_t end) {
         const std::span<const double> pts(coords.data() + begin * n, (end - begin) * n);
         const std::span<double> v(values.data() + begin, end - begin);
         if (opts.gradient) {
-            f.values_and_gradients(kind, pts, v, std::span<double>(grads.data() + begin * n, (end - begin) * n));
+            f.values_and_gradients(kind, pts, v, std::span<double>(grads.data() + begin * n, (end - begin) * n), 1);
         } else {
-            f.values(kind, pts, v);
+            f.values(kind, pts, v, 1);
         }
-        if (opts.hessian) f.hessians(pts, std::span<double>(hess.data() + begin * nn, (end - begin) * nn));
+        if (opts.hessian) f.hessians(pts, std::span<double>(hess.data() + begin * nn, (end - begin) * nn), 1);
     });
 
     std::size_t outside = 0, not_finite = 0;
@@ -148,8 +139,10 @@ void run_eval(const MemberOptions &member, const EvalOptions &opts) {
     }
 
     std::string text;
-    if (opts.format == "csv") {
+    if (format == "csv") {
         if (!opts.no_header) {
+            text += csv_record("eval", f.parameters());
+            text += std::string("# kind ") + kind_name(kind) + "\n";
             for (std::uint32_t c = 1; c <= n; c++) text += "x" + std::to_string(c) + ",";
             text += "value";
             if (opts.gradient) {
@@ -179,27 +172,34 @@ void run_eval(const MemberOptions &member, const EvalOptions &opts) {
             text += '\n';
         }
     } else {
-        nlohmann::ordered_json j;
-        j["kind"] = kind_name(kind);
-        j["dim"] = n;
-        auto &results = j["results"] = nlohmann::ordered_json::array();
+        // One compact JSON document, written directly: no document tree, so
+        // that a result too large for the memory ends as "out of memory".
+        text = "{" + json_record("eval", f.parameters()) + ",\"kind\":\"" + kind_name(kind) +
+               "\",\"dim\":" + std::to_string(n) + ",\"results\":[";
         for (std::size_t p = 0; p < count; p++) {
-            nlohmann::ordered_json r;
-            r["x"] = std::vector<double>(coords.begin() + p * n, coords.begin() + (p + 1) * n);
-            r["value"] = values[p];
-            if (opts.gradient) r["gradient"] = std::vector<double>(grads.begin() + p * n, grads.begin() + (p + 1) * n);
-            if (opts.hessian) {
-                auto &h = r["hessian"] = nlohmann::ordered_json::array();
-                for (std::uint32_t i = 0; i < n; i++) {
-                    const auto row = hess.begin() + p * nn + i * n;
-                    h.push_back(std::vector<double>(row, row + n));
-                }
+            text += p > 0 ? ",{\"x\":" : "{\"x\":";
+            json_array(text, std::span<const double>(coords.data() + p * n, n));
+            text += ",\"value\":";
+            json_number(text, values[p]);
+            if (opts.gradient) {
+                text += ",\"gradient\":";
+                json_array(text, std::span<const double>(grads.data() + p * n, n));
             }
-            results.push_back(std::move(r));
+            if (opts.hessian) {
+                text += ",\"hessian\":[";
+                for (std::uint32_t i = 0; i < n; i++) {
+                    if (i > 0) text += ',';
+                    json_array(text, std::span<const double>(hess.data() + p * nn + i * n, n));
+                }
+                text += ']';
+            }
+            text += '}';
         }
-        text = j.dump(2) + "\n";
+        text += "]}\n";
     }
-    write_output(opts.output, text);
+    out.write(text);
+    out.commit();
+    if (count == 0) std::fprintf(stderr, "travo: warning: no point was read from %s\n", source.c_str());
     if (outside > 0) {
         std::fprintf(stderr, "travo: warning: %zu of %zu points lie outside the box; their results are 1e+100\n",
                      outside, count);

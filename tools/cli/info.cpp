@@ -1,12 +1,12 @@
 // travo info: the minima table of a member.
 #include <algorithm>
 #include <cstdio>
-#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "commands.hpp"
+#include "output.hpp"
 
 namespace travo::cli {
 namespace {
@@ -41,6 +41,7 @@ std::string info_table(const Member &f) {
     const Parameters &p = f.parameters();
     const std::uint32_t n = f.dim(), m = f.num_minima();
     std::ostringstream out;
+    out << "travo " << version() << "\n";
     out << "member: dimension " << n << ", " << m << " minima, test " << p.test_number << "\n";
     out << "box: " << box_text(p) << "\n";
     out << "global value " << number(p.global_value) << ", distance " << number(p.distance) << ", radius "
@@ -79,6 +80,7 @@ std::string info_table(const Member &f) {
 
 std::string info_csv(const Member &f) {
     std::ostringstream out;
+    out << csv_record("info", f.parameters());
     out << "row,role,value,radius";
     for (std::uint32_t c = 1; c <= f.dim(); c++) out << ",x" << c;
     out << "\n";
@@ -91,36 +93,36 @@ std::string info_csv(const Member &f) {
 }
 
 std::string info_json(const Member &f) {
-    const Parameters &p = f.parameters();
-    nlohmann::ordered_json j;
-    j["parameters"] = {{"dim", p.dim},
-                       {"minima", p.num_minima},
-                       {"global_value", p.global_value},
-                       {"distance", p.distance},
-                       {"radius", p.radius},
-                       {"box", {{"lower", p.lower}, {"upper", p.upper}}},
-                       {"test", p.test_number}};
-    j["delta"] = f.delta();
-    j["global_minimizers"] = std::vector<std::uint32_t>(f.global_minimizers().begin(), f.global_minimizers().end());
-    auto &rows = j["minima"] = nlohmann::ordered_json::array();
+    // Written directly, one row of the table a line: no document tree.
+    std::string s = "{" + json_record("info", f.parameters()) + ",\n\"delta\":";
+    json_number(s, f.delta());
+    s += ",\n\"global_minimizers\":[";
+    for (std::uint32_t row : f.global_minimizers()) s += (s.back() == '[' ? "" : ",") + std::to_string(row);
+    s += "],\n\"minima\":[";
     for (std::uint32_t r = 0; r < f.num_minima(); r++) {
-        const auto x = f.minimizer(r);
-        rows.push_back({{"row", r},
-                        {"role", role(f, r)},
-                        {"value", f.minimum_values()[r]},
-                        {"radius", f.radii()[r]},
-                        {"point", std::vector<double>(x.begin(), x.end())}});
+        s += r > 0 ? ",\n" : "\n";
+        s += "{\"row\":" + std::to_string(r) + ",\"role\":\"" + role(f, r) + "\",\"value\":";
+        json_number(s, f.minimum_values()[r]);
+        s += ",\"radius\":";
+        json_number(s, f.radii()[r]);
+        s += ",\"point\":";
+        json_array(s, f.minimizer(r));
+        s += "}";
     }
-    return j.dump(2) + "\n";
+    s += "]}\n";
+    return s;
 }
 
 void run_info(const MemberOptions &member, const InfoOptions &opts) {
-    if (opts.format != "table" && opts.format != "csv" && opts.format != "json") {
-        throw UsageError("--format: '" + opts.format + "' is not one of table, csv, json");
+    const std::string format = lower(opts.format);
+    if (format != "table" && format != "csv" && format != "json") {
+        throw UsageError("--format: " + excerpt(opts.format) + " is not one of table, csv, json");
     }
+    member.parameters();  // a bad option is told before the output is looked at
+    Output out(opts.output);
     const Member f = member.generate();
-    const std::string text = opts.format == "json" ? info_json(f) : opts.format == "csv" ? info_csv(f) : info_table(f);
-    write_output(opts.output, text);
+    out.write(format == "json" ? info_json(f) : format == "csv" ? info_csv(f) : info_table(f));
+    out.commit();
 }
 
 }  // namespace travo::cli

@@ -1,19 +1,24 @@
 // travo plot: filled contours of a 2-D member, or of the 2-D slice of a
 // higher-dimensional member through its global minimizer, drawn with PLplot
-// into a PNG or SVG file.
+// into a PNG, SVG or PDF file. For SVG the tool writes the colour bands
+// itself (svg_bands), so that the file stays small; the frame, text and
+// overlays come from PLplot's SVG device, which keeps text as text.
 #include <plplot.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "commands.hpp"
+#include "output.hpp"
 #include "work.hpp"
 
 namespace travo::cli {
@@ -28,6 +33,14 @@ constexpr double kViridis[9][3] = {{68, 1, 84},    {71, 45, 123},  {59, 82, 139}
 
 // The file being drawn, removed if PLplot gives up on it.
 std::string g_partial;
+
+// The first operation the picture library gave up on (it then goes on
+// without it): the picture is incomplete and is not delivered.
+std::string g_aborted;
+
+void on_plplot_abort(PLCHAR_VECTOR message) {
+    if (g_aborted.empty()) g_aborted = message != nullptr && *message != '\0' ? message : "unknown error";
+}
 
 int on_plplot_exit(PLCHAR_VECTOR message) {
     if (!g_partial.empty()) std::remove(g_partial.c_str());
@@ -55,9 +68,9 @@ std::string extension(const std::string &path) {
 }
 
 // A round tick spacing (1, 2 or 5 times a power of ten) giving four to eight
-// ticks over `range`.
-double tick_step(double range) {
-    const double raw = range / 8.0;
+// ticks over `range`, or at most `most` ticks.
+double tick_step(double range, double most = 8.0) {
+    const double raw = range / most;
     const double scale = std::pow(10.0, std::floor(std::log10(raw)));
     for (double m : {1.0, 2.0, 5.0}) {
         if (m * scale >= raw) return m * scale;
@@ -69,6 +82,8 @@ struct Layout {
     int width = 0, height = 0;  // 0: fitted to the plot
     std::uint32_t ax = 0, ay = 0;  // coordinates along the axes, from 0
     const char *device = nullptr;
+    std::string format;  // png, svg or pdf
+    std::int64_t levels = 0;
     std::int64_t resolution = 0;  // grid points along the longer side
 };
 
@@ -76,16 +91,20 @@ Layout check_options(const PlotOptions &o, std::uint32_t dim) {
     Layout l;
     if (o.output.empty() || o.output == "-") throw UsageError("--output: give the name of the picture file");
     std::string fmt = o.format.empty() ? extension(o.output) : o.format;
+    fmt = lower(fmt);
     if (fmt == "png") {
         l.device = "pngcairo";
     } else if (fmt == "svg") {
-        l.device = "svgcairo";
+        l.device = "svg";
+    } else if (fmt == "pdf") {
+        l.device = "pdfcairo";
     } else if (o.format.empty()) {
-        throw UsageError("--output: cannot tell the picture format from '" + o.output +
-                         "'; name it .png or .svg, or give --format");
+        throw UsageError("--output: cannot tell the picture format from " + excerpt(o.output) +
+                         "; name it .png, .svg or .pdf, or give --format");
     } else {
-        throw UsageError("--format: '" + o.format + "' is not one of png, svg");
+        throw UsageError("--format: " + excerpt(o.format) + " is not one of png, svg, pdf");
     }
+    l.format = fmt;
 
     if (!o.size.empty()) {
         const auto x = o.size.find('x');
@@ -111,14 +130,10 @@ Layout check_options(const PlotOptions &o, std::uint32_t dim) {
     l.ax = static_cast<std::uint32_t>(axes[0]) - 1;
     l.ay = static_cast<std::uint32_t>(axes[1]) - 1;
 
-    l.resolution = o.resolution != 0 ? o.resolution : fmt == "svg" ? 150 : 400;
-    if (l.resolution < 10 || l.resolution > 4000) {
-        throw UsageError("--resolution: must lie from 10 to 4000 grid points (it is " + std::to_string(o.resolution) +
-                         ")");
-    }
-    if (o.levels < 2 || o.levels > 256) {
-        throw UsageError("--levels: must lie from 2 to 256 (it is " + std::to_string(o.levels) + ")");
-    }
+    const std::int64_t res = o.resolution == "0" ? 0 : parse_count(o.resolution, "--resolution", 10, 4000,
+                                                                       "must lie from 10 to 4000 grid points");
+    l.resolution = res != 0 ? res : fmt == "svg" ? 150 : 400;
+    l.levels = parse_count(o.levels, "--levels", 2, 256, "must lie from 2 to 256");
     return l;
 }
 
@@ -133,11 +148,11 @@ struct Frame {
     double plot_w = 0, plot_h = 0;              // plot area in pixels
 };
 
-Frame frame_for(int width, int height, double aspect, bool slice) {
-    // Very long or flat boxes are drawn stretched to at most 2:1, so that
-    // the labels and the colour bar keep room.
-    const double shown = std::clamp(aspect, 0.5, 2.0);
-    const double left = 85, right = 150, top = slice ? 85 : 65, bottom = 180;
+Frame frame_for(int width, int height, double aspect, int title_lines, bool legend) {
+    // Equal scales on both axes, so that circles stay circles; only boxes
+    // longer than 20:1 are drawn stretched to 20:1, to keep the plot visible.
+    const double shown = std::clamp(aspect, 0.05, 20.0);
+    const double left = 85, right = 170, top = 40 + 30 * title_lines, bottom = legend ? 180 : 90;
     Frame fr;
     if (width == 0) {
         double pw = 590, ph = 590 * shown;
@@ -145,7 +160,7 @@ Frame frame_for(int width, int height, double aspect, bool slice) {
             ph = 560;
             pw = 560 / shown;
         }
-        fr.width = static_cast<int>(std::max(720.0, std::round(pw + left + right)));
+        fr.width = static_cast<int>(std::max(820.0, std::round(pw + left + right)));
         fr.height = static_cast<int>(std::round(ph + top + bottom));
     } else {
         fr.width = width;
@@ -178,41 +193,42 @@ struct Circle {
     std::uint32_t row;
 };
 
-}  // namespace
+// The values on the grid, `resolution` points along the longer side, and
+// the colour levels spanning their finite ones.
+struct Grid {
+    double x0, x1, y0, y1;
+    std::size_t nx, ny;
+    std::vector<double> z;  // column by column: z[i * ny + j] at (grid_x(i), grid_y(j))
+    std::vector<double> levels;
+    double zmin, zmax;
+    std::size_t blank = 0;  // grid points without a finite value
+};
 
-void run_plot(const MemberOptions &member, const PlotOptions &o) {
-    const Kind kind = parse_kind(o.kind);
-    const unsigned threads = thread_count(o.threads);
-    const Layout l = check_options(o, member.parameters().dim);
-    const Member f = member.generate();
+// Where the slice lies: the global minimizer, or the member's only plane.
+Grid evaluate_grid(const Member &f, Kind kind, const Layout &l, unsigned threads) {
     const Parameters &p = f.parameters();
     const std::uint32_t n = f.dim();
-
-    // Nothing is written to the output name until the picture is complete.
-    const std::string partial = o.output + ".part-" + std::to_string(::getpid());
-    {
-        std::ofstream probe(partial);
-        if (!probe) throw DataError("cannot write " + o.output + ": " + std::strerror(errno));
-    }
-    struct Remove {
-        const std::string &path;
-        bool keep = false;
-        ~Remove() {
-            if (!keep) std::remove(path.c_str());
-        }
-    } remove_partial{partial};
-
-    // The grid: `resolution` points along the longer side.
-    const double x0 = p.lower[l.ax], x1 = p.upper[l.ax], y0 = p.lower[l.ay], y1 = p.upper[l.ay];
-    const double aspect = (y1 - y0) / (x1 - x0);
+    Grid g;
+    g.x0 = p.lower[l.ax];
+    g.x1 = p.upper[l.ax];
+    g.y0 = p.lower[l.ay];
+    g.y1 = p.upper[l.ay];
+    const double aspect = (g.y1 - g.y0) / (g.x1 - g.x0);
     const auto res = static_cast<double>(l.resolution);
-    const auto nx = static_cast<std::size_t>(std::max(10.0, std::round(aspect > 1 ? res / aspect : res)));
-    const auto ny = static_cast<std::size_t>(std::max(10.0, std::round(aspect > 1 ? res : res * aspect)));
-    auto grid_x = [&](std::size_t i) { return i + 1 == nx ? x1 : x0 + (x1 - x0) * static_cast<double>(i) / (nx - 1); };
-    auto grid_y = [&](std::size_t j) { return j + 1 == ny ? y1 : y0 + (y1 - y0) * static_cast<double>(j) / (ny - 1); };
+    g.nx = static_cast<std::size_t>(std::max(10.0, std::round(aspect > 1 ? res / aspect : res)));
+    g.ny = static_cast<std::size_t>(std::max(10.0, std::round(aspect > 1 ? res : res * aspect)));
+    const std::size_t nx = g.nx, ny = g.ny;
+    auto grid_x = [&](std::size_t i) {
+        return i + 1 == nx ? g.x1 : g.x0 + (g.x1 - g.x0) * static_cast<double>(i) / (nx - 1);
+    };
+    auto grid_y = [&](std::size_t j) {
+        return j + 1 == ny ? g.y1 : g.y0 + (g.y1 - g.y0) * static_cast<double>(j) / (ny - 1);
+    };
 
     const auto gmin = f.minimizer(1);
-    std::vector<double> z(nx * ny);
+    g.z.resize(nx * ny);
+    // The tool's threads share the columns; each evaluates its own on the
+    // calling thread (threads = 1): no threads inside threads.
     run_chunks(nx, 4, threads, "travo plot: evaluating", [&](std::size_t begin, std::size_t end) {
         std::vector<double> pts(ny * n);
         for (std::size_t i = begin; i < end; i++) {
@@ -222,29 +238,44 @@ void run_plot(const MemberOptions &member, const PlotOptions &o) {
                 x[l.ax] = grid_x(i);
                 x[l.ay] = grid_y(j);
             }
-            f.values(kind, pts, std::span<double>(z.data() + i * ny, ny));
+            f.values(kind, pts, std::span<double>(g.z.data() + i * ny, ny), 1);
         }
     });
     // Extreme parameters can overflow double arithmetic; such points stay
     // blank and the colours span the finite values.
     double zlo = HUGE_VAL, zhi = -HUGE_VAL;
-    std::size_t blank = 0;
-    for (double v : z) {
+    for (double v : g.z) {
         if (!std::isfinite(v)) {
-            blank++;
+            g.blank++;
             continue;
         }
         zlo = std::min(zlo, v);
         zhi = std::max(zhi, v);
     }
-    if (blank == z.size()) throw DataError("the member has no finite value on the plotted plane");
-    const double zmin = zlo, zmax = zhi > zlo ? zhi : zlo + 1.0;
-    std::vector<double> levels(static_cast<std::size_t>(o.levels) + 1);
-    for (std::size_t k = 0; k < levels.size(); k++) {
-        levels[k] = zmin + (zmax - zmin) * static_cast<double>(k) / static_cast<double>(o.levels);
+    if (g.blank == g.z.size()) throw DataError("the member has no finite value on the plotted plane");
+    g.zmin = zlo;
+    g.zmax = zhi > zlo ? zhi : zlo + 1.0;
+    g.levels.resize(static_cast<std::size_t>(l.levels) + 1);
+    for (std::size_t k = 0; k < g.levels.size(); k++) {
+        g.levels[k] = g.zmin + (g.zmax - g.zmin) * static_cast<double>(k) / static_cast<double>(l.levels);
     }
+    return g;
+}
 
-    // Regions met by the slice plane, and the vertex if it lies in it.
+// What is drawn over the colours: region boundaries met by the slice plane,
+// the minimizers in it, and the vertex if it lies in it.
+struct Overlays {
+    std::vector<Circle> circles;
+    std::vector<double> lx, ly, gx, gy;  // local and global minimizers
+    bool vertex_in_plane = false;
+    double vx = 0, vy = 0;
+};
+
+// A circle smaller than `min_radius` (in plot units) is too small to see and
+// is left out: drawing it would fail in the picture library.
+Overlays find_overlays(const Member &f, const Layout &l, double min_radius) {
+    const std::uint32_t n = f.dim();
+    const auto gmin = f.minimizer(1);
     auto off_plane2 = [&](std::span<const double> c) {
         double s = 0.0;
         for (std::uint32_t k = 0; k < n; k++) {
@@ -252,175 +283,483 @@ void run_plot(const MemberOptions &member, const PlotOptions &o) {
         }
         return s;
     };
-    std::vector<Circle> circles;
+    Overlays o;
+    const auto glob = f.global_minimizers();
     for (std::uint32_t row = 1; row < f.num_minima(); row++) {
         const auto c = f.minimizer(row);
         const double rho = f.radii()[row], d2 = off_plane2(c);
-        if (d2 < rho * rho) circles.push_back({c[l.ax], c[l.ay], std::sqrt(rho * rho - d2), d2 < 1e-20, row});
+        if (!(d2 < rho * rho)) continue;
+        const Circle circle{c[l.ax], c[l.ay], std::sqrt(rho * rho - d2), d2 < 1e-20, row};
+        if (circle.r >= min_radius) o.circles.push_back(circle);
+        if (!circle.centre_in_plane) continue;
+        const bool global = std::find(glob.begin(), glob.end(), row) != glob.end();
+        (global ? o.gx : o.lx).push_back(circle.x);
+        (global ? o.gy : o.ly).push_back(circle.y);
     }
     const auto vertex = f.minimizer(0);
-    const bool vertex_in_plane = off_plane2(vertex) < 1e-20;
+    o.vertex_in_plane = off_plane2(vertex) < 1e-20;
+    o.vx = vertex[l.ax];
+    o.vy = vertex[l.ay];
+    return o;
+}
 
-    // Drawing. A large grid takes a while to draw: say so on a terminal.
-    const bool say_drawing = z.size() > 1000000 && isatty(STDERR_FILENO) == 1;
-    if (say_drawing) {
-        std::fprintf(stderr, "travo plot: drawing");
-        std::fflush(stderr);
+std::string short_number(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.4g", v);
+    return buf;
+}
+
+// The coordinates held fixed in the slice, for the subtitle: the first few,
+// then how many more.
+std::string slice_point(const Member &f, const Layout &l) {
+    const auto gmin = f.minimizer(1);
+    std::string s;
+    std::size_t shown = 0, fixed = 0;
+    for (std::uint32_t k = 0; k < f.dim(); k++) {
+        if (k == l.ax || k == l.ay) continue;
+        fixed++;
+        if (shown == 2) continue;
+        s += (shown > 0 ? ", " : "") + std::string("x#d") + std::to_string(k + 1) + "#u = " + short_number(gmin[k]);
+        shown++;
     }
-    g_partial = partial;
-    plsexit(on_plplot_exit);
-    plsdev(l.device);
-    plsfnam(partial.c_str());
-    const Frame fr = frame_for(l.width, l.height, aspect, n > 2);
-    const double s = fr.scale, t = fr.text;
-    plspage(0, 0, fr.width, fr.height, 0, 0);
-    plscolbg(255, 255, 255);
-    plscmap0n(16);
-    plinit();
+    if (fixed > shown) s += ", ... (" + std::to_string(fixed - shown) + " more)";
+    return s;
+}
+
+void set_colours() {
     plscol0(kWhite, 255, 255, 255);
     plscol0(kBlack, 0, 0, 0);
     plscol0(kRed, 230, 30, 45);
     plscol0(kMarker, 255, 255, 255);
     plscol0(kOrange, 255, 150, 30);
     plscol0(kLegendBack, 52, 52, 52);
-    {
-        double pos[9], r[9], g[9], b[9];
-        for (int k = 0; k < 9; k++) {
-            pos[k] = k / 8.0;
-            r[k] = kViridis[k][0] / 255.0;
-            g[k] = kViridis[k][1] / 255.0;
-            b[k] = kViridis[k][2] / 255.0;
-        }
-        plscmap1n(256);
-        plscmap1l(1, 9, pos, r, g, b, nullptr);
+    double pos[9], r[9], g[9], b[9];
+    for (int k = 0; k < 9; k++) {
+        pos[k] = k / 8.0;
+        r[k] = kViridis[k][0] / 255.0;
+        g[k] = kViridis[k][1] / 255.0;
+        b[k] = kViridis[k][2] / 255.0;
     }
-    pladv(0);
-    plschr(0.0, t);
-    plvpor(fr.vx0, fr.vx1, fr.vy0, fr.vy1);
-    plwind(x0, x1, y0, y1);
+    plscmap1n(256);
+    plscmap1l(1, 9, pos, r, g, b, nullptr);
+}
 
-    std::vector<const double *> columns(nx);
-    for (std::size_t i = 0; i < nx; i++) columns[i] = z.data() + i * ny;
+void draw_field(const Grid &g, const Layout &l) {
+    std::vector<const double *> columns(g.nx);
+    for (std::size_t i = 0; i < g.nx; i++) columns[i] = g.z.data() + i * g.ny;
     // PNG twice: the second pass covers the faint seams that anti-aliasing
-    // leaves between the fill polygons of the first. SVG outlines every
-    // polygon in its own colour, which hides them, so once is enough there.
-    const int passes = std::string(l.device) == "pngcairo" ? 2 : 1;
+    // leaves between the fill polygons of the first. PDF outlines every
+    // polygon in its own colour, which hides them, so once is enough.
+    const int passes = l.format == "png" ? 2 : 1;
     for (int pass = 0; pass < passes; pass++) {
-        plshades(columns.data(), static_cast<PLINT>(nx), static_cast<PLINT>(ny), nullptr, x0, x1, y0, y1,
-                 levels.data(), static_cast<PLINT>(levels.size()), 1.0, 0, 0.0, plfill, 1, nullptr, nullptr);
+        plshades(columns.data(), static_cast<PLINT>(g.nx), static_cast<PLINT>(g.ny), nullptr, g.x0, g.x1, g.y0, g.y1,
+                 g.levels.data(), static_cast<PLINT>(g.levels.size()), 1.0, 0, 0.0, plfill, 1, nullptr, nullptr);
     }
+}
 
-    // Region boundaries, then the minimizers on top.
-    plcol0(kMarker);
-    plwidth(1.2 * s);
-    for (const Circle &c : circles) plarc(c.x, c.y, c.r, c.r, 0.0, 360.0, 0.0, 0);
-    plwidth(1.0);
-    std::vector<double> lx, ly, gx, gy;
-    const auto glob = f.global_minimizers();
-    for (const Circle &c : circles) {
-        if (!c.centre_in_plane) continue;
-        const bool global = std::find(glob.begin(), glob.end(), c.row) != glob.end();
-        (global ? gx : lx).push_back(c.x);
-        (global ? gy : ly).push_back(c.y);
+// The colour of band k of `bands`, as the picture library's colour map 1
+// gives it to its shades.
+std::string band_colour(std::size_t k, std::size_t bands) {
+    const double t = bands > 1 ? 8.0 * static_cast<double>(k) / static_cast<double>(bands - 1) : 0.0;
+    const int a = std::min(7, static_cast<int>(t));
+    const double w = t - a;
+    char buf[8];
+    int c[3];
+    for (int i = 0; i < 3; i++) c[i] = static_cast<int>(std::lround(kViridis[a][i] * (1 - w) + kViridis[a + 1][i] * w));
+    std::snprintf(buf, sizeof buf, "#%02x%02x%02x", c[0], c[1], c[2]);
+    return buf;
+}
+
+// The filled contours for SVG as one path per colour band, in page units
+// (the picture library's SVG draws in them, y upwards). Cells wholly inside
+// a band are merged into rectangles along each grid row; a cell that a
+// level crosses is cut into two triangles, each clipped to each band it
+// meets (values linear along the edges). Cells with a value that is not
+// finite stay blank.
+std::string svg_bands(const Grid &g, const Frame &fr) {
+    const std::size_t bands = g.levels.size() - 1, nx = g.nx, ny = g.ny;
+    const double px0 = fr.vx0 * fr.width, py0 = fr.vy0 * fr.height;
+    const double sx = fr.plot_w / static_cast<double>(nx - 1), sy = fr.plot_h / static_cast<double>(ny - 1);
+    auto band_of = [&](double v) {
+        const double t = (v - g.zmin) / (g.zmax - g.zmin) * static_cast<double>(bands);
+        return static_cast<std::size_t>(std::clamp(std::floor(t), 0.0, static_cast<double>(bands - 1)));
+    };
+    auto z = [&](std::size_t i, std::size_t j) { return g.z[i * ny + j]; };
+    std::vector<std::string> paths(bands);
+    struct P {
+        double x, y, v;
+    };
+    // Tenths of a page unit, as short as they go: "0.5" as ".5", "2.0" as "2".
+    auto put = [&](std::string &d, double v) {
+        const long tenths = std::lround(v * 10);
+        const long whole = std::labs(tenths) / 10, tenth = std::labs(tenths) % 10;
+        if (tenths < 0) d += '-';
+        if (whole != 0 || tenth == 0) d += std::to_string(whole);
+        if (tenth != 0) d += "." + std::to_string(tenth);
+    };
+    // The first vertex absolute, the others relative to the one before, in
+    // the rounded units written, so that no rounding accumulates.
+    auto add_polygon = [&](std::string &d, const std::vector<P> &poly) {
+        double ax = 0, ay = 0;
+        for (std::size_t k = 0; k < poly.size(); k++) {
+            const double x = std::round((px0 + poly[k].x * sx) * 10) / 10, y = std::round((py0 + poly[k].y * sy) * 10) / 10;
+            d += k == 0 ? 'M' : k == 1 ? 'l' : ' ';
+            put(d, k == 0 ? x : x - ax);
+            d += ' ';
+            put(d, k == 0 ? y : y - ay);
+            ax = x;
+            ay = y;
+        }
+        d += 'z';
+    };
+    // Keeps the part of `poly` where v >= lo (keep_above) or v <= lo.
+    auto clip = [](const std::vector<P> &poly, double lo, bool keep_above) {
+        std::vector<P> out;
+        for (std::size_t k = 0; k < poly.size(); k++) {
+            const P &a = poly[k], &b = poly[(k + 1) % poly.size()];
+            const bool ina = keep_above ? a.v >= lo : a.v <= lo, inb = keep_above ? b.v >= lo : b.v <= lo;
+            if (ina) out.push_back(a);
+            if (ina != inb) {
+                const double t = (lo - a.v) / (b.v - a.v);
+                out.push_back({a.x + t * (b.x - a.x), a.y + t * (b.y - a.y), lo});
+            }
+        }
+        return out;
+    };
+    for (std::size_t j = 0; j + 1 < ny; j++) {
+        std::size_t run_start = 0, run_band = 0;
+        bool in_run = false;
+        auto close_run = [&](std::size_t end) {
+            if (!in_run) return;
+            const double x = static_cast<double>(run_start), y = static_cast<double>(j);
+            add_polygon(paths[run_band], {{x, y, 0}, {static_cast<double>(end), y, 0},
+                                          {static_cast<double>(end), y + 1, 0}, {x, y + 1, 0}});
+            in_run = false;
+        };
+        for (std::size_t i = 0; i + 1 < nx; i++) {
+            const double c[4] = {z(i, j), z(i + 1, j), z(i + 1, j + 1), z(i, j + 1)};
+            if (!(std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2]) && std::isfinite(c[3]))) {
+                close_run(i);
+                continue;
+            }
+            const std::size_t b0 = band_of(c[0]);
+            if (band_of(c[1]) == b0 && band_of(c[2]) == b0 && band_of(c[3]) == b0) {
+                if (in_run && run_band != b0) close_run(i);
+                if (!in_run) {
+                    in_run = true;
+                    run_start = i;
+                    run_band = b0;
+                }
+                continue;
+            }
+            close_run(i);
+            const double x = static_cast<double>(i), y = static_cast<double>(j);
+            const std::vector<P> tris[2] = {{{x, y, c[0]}, {x + 1, y, c[1]}, {x + 1, y + 1, c[2]}},
+                                            {{x, y, c[0]}, {x + 1, y + 1, c[2]}, {x, y + 1, c[3]}}};
+            for (const auto &tri : tris) {
+                const double lo = std::min({tri[0].v, tri[1].v, tri[2].v}), hi = std::max({tri[0].v, tri[1].v, tri[2].v});
+                for (std::size_t k = band_of(lo); k <= band_of(hi); k++) {
+                    std::vector<P> part = tri;
+                    if (k > 0) part = clip(part, g.levels[k], true);
+                    if (k + 1 < bands && part.size() >= 3) part = clip(part, g.levels[k + 1], false);
+                    if (part.size() >= 3) add_polygon(paths[k], part);
+                }
+            }
+        }
+        close_run(nx - 1);
     }
+    std::string out;
+    for (std::size_t k = 0; k < bands; k++) {
+        if (paths[k].empty()) continue;
+        const std::string colour = band_colour(k, bands);
+        out += "<path fill=\"" + colour + "\" stroke=\"" + colour + "\" stroke-width=\"0.6\" d=\"" + paths[k] +
+               "\"/>\n";
+    }
+    return out;
+}
+
+// Puts the bands into the picture library's SVG, under everything it drew.
+void insert_svg_bands(const std::string &file, const std::string &bands) {
+    std::string pic;
+    {
+        std::ifstream in(file, std::ios::binary);
+        pic.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const auto rect = pic.find("<rect");
+    const auto group = rect == std::string::npos ? rect : pic.find("<g", rect);
+    const auto open = group == std::string::npos ? group : pic.find('>', group);
+    if (open == std::string::npos) throw DataError("cannot complete the picture: the picture library wrote no SVG");
+    pic.insert(open + 1, "\n" + bands);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(pic.data(), static_cast<std::streamsize>(pic.size()));
+    out.close();
+    if (!out) throw DataError(std::string("cannot complete the picture: ") + std::strerror(errno));
+}
+
+void draw_overlays(const Overlays &o, const PlotOptions &opts, const Frame &fr) {
+    const double s = fr.scale, t = fr.text;
+    if (!opts.no_circles) {
+        plcol0(kMarker);
+        plwidth(1.2 * s);
+        for (const Circle &c : o.circles) plarc(c.x, c.y, c.r, c.r, 0.0, 360.0, 0.0, 0);
+        plwidth(1.0);
+    }
+    if (opts.no_markers) return;
     plschr(0.0, 0.9 * t);
     plcol0(kMarker);
-    if (!lx.empty()) plstring(static_cast<PLINT>(lx.size()), lx.data(), ly.data(), "●");
+    if (!o.lx.empty()) plstring(static_cast<PLINT>(o.lx.size()), o.lx.data(), o.ly.data(), "●");
     plschr(0.0, t);
-    if (vertex_in_plane) {
-        const double vx = vertex[l.ax], vy = vertex[l.ay];
+    if (o.vertex_in_plane) {
         plcol0(kOrange);
-        plstring(1, &vx, &vy, "✚");
+        plstring(1, &o.vx, &o.vy, "✚");
     }
     plschr(0.0, 1.6 * t);
     plcol0(kRed);
-    plstring(static_cast<PLINT>(gx.size()), gx.data(), gy.data(), "★");
+    if (!o.gx.empty()) plstring(static_cast<PLINT>(o.gx.size()), o.gx.data(), o.gy.data(), "★");
     plschr(0.0, t);
+}
 
-    // Axes, labels, title.
+// Axes, labels, title, colour bar and legend.
+void draw_frame(const Member &f, const Grid &g, const Overlays &o, const Layout &l, const PlotOptions &opts,
+                Kind kind, const Frame &fr, const std::string &title) {
+    const double s = fr.scale, t = fr.text;
+    const std::uint32_t n = f.dim();
     plcol0(kBlack);
-    plbox("bcnst", 0.0, 0, "bcnstv", 0.0, 0);
+    // Labels of about 70 pixels apart at most, so that they never overlap.
+    plbox("bcnst", tick_step(g.x1 - g.x0, std::max(2.0, fr.plot_w / (70 * s))), 0, "bcnstv",
+          tick_step(g.y1 - g.y0, std::max(2.0, fr.plot_h / (45 * s))), 0);
     const std::string xl = "x#d" + std::to_string(l.ax + 1) + "#u", yl = "x#d" + std::to_string(l.ay + 1) + "#u";
     plmtex("b", 3.0, 0.5, 0.5, xl.c_str());
     plmtex("l", 4.2, 0.5, 0.5, yl.c_str());
-    std::string title = o.title.empty()
-                            ? std::string(kind == Kind::ND ? "ND" : kind == Kind::D ? "D" : "D2") + " member, test " +
-                                  std::to_string(p.test_number) + " (dimension " + std::to_string(n) + ", " +
-                                  std::to_string(f.num_minima()) + " minima)"
-                            : plplot_text(o.title);
-    plschr(0.0, 1.25 * t);
-    plmtex("t", n > 2 ? 2.9 : 2.2, 0.5, 0.5, title.c_str());
-    plschr(0.0, t);
-    if (n > 2) {
-        const std::string sub = "slice through the global minimizer along " + xl + " and " + yl;
-        plmtex("t", 0.9, 0.5, 0.5, sub.c_str());
+    // Title and slice line centred on the page, not on a narrow plot.
+    plvpor(0.0, 1.0, fr.vy0, fr.vy1);
+    if (!title.empty()) {
+        plschr(0.0, 1.25 * t);
+        plmtex("t", n > 2 ? 3.3 : 2.2, 0.5, 0.5, title.c_str());
+        plschr(0.0, t);
     }
+    if (n > 2) {
+        const std::string sub = "slice through the global minimizer: " + slice_point(f, l);
+        plschr(0.0, 0.9 * t);
+        plmtex("t", 2.1, 0.5, 0.5, sub.c_str());
+        plschr(0.0, t);
+    }
+    plvpor(fr.vx0, fr.vx1, fr.vy0, fr.vy1);
+    plwind(g.x0, g.x1, g.y0, g.y1);
 
-    // Colour bar on the right, as tall as the plot, its label beside it.
+    // Colour bar on the right, as tall as the plot, labelled at its ends
+    // with the lowest and highest value drawn, its name beside it.
     {
         PLFLT cb_w = 0, cb_h = 0;
         const char *axis_opts[] = {"bcvtm"};
-        const PLFLT ticks[] = {tick_step(zmax - zmin)};
+        const PLFLT ticks[] = {tick_step(g.zmax - g.zmin)};
         const PLINT sub_ticks[] = {0};
-        const PLINT n_values[] = {static_cast<PLINT>(levels.size())};
-        const PLFLT *values[] = {levels.data()};
+        const PLINT n_values[] = {static_cast<PLINT>(g.levels.size())};
+        const PLFLT *values[] = {g.levels.data()};
         plcolorbar(&cb_w, &cb_h, PL_COLORBAR_SHADE, PL_POSITION_RIGHT | PL_POSITION_OUTSIDE | PL_POSITION_VIEWPORT,
-                   18 * s / fr.plot_w, 0.0, 24 * s / fr.plot_w, 1.0, kWhite, kBlack, 1, 0.0, 0.0, 0, 0.0, 0, nullptr, nullptr, 1, axis_opts,
-                   ticks, sub_ticks, n_values, values);
+                   18 * s / fr.plot_w, 0.0, 24 * s / fr.plot_w, 1.0, kWhite, kBlack, 1, 0.0, 0.0, 0, 0.0, 0, nullptr,
+                   nullptr, 1, axis_opts, ticks, sub_ticks, n_values, values);
         plcol0(kBlack);
-        plmtex("r", 6.5, 0.5, 0.5, "f(x)");
+        plmtex("r", 8.0, 0.5, 0.5, kind == Kind::ND ? "ND f(x)" : kind == Kind::D ? "D f(x)" : "D2 f(x)");
+        const double at = 1.0 + 18 * s / fr.plot_w;
+        plschr(0.0, 0.85 * t);
+        plmtex("t", 0.9, at, 0.0, ("max " + short_number(g.zmax)).c_str());
+        plmtex("b", 3.2, at, 0.0, ("min " + short_number(g.zmin)).c_str());
+        plschr(0.0, t);
     }
+    if (opts.no_legend) return;
 
     // Legend below the x label, of what the picture shows.
-    {
-        struct Entry {
-            PLINT opt;
-            const char *text;
-            PLINT symbol_colour;
-            PLFLT symbol_scale;
-            const char *symbol;
-        };
-        std::vector<Entry> entries;
-        if (!gx.empty()) entries.push_back({PL_LEGEND_SYMBOL, "global minimizer", kRed, 1.6, "  ★"});
-        if (!lx.empty()) entries.push_back({PL_LEGEND_SYMBOL, "local minimizer", kMarker, 0.9, "   ●"});
-        if (vertex_in_plane) entries.push_back({PL_LEGEND_SYMBOL, "paraboloid vertex", kOrange, 1.0, "  ✚"});
-        if (!circles.empty()) entries.push_back({PL_LEGEND_LINE, "region boundary", 0, 0.0, ""});
-        const std::size_t k = entries.size();
-        std::vector<PLINT> opts(k), text_colours(k, kMarker), symbol_colours(k), symbol_numbers(k, 1),
-            line_colours(k, kMarker), line_styles(k, 1);
-        std::vector<PLFLT> symbol_scales(k), line_widths(k, 1.2 * s);
-        std::vector<const char *> text(k), symbols(k);
-        for (std::size_t e = 0; e < k; e++) {
-            opts[e] = entries[e].opt;
-            text[e] = entries[e].text;
-            symbol_colours[e] = entries[e].symbol_colour;
-            symbol_scales[e] = entries[e].symbol_scale * t;
-            symbols[e] = entries[e].symbol;
-        }
-        const auto rows = static_cast<PLINT>(k > 2 ? 2 : 1), cols = static_cast<PLINT>(k > 2 ? 2 : k);
-        PLFLT lw = 0, lh = 0;
-        if (k > 0) {
-            pllegend(&lw, &lh, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
-                     PL_POSITION_BOTTOM | PL_POSITION_OUTSIDE | PL_POSITION_VIEWPORT, 0.0, 72 * s / fr.plot_h,
-                     40 * s / fr.plot_w, kLegendBack,
-                     kBlack, 1, rows, cols, static_cast<PLINT>(k), opts.data(), 0.8, 0.85 * t, 2.0, 0.0,
-                     text_colours.data(), text.data(), nullptr, nullptr, nullptr, nullptr, line_colours.data(),
-                     line_styles.data(), line_widths.data(), symbol_colours.data(), symbol_scales.data(),
-                     symbol_numbers.data(), symbols.data());
-        }
+    struct Entry {
+        PLINT opt;
+        const char *text;
+        PLINT symbol_colour;
+        PLFLT symbol_scale;
+        const char *symbol;
+    };
+    std::vector<Entry> entries;
+    if (!opts.no_markers) {
+        if (!o.gx.empty()) entries.push_back({PL_LEGEND_SYMBOL, "global minimizer", kRed, 1.6, "  ★"});
+        if (!o.lx.empty()) entries.push_back({PL_LEGEND_SYMBOL, "local minimizer", kMarker, 0.9, "   ●"});
+        if (o.vertex_in_plane) entries.push_back({PL_LEGEND_SYMBOL, "paraboloid vertex", kOrange, 1.0, "  ✚"});
     }
+    if (!opts.no_circles && !o.circles.empty()) entries.push_back({PL_LEGEND_LINE, "region boundary", 0, 0.0, ""});
+    const std::size_t k = entries.size();
+    if (k == 0) return;
+    std::vector<PLINT> kinds(k), text_colours(k, kMarker), symbol_colours(k), symbol_numbers(k, 1),
+        line_colours(k, kMarker), line_styles(k, 1);
+    std::vector<PLFLT> symbol_scales(k), line_widths(k, 1.2 * s);
+    std::vector<const char *> text(k), symbols(k);
+    for (std::size_t e = 0; e < k; e++) {
+        kinds[e] = entries[e].opt;
+        text[e] = entries[e].text;
+        symbol_colours[e] = entries[e].symbol_colour;
+        symbol_scales[e] = entries[e].symbol_scale * t;
+        symbols[e] = entries[e].symbol;
+    }
+    const auto rows = static_cast<PLINT>(k > 2 ? 2 : 1), cols = static_cast<PLINT>(k > 2 ? 2 : k);
+    PLFLT lw = 0, lh = 0;
+    pllegend(&lw, &lh, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
+             PL_POSITION_BOTTOM | PL_POSITION_OUTSIDE | PL_POSITION_VIEWPORT, 0.0, 72 * s / fr.plot_h,
+             40 * s / fr.plot_w, kLegendBack, kBlack, 1, rows, cols, static_cast<PLINT>(k), kinds.data(), 0.8,
+             0.85 * t, 2.0, 0.0, text_colours.data(), text.data(), nullptr, nullptr, nullptr, nullptr,
+             line_colours.data(), line_styles.data(), line_widths.data(), symbol_colours.data(),
+             symbol_scales.data(), symbol_numbers.data(), symbols.data());
+}
+
+// The tool's version and every option behind the picture, so that it can be
+// drawn again.
+std::string describe_picture(const Member &f, Kind kind, const Layout &l) {
+    return "travo " + std::string(version()) + " plot --kind " + kind_name(kind) + " --axes " +
+           std::to_string(l.ax + 1) + "," + std::to_string(l.ay + 1) + " --resolution " +
+           std::to_string(l.resolution) + " --levels " + std::to_string(l.levels) + " " + describe(f.parameters());
+}
+
+std::uint32_t crc32(std::string_view data) {
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (unsigned char b : data) {
+        c ^= b;
+        for (int k = 0; k < 8; k++) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+
+// Appends to a PDF an update whose document information holds `text` as
+// its Subject (the PDF's own trailer and cross-reference stay as written).
+void add_pdf_subject(std::string &pic, const std::string &text) {
+    const auto trailer = pic.rfind("trailer"), startxref = pic.rfind("startxref");
+    const auto size_at = pic.find("/Size ", trailer), root_at = pic.find("/Root ", trailer);
+    if (trailer == std::string::npos || startxref < trailer || size_at == std::string::npos ||
+        root_at == std::string::npos) {
+        throw DataError("cannot complete the picture: the picture library wrote no PDF trailer");
+    }
+    const unsigned long size = std::strtoul(pic.c_str() + size_at + 6, nullptr, 10);
+    const unsigned long root = std::strtoul(pic.c_str() + root_at + 6, nullptr, 10);
+    const unsigned long prev = std::strtoul(pic.c_str() + startxref + 9, nullptr, 10);
+    std::string escaped;
+    for (char c : text) {
+        if (c == '(' || c == ')' || c == '\\') escaped += '\\';
+        escaped += c;
+    }
+    if (pic.back() != '\n') pic += '\n';
+    const std::size_t object_at = pic.size();
+    pic += std::to_string(size) + " 0 obj\n<< /Producer (travo " + std::string(version()) + ") /Subject (" +
+           escaped + ") >>\nendobj\n";
+    const std::size_t xref_at = pic.size();
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", object_at);
+    pic += "xref\n0 1\n0000000000 65535 f \n" + std::to_string(size) + " 1\n" + entry + "trailer\n<< /Size " +
+           std::to_string(size + 1) + " /Root " + std::to_string(root) + " 0 R /Info " + std::to_string(size) +
+           " 0 R /Prev " + std::to_string(prev) + " >>\nstartxref\n" + std::to_string(xref_at) + "\n%%EOF\n";
+}
+
+// Records `text` in the picture: a tEXt "Comment" chunk after the PNG header,
+// a <metadata> element at the start of the SVG, the Subject of a PDF.
+void add_metadata(const std::string &file, const std::string &format, const std::string &text) {
+    std::string pic;
+    {
+        std::ifstream in(file, std::ios::binary);
+        pic.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in && !in.eof()) throw DataError("cannot complete the picture: it cannot be read back");
+    }
+    if (format == "png") {
+        constexpr std::size_t kAfterHeader = 8 + 25;  // signature, IHDR chunk
+        if (pic.size() < kAfterHeader) throw DataError("the picture library wrote no PNG");
+        const std::string body = "tEXtComment" + std::string(1, '\0') + text;
+        auto be32 = [](std::uint32_t v) {
+            std::string b;
+            for (int k = 3; k >= 0; k--) b += static_cast<char>((v >> (8 * k)) & 0xFF);
+            return b;
+        };
+        pic.insert(kAfterHeader, be32(static_cast<std::uint32_t>(body.size() - 4)) + body + be32(crc32(body)));
+    } else if (format == "pdf") {
+        add_pdf_subject(pic, text);
+    } else {
+        const auto root = pic.find("<svg");
+        const auto end = root == std::string::npos ? root : pic.find('>', root);
+        if (end == std::string::npos) throw DataError("the picture library wrote no SVG");
+        std::string escaped;
+        for (char c : text) escaped += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+        pic.insert(end + 1, "\n<metadata>" + escaped + "</metadata>");
+    }
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(pic.data(), static_cast<std::streamsize>(pic.size()));
+    out.close();
+    if (!out) throw DataError(std::string("cannot complete the picture: ") + std::strerror(errno));
+}
+
+}  // namespace
+
+void run_plot(const MemberOptions &member, const PlotOptions &o) {
+    const Kind kind = parse_kind(o.kind);
+    const unsigned threads = thread_count(o.threads);
+    const Layout l = check_options(o, member.parameters().dim);
+    Output out(o.output, "cannot write");
+    const Member f = member.generate();
+    const std::uint32_t n = f.dim();
+
+    const Grid g = evaluate_grid(f, kind, l, threads);
+    const std::string title =
+        o.title_given ? plplot_text(o.title)
+                      : std::string(kind == Kind::ND ? "ND" : kind == Kind::D ? "D" : "D2") + " member, test " +
+                            std::to_string(f.parameters().test_number) + " (dimension " + std::to_string(n) + ", " +
+                            std::to_string(f.num_minima()) + " minima)";
+    const int title_lines = (title.empty() ? 0 : 1) + (n > 2 ? 1 : 0);
+    const Frame fr = frame_for(l.width, l.height, (g.y1 - g.y0) / (g.x1 - g.x0), title_lines, !o.no_legend);
+    // Half a pixel, in plot units: a circle smaller than that cannot be seen.
+    const Overlays overlays = find_overlays(f, l, 0.5 * (g.x1 - g.x0) / fr.plot_w);
+
+    // Drawing. A large grid takes a while to draw: say so on a terminal.
+    const bool say_drawing = g.z.size() > 1000000 && isatty(STDERR_FILENO) == 1;
+    if (say_drawing) {
+        std::fprintf(stderr, "travo plot: drawing");
+        std::fflush(stderr);
+    }
+    // The picture library and its font and drawing libraries stop the
+    // process when they run out of memory part way (some of them abort).
+    // Checking that the memory they need is there first turns the common
+    // case into the tool's own "out of memory".
+    {
+        const std::size_t need = (std::size_t{64} << 20) + 4 * sizeof(double) * g.z.size() +
+                                 4 * static_cast<std::size_t>(fr.width) * static_cast<std::size_t>(fr.height);
+        void *probe = std::malloc(need);
+        if (probe == nullptr) throw std::bad_alloc();
+        std::free(probe);
+    }
+    g_partial = out.staging_file();
+    g_aborted.clear();
+    plsabort(on_plplot_abort);
+    plsexit(on_plplot_exit);
+    plsdev(l.device);
+    plsfnam(g_partial.c_str());
+    plspage(0, 0, fr.width, fr.height, 0, 0);
+    plscolbg(255, 255, 255);
+    plscmap0n(16);
+    plinit();
+    set_colours();
+    pladv(0);
+    plschr(0.0, fr.text);
+    plvpor(fr.vx0, fr.vx1, fr.vy0, fr.vy1);
+    plwind(g.x0, g.x1, g.y0, g.y1);
+    if (l.format != "svg") draw_field(g, l);
+    draw_overlays(overlays, o, fr);
+    draw_frame(f, g, overlays, l, o, kind, fr, title);
     plend();
     plsexit(nullptr);
+    plsabort(nullptr);
     g_partial.clear();
     if (say_drawing) std::fprintf(stderr, "\r\033[K");
-
-    if (std::rename(partial.c_str(), o.output.c_str()) != 0) {
-        throw DataError("cannot write " + o.output + ": " + std::strerror(errno));
+    if (!g_aborted.empty()) {
+        if (g_aborted.find("allocate") != std::string::npos) throw std::bad_alloc();
+        throw DataError("plotting failed: " + g_aborted);
     }
-    remove_partial.keep = true;
-    if (blank > 0) {
-        std::fprintf(stderr, "travo: warning: %zu of %zu grid points have no finite value and are left blank\n", blank,
-                     z.size());
+
+    if (l.format == "svg") insert_svg_bands(out.staging_file(), svg_bands(g, fr));
+    add_metadata(out.staging_file(), l.format, describe_picture(f, kind, l));
+    out.commit();
+    if (g.blank > 0) {
+        std::fprintf(stderr, "travo: warning: %zu of %zu grid points have no finite value and are left blank\n",
+                     g.blank, g.z.size());
     }
 }
 

@@ -1,0 +1,93 @@
+// travo locate: for each point, the attraction region that holds it, the
+// distance to that region's minimizer, and whether the point is the global
+// minimizer within a tolerance: what is asked of an optimiser's answer.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "commands.hpp"
+#include "output.hpp"
+#include "work.hpp"
+
+namespace travo::cli {
+
+void run_locate(const MemberOptions &member, const LocateOptions &opts) {
+    const std::string format = lower(opts.format);
+    if (format != "csv" && format != "json") {
+        throw UsageError("--format: " + excerpt(opts.format) + " is not one of csv, json");
+    }
+    const double tol = parse_real(opts.tolerance, "--tolerance");
+    if (!(tol >= 0)) throw UsageError("--tolerance: must not be negative (it is " + number(tol) + ")");
+    const unsigned threads = thread_count(opts.threads);
+    member.parameters();  // a bad option is told before the output is looked at
+    Output out(opts.output);
+    const Member f = member.generate();
+    const std::uint32_t n = f.dim();
+
+    const std::string source = opts.input.empty() || opts.input == "-" ? "standard input" : opts.input;
+    const std::vector<double> coords = parse_points(read_input(opts.input, source), n, source);
+    const std::size_t count = coords.size() / n;
+    std::vector<std::int64_t> rows(count);
+    std::vector<double> dist(count);
+    run_chunks(count, 4096, threads, "travo locate: locating", [&](std::size_t begin, std::size_t end) {
+        f.regions(std::span<const double>(coords.data() + begin * n, (end - begin) * n),
+                  std::span<std::int64_t>(rows.data() + begin, end - begin), 1);
+        for (std::size_t p = begin; p < end; p++) {
+            if (rows[p] < 0) continue;
+            const auto c = f.minimizer(static_cast<std::size_t>(rows[p]));
+            double s = 0.0;
+            for (std::uint32_t k = 0; k < n; k++) s += (coords[p * n + k] - c[k]) * (coords[p * n + k] - c[k]);
+            dist[p] = std::sqrt(s);
+        }
+    });
+    const auto glob = f.global_minimizers();
+    auto is_global = [&](std::size_t p) {
+        return rows[p] >= 0 && dist[p] <= tol &&
+               std::find(glob.begin(), glob.end(), static_cast<std::uint32_t>(rows[p])) != glob.end();
+    };
+    auto where = [&](std::size_t p) {
+        return rows[p] >= 0 ? std::to_string(rows[p]) : f.contains(std::span(coords.data() + p * n, n)) ? "none"
+                                                                                                    : "outside";
+    };
+
+    std::string text;
+    if (format == "csv") {
+        if (!opts.no_header) {
+            text += csv_record("locate", f.parameters());
+            text += "# region: row of the minima table whose region holds the point, none (on the paraboloid) or "
+                    "outside (the box); distance: to that row's minimizer; global: yes when the row is a global "
+                    "minimizer and the distance is at most the tolerance " +
+                    number(tol) + "\n";
+            for (std::uint32_t c = 1; c <= n; c++) text += "x" + std::to_string(c) + ",";
+            text += "region,distance,global\n";
+        }
+        for (std::size_t p = 0; p < count; p++) {
+            for (std::uint32_t c = 0; c < n; c++) text += number(coords[p * n + c]) + ",";
+            text += where(p) + "," + (rows[p] >= 0 ? number(dist[p]) : "") + "," + (is_global(p) ? "yes" : "no") +
+                    "\n";
+        }
+    } else {
+        text = "{" + json_record("locate", f.parameters()) + ",\"tolerance\":";
+        json_number(text, tol);
+        text += ",\"results\":[";
+        for (std::size_t p = 0; p < count; p++) {
+            text += p > 0 ? ",{\"x\":" : "{\"x\":";
+            json_array(text, std::span<const double>(coords.data() + p * n, n));
+            text += ",\"region\":" + (rows[p] >= 0 ? where(p) : "\"" + where(p) + "\"") + ",\"distance\":";
+            if (rows[p] >= 0) {
+                json_number(text, dist[p]);
+            } else {
+                text += "null";
+            }
+            text += std::string(",\"global\":") + (is_global(p) ? "true" : "false") + "}";
+        }
+        text += "]}\n";
+    }
+    out.write(text);
+    out.commit();
+    if (count == 0) std::fprintf(stderr, "travo: warning: no point was read from %s\n", source.c_str());
+}
+
+}  // namespace travo::cli
