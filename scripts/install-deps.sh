@@ -6,6 +6,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   octave liboctave-dev
   libcli11-dev nlohmann-json3-dev libplplot-dev plplot-driver-cairo fonts-dejavu-core
+  # benchmarking campaigns: solvers, Dask, figures
+  python3-scipy python3-nlopt python3-distributed python3-matplotlib
 )
 missing=()
 for p in "${packages[@]}"; do
