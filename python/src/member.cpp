@@ -1,0 +1,227 @@
+// travo._travo._Member: a travo::Member with numpy-shaped evaluation. The
+// travo package's Member derives from it and adds the pure-Python parts.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bindings.hpp"
+
+namespace travo::python {
+
+namespace {
+
+using Shape = std::vector<py::ssize_t>;
+
+double *doubles(py::array &a) { return static_cast<double *>(a.mutable_data()); }
+
+// Read-only view of a table of the member; `owner` keeps the member alive.
+py::array table_view(std::span<const double> table, py::handle owner) {
+    py::array_t<double> a({static_cast<py::ssize_t>(table.size())}, {static_cast<py::ssize_t>(sizeof(double))},
+                          table.data(), owner);
+    py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+    return a;
+}
+
+py::object value(const Member &f, py::handle x, py::handle kind_arg, py::handle out, long long threads_arg) {
+    const Kind kind = read_kind(kind_arg);
+    const unsigned threads = read_threads(threads_arg);
+    Points p = read_points(x, f.dim());
+    if (p.single && out.is_none()) return py::float_(f.value(kind, p.coordinates()));
+    py::array r = result_array(p, {}, out, py::dtype::of<double>());
+    if (p.single) {
+        *doubles(r) = f.value(kind, p.coordinates());
+    } else {
+        double *o = doubles(r);
+        py::gil_scoped_release unlocked;
+        f.values(kind, p.coordinates(), {o, p.count}, threads);
+    }
+    return r;
+}
+
+py::object gradient(const Member &f, py::handle x, py::handle kind_arg, py::handle out, long long threads_arg) {
+    const Kind kind = read_kind(kind_arg);
+    const unsigned threads = read_threads(threads_arg);
+    const std::uint32_t n = f.dim();
+    Points p = read_points(x, n);
+    py::array r = result_array(p, {n}, out, py::dtype::of<double>());
+    double *o = doubles(r);
+    if (p.single) {
+        f.gradient(kind, p.coordinates(), {o, n});
+    } else {
+        py::gil_scoped_release unlocked;
+        f.gradients(kind, p.coordinates(), {o, p.count * n}, threads);
+    }
+    return r;
+}
+
+py::object value_and_gradient(const Member &f, py::handle x, py::handle kind_arg, py::handle out,
+                              long long threads_arg) {
+    const Kind kind = read_kind(kind_arg);
+    const unsigned threads = read_threads(threads_arg);
+    const std::uint32_t n = f.dim();
+    Points p = read_points(x, n);
+    py::handle value_out = py::none(), gradient_out = py::none();
+    if (!out.is_none()) {
+        if (!py::isinstance<py::tuple>(out) || py::len(out) != 2) {
+            throw py::type_error("out must be a tuple (values, gradients) of two arrays");
+        }
+        value_out = out.cast<py::tuple>()[0];
+        gradient_out = out.cast<py::tuple>()[1];
+    }
+    py::array g = result_array(p, {n}, gradient_out, py::dtype::of<double>(), "out[1]");
+    if (p.single && value_out.is_none()) {
+        const double v = f.value_and_gradient(kind, p.coordinates(), {doubles(g), n});
+        return py::make_tuple(v, std::move(g));
+    }
+    py::array v = result_array(p, {}, value_out, py::dtype::of<double>(), "out[0]");
+    if (p.single) {
+        *doubles(v) = f.value_and_gradient(kind, p.coordinates(), {doubles(g), n});
+    } else {
+        double *vo = doubles(v);
+        double *go = doubles(g);
+        py::gil_scoped_release unlocked;
+        f.values_and_gradients(kind, p.coordinates(), {vo, p.count}, {go, p.count * n}, threads);
+    }
+    return py::make_tuple(std::move(v), std::move(g));
+}
+
+py::object hessian(const Member &f, py::handle x, py::handle kind_arg, py::handle out, long long threads_arg) {
+    if (read_kind(kind_arg) != Kind::D2) {
+        throw py::value_error("only the D2 kind has a Hessian; got kind " + py::repr(kind_arg).cast<std::string>());
+    }
+    const unsigned threads = read_threads(threads_arg);
+    const std::uint32_t n = f.dim();
+    Points p = read_points(x, n);
+    py::array r = result_array(p, {n, n}, out, py::dtype::of<double>());
+    double *o = doubles(r);
+    const std::size_t nn = static_cast<std::size_t>(n) * n;
+    if (p.single) {
+        f.hessian(p.coordinates(), {o, nn});
+    } else {
+        py::gil_scoped_release unlocked;
+        f.hessians(p.coordinates(), {o, p.count * nn}, threads);
+    }
+    return r;
+}
+
+py::object region(const Member &f, py::handle x, py::handle out, long long threads_arg) {
+    const unsigned threads = read_threads(threads_arg);
+    Points p = read_points(x, f.dim());
+    if (p.single && out.is_none()) return py::int_(f.region(p.coordinates()));
+    py::array r = result_array(p, {}, out, py::dtype::of<std::int64_t>());
+    auto *o = static_cast<std::int64_t *>(r.mutable_data());
+    if (p.single) {
+        *o = f.region(p.coordinates());
+    } else {
+        py::gil_scoped_release unlocked;
+        f.regions(p.coordinates(), {o, p.count}, threads);
+    }
+    return r;
+}
+
+py::object contains(const Member &f, py::handle x) {
+    const std::uint32_t n = f.dim();
+    Points p = read_points(x, n);
+    if (p.single) return py::bool_(f.contains(p.coordinates()));
+    py::array r = result_array(p, {}, py::none(), py::dtype::of<bool>());
+    auto *o = static_cast<bool *>(r.mutable_data());
+    for (std::size_t i = 0; i < p.count; i++) o[i] = f.contains({p.data + i * n, n});
+    return r;
+}
+
+Member make_member(std::uint32_t dim, std::uint32_t num_minima, double global_value, double distance, double radius,
+                   std::vector<double> lower, std::vector<double> upper, std::int32_t test_number) {
+    Parameters params;
+    params.dim = dim;
+    params.num_minima = num_minima;
+    params.global_value = global_value;
+    params.distance = distance;
+    params.radius = radius;
+    params.lower = std::move(lower);
+    params.upper = std::move(upper);
+    params.test_number = test_number;
+    py::gil_scoped_release unlocked;
+    return generate(params);
+}
+
+constexpr const char *eval_args_doc = R"(
+
+x: one point of shape (n,) or a batch of shape (..., n); C-contiguous float64
+arrays are read in place, other numeric input is converted once.
+kind: 'ND', 'D' or 'D2' (any case).
+out: array to write the results into (writeable, C-contiguous, float64, of the
+result's exact shape); returned.
+threads: 0 spreads a large batch over the hardware's threads, k > 0 uses k.
+A batch is evaluated without holding the GIL. A point more than 1e-10
+outside the box evaluates to 1e+100.)";
+
+std::string doc(const char *head) { return std::string(head) + eval_args_doc; }
+
+}  // namespace
+
+void register_member(py::module_ &m) {
+    using namespace pybind11::literals;
+    py::class_<Member>(m, "_Member", "A generated member; use travo.generate and travo.Member.")
+        .def(py::init(&make_member), "dim"_a, "num_minima"_a, "global_value"_a, "distance"_a, "radius"_a, "lower"_a,
+             "upper"_a, "test_number"_a)
+        .def_property_readonly("dim", &Member::dim, "Dimension n of the points.")
+        .def_property_readonly("num_minima", &Member::num_minima, "Number m of rows of the minima table.")
+        .def_property_readonly("delta", &Member::delta, "Coefficient of the D2 kind, in [0, 10).")
+        .def_property_readonly(
+            "minimum_values", [](py::object self) { return table_view(member_of(self).minimum_values(), self); },
+            "Value at each minimizer, shape (m,), read-only.")
+        .def_property_readonly(
+            "radii", [](py::object self) { return table_view(member_of(self).radii(), self); },
+            "Radius of each minimizer's attraction region, shape (m,), read-only.")
+        .def("_minimizers",
+             [](const Member &f) {
+                 const std::uint32_t n = f.dim(), rows = f.num_minima();
+                 py::array_t<double> a({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(n)});
+                 double *o = a.mutable_data();
+                 for (std::uint32_t r = 0; r < rows; r++) {
+                     const auto row = f.minimizer(r);
+                     std::copy(row.begin(), row.end(), o + static_cast<std::size_t>(r) * n);
+                 }
+                 return a;
+             })
+        .def("_global_rows",
+             [](const Member &f) {
+                 const auto rows = f.global_minimizers();
+                 py::array_t<std::int64_t> a(static_cast<py::ssize_t>(rows.size()));
+                 std::copy(rows.begin(), rows.end(), a.mutable_data());
+                 return a;
+             })
+        .def("_parameters",
+             [](const Member &f) {
+                 const Parameters &p = f.parameters();
+                 return py::make_tuple(p.dim, p.num_minima, p.global_value, p.distance, p.radius, p.lower, p.upper,
+                                       p.test_number);
+             })
+        .def("value", &value, "x"_a, "kind"_a = "D2", py::kw_only(), "out"_a = py::none(), "threads"_a = 0,
+             doc("Value of the given kind: a float for one point, an array of shape (...) for a batch.").c_str())
+        .def("gradient", &gradient, "x"_a, "kind"_a = "D2", py::kw_only(), "out"_a = py::none(), "threads"_a = 0,
+             doc("Gradient of the D or D2 kind, shape (..., n).").c_str())
+        .def("value_and_gradient", &value_and_gradient, "x"_a, "kind"_a = "D2", py::kw_only(), "out"_a = py::none(),
+             "threads"_a = 0,
+             doc("Value and gradient (D or D2) from one region lookup, as a tuple; out is a tuple of two "
+                 "arrays.")
+                 .c_str())
+        .def("hessian", &hessian, "x"_a, "kind"_a = "D2", py::kw_only(), "out"_a = py::none(), "threads"_a = 0,
+             doc("Hessian of the D2 kind, shape (..., n, n).").c_str())
+        .def("region", &region, "x"_a, py::kw_only(), "out"_a = py::none(), "threads"_a = 0,
+             "Row of the minima table (1..m-1) whose attraction region holds each point, -1 for none (on the\n"
+             "paraboloid, or outside the box): an int for one point, an int64 array of shape (...) for a batch.")
+        .def("contains", &contains, "x"_a,
+             "Whether each point lies in the box or within 1e-10 of it: a bool for one point, a bool array of\n"
+             "shape (...) for a batch.");
+
+    m.def(
+        "_distance_and_radius",
+        [](std::vector<double> lower, std::vector<double> upper) {
+            const Parameters p = Parameters::in_box(std::move(lower), std::move(upper));
+            return py::make_tuple(p.distance, p.radius);
+        },
+        "lower"_a, "upper"_a, "Distance and radius that the library derives from the box.");
+}
+
+}  // namespace travo::python

@@ -1,0 +1,314 @@
+"""travo: test functions for global optimisation with known minima.
+
+A member of the test class is a convex paraboloid over a box, changed inside
+non-overlapping spherical attraction regions around local minimizers whose
+places and values are known exactly. Three kinds share one construction:
+non-differentiable ('ND'), continuously differentiable ('D') and twice
+continuously differentiable ('D2').
+
+    >>> import travo
+    >>> f = travo.generate(travo.Parameters(num_minima=20, test_number=3))
+    >>> f.value([0.1, -0.2])                    # D2 kind by default
+    >>> f.gradient(points)                      # points of shape (..., 2)
+    >>> f.global_minimizer, f.minimum_values    # the known minima
+
+Every result has the bits of the C++ interface for the same parameters.
+"""
+
+from __future__ import annotations
+
+import operator
+from typing import TYPE_CHECKING, Any, Optional, Sequence, Tuple, Union
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _travo
+from ._errors import GenerationError, Status
+
+if TYPE_CHECKING:
+    import scipy.optimize
+
+__all__ = ["ERROR_VALUE", "GenerationError", "Member", "Objective", "Parameters", "Status", "generate"]
+__version__: str = _travo.__version__
+
+#: Value of a point more than 1e-10 outside the box (gradients and Hessians
+#: are filled with it).
+ERROR_VALUE: float = 1e100
+
+_Bounds = Union[float, Sequence[float], npt.ArrayLike]
+
+
+def _integer(name: str, value: Any, lo: int, hi: int) -> int:
+    try:
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an integer; got {type(value).__name__}") from None
+    if not lo <= number <= hi:
+        raise ValueError(f"{name} must be an integer from {lo} to {hi}; got {number}")
+    return number
+
+
+def _bounds(name: str, value: Any) -> Tuple[float, ...]:
+    array = np.asarray(value)
+    if array.dtype.kind not in "biuf":
+        raise TypeError(f"{name} must hold real numbers; got an array of dtype {array.dtype}")
+    if array.ndim != 1:
+        raise ValueError(f"{name} must have shape (n,), one bound per coordinate; got shape {array.shape}")
+    return tuple(float(v) for v in array)
+
+
+class Parameters:
+    """Everything that fixes a member, with the library's defaults.
+
+    The defaults are a 2-D member with 10 minima (the paraboloid vertex
+    counted), global value -1, box [-1, 1]^2, distance 2/3 from the vertex
+    to the global minimizer, radius 1/3 of its region, test number 1.
+
+    ``dim`` alone gives the box [-1, 1]^dim; ``lower``/``upper`` set the box
+    (``dim`` follows them). A distance or radius left out is derived from the
+    box as the library does: the shortest side / 3, and half of that.
+    Attributes may be changed afterwards; ``generate`` checks the whole.
+    """
+
+    dim: int
+    num_minima: int
+    global_value: float
+    distance: float
+    radius: float
+    lower: Tuple[float, ...]
+    upper: Tuple[float, ...]
+    test_number: int
+
+    def __init__(
+        self,
+        *,
+        dim: Optional[int] = None,
+        num_minima: int = 10,
+        global_value: float = -1.0,
+        distance: Optional[float] = None,
+        radius: Optional[float] = None,
+        lower: Optional[_Bounds] = None,
+        upper: Optional[_Bounds] = None,
+        test_number: int = 1,
+    ) -> None:
+        if dim is None:
+            dim = len(_bounds("lower", lower)) if lower is not None else (
+                len(_bounds("upper", upper)) if upper is not None else 2)
+        self.dim = _integer("dim", dim, 0, 2**32 - 1)
+        self.lower = _bounds("lower", lower) if lower is not None else (-1.0,) * self.dim
+        self.upper = _bounds("upper", upper) if upper is not None else (1.0,) * self.dim
+        self.num_minima = _integer("num_minima", num_minima, 0, 2**32 - 1)
+        self.global_value = float(global_value)
+        self.test_number = _integer("test_number", test_number, -(2**31), 2**31 - 1)
+        if distance is None or radius is None:
+            box_distance, box_radius = _travo._distance_and_radius(list(self.lower), list(self.upper))
+            distance = box_distance if distance is None else distance
+            radius = box_radius if radius is None else radius
+        self.distance = float(distance)
+        self.radius = float(radius)
+
+    @classmethod
+    def in_cube(cls, dim: int, lo: float = -1.0, hi: float = 1.0, **kwargs: Any) -> "Parameters":
+        """Defaults over the box [lo, hi]^dim; other parameters as keywords."""
+        dim = _integer("dim", dim, 0, 2**32 - 1)
+        return cls(lower=[float(lo)] * dim, upper=[float(hi)] * dim, **kwargs)
+
+    @classmethod
+    def in_box(cls, lower: _Bounds, upper: _Bounds, **kwargs: Any) -> "Parameters":
+        """Defaults over the box [lower, upper]; other parameters as keywords."""
+        return cls(lower=lower, upper=upper, **kwargs)
+
+    def _fields(self) -> Tuple[Any, ...]:
+        return (self.dim, self.num_minima, self.global_value, self.distance, self.radius, self.lower, self.upper,
+                self.test_number)
+
+    def __eq__(self, other: object) -> bool:
+        if not isinstance(other, Parameters):
+            return NotImplemented
+        return self._fields() == other._fields()
+
+    __hash__ = None  # type: ignore[assignment]
+
+    def __repr__(self) -> str:
+        names = ("dim", "num_minima", "global_value", "distance", "radius", "lower", "upper", "test_number")
+        return "Parameters(" + ", ".join(f"{n}={v!r}" for n, v in zip(names, self._fields())) + ")"
+
+
+def _read_only(array: np.ndarray) -> np.ndarray:
+    array.flags.writeable = False
+    return array
+
+
+class Member(_travo._Member):
+    """One generated member of the test class; immutable.
+
+    Build it with :func:`generate`. Row 0 of the minima table is the
+    paraboloid vertex, row 1 the global minimizer that the parameters place,
+    rows 2..m-1 the other local minimizers. Evaluation (``value``,
+    ``gradient``, ``hessian``, ``value_and_gradient``, ``region``,
+    ``contains``) takes one point of shape (n,) or a batch of shape (..., n).
+    A member pickles as its parameters and is generated again on loading,
+    with the same bits.
+    """
+
+    def __init__(self, params: Parameters) -> None:
+        p = params
+        super().__init__(p.dim, p.num_minima, p.global_value, p.distance, p.radius, list(p.lower), list(p.upper),
+                         p.test_number)
+
+    @property
+    def parameters(self) -> Parameters:
+        """The parameters of the member (a fresh copy)."""
+        dim, num_minima, global_value, distance, radius, lower, upper, test_number = self._parameters()
+        return Parameters(dim=dim, num_minima=num_minima, global_value=global_value, distance=distance,
+                          radius=radius, lower=lower, upper=upper, test_number=test_number)
+
+    def _cached(self, name: str, make: Any) -> np.ndarray:
+        array = self.__dict__.get(name)
+        if array is None:
+            array = self.__dict__[name] = _read_only(make())
+        return array
+
+    @property
+    def minimizers(self) -> np.ndarray:
+        """Coordinates of every minimizer, shape (m, n), read-only."""
+        return self._cached("_minimizers_table", self._minimizers)
+
+    @property
+    def global_rows(self) -> np.ndarray:
+        """Rows of the minima table whose value is the global value (within 1e-10), increasing."""
+        return self._cached("_global_rows_table", self._global_rows)
+
+    @property
+    def global_minimizer(self) -> np.ndarray:
+        """The global minimizer that the parameters place (row 1), shape (n,)."""
+        return self.minimizers[1]
+
+    @property
+    def global_value(self) -> float:
+        """The global minimum value (that of row 1)."""
+        return float(self.minimum_values[1])
+
+    @property
+    def vertex(self) -> np.ndarray:
+        """The paraboloid's vertex (row 0), shape (n,)."""
+        return self.minimizers[0]
+
+    @property
+    def lower(self) -> np.ndarray:
+        """Lower bounds of the box, shape (n,), read-only."""
+        return self._cached("_lower", lambda: np.array(self._parameters()[5], dtype=np.float64))
+
+    @property
+    def upper(self) -> np.ndarray:
+        """Upper bounds of the box, shape (n,), read-only."""
+        return self._cached("_upper", lambda: np.array(self._parameters()[6], dtype=np.float64))
+
+    def objective(self, kind: str = "D2") -> "Objective":
+        """The member as a scipy.optimize objective of the given kind."""
+        return Objective(self, kind)
+
+    def solved(
+        self,
+        x: npt.ArrayLike,
+        *,
+        distance: Optional[float] = None,
+        value_tol: Optional[float] = None,
+        kind: str = "D2",
+    ) -> Union[bool, np.ndarray]:
+        """Whether a point counts as a global minimizer.
+
+        With ``distance``: the point lies within that Euclidean distance of
+        a global minimizer (any row of ``global_rows``). With ``value_tol``:
+        its value of ``kind`` is at most the global value + value_tol. With
+        neither: within 1e-6 * radius of the global minimizer's region.
+        Giving both is refused. A bool for one point, a bool array of shape
+        (...) for a batch of shape (..., n).
+        """
+        if distance is not None and value_tol is not None:
+            raise ValueError("solved takes distance or value_tol, not both")
+        if value_tol is not None:
+            tol = float(value_tol)
+            if not tol >= 0.0:
+                raise ValueError(f"value_tol must be a number >= 0; got {value_tol!r}")
+            values = self.value(x, kind)
+            return bool(values - self.global_value <= tol) if np.ndim(values) == 0 else (
+                values - self.global_value <= tol)
+        if distance is None:
+            distance = 1e-6 * float(self.radii[1])
+        limit = float(distance)
+        if not limit >= 0.0:
+            raise ValueError(f"distance must be a number >= 0; got {distance!r}")
+        points = np.asarray(x, dtype=np.float64)
+        self.contains(points)  # refuses a bad shape with the usual message
+        targets = self.minimizers[self.global_rows]
+        gaps = np.linalg.norm(points[..., np.newaxis, :] - targets, axis=-1)
+        near = np.min(gaps, axis=-1) <= limit
+        return bool(near) if near.ndim == 0 else near
+
+    def __reduce__(self) -> Tuple[Any, ...]:
+        return (generate, (self.parameters,))
+
+    def __copy__(self) -> "Member":
+        return self
+
+    def __deepcopy__(self, memo: Any) -> "Member":
+        return self
+
+    def __repr__(self) -> str:
+        return f"<travo.Member {self.parameters!r}>"
+
+
+class Objective:
+    """A member of one kind as a scipy.optimize objective.
+
+        obj = member.objective("D2")
+        scipy.optimize.minimize(obj.fun, x0, jac=obj.jac, bounds=obj.bounds)
+        scipy.optimize.minimize(obj.fun_and_jac, x0, jac=True, bounds=obj.bounds)
+        scipy.optimize.minimize(obj.fun, x0, jac=obj.jac, hess=obj.hess, method="trust-constr")
+    """
+
+    def __init__(self, member: Member, kind: str = "D2") -> None:
+        member.value(member.vertex, kind)  # refuses an unknown kind here
+        self.member = member
+        self.kind = kind
+
+    def fun(self, x: npt.ArrayLike) -> Union[float, np.ndarray]:
+        """Value at x."""
+        return self.member.value(x, self.kind)
+
+    def jac(self, x: npt.ArrayLike) -> np.ndarray:
+        """Gradient at x (kinds D and D2)."""
+        return self.member.gradient(x, self.kind)
+
+    def hess(self, x: npt.ArrayLike) -> np.ndarray:
+        """Hessian at x (kind D2)."""
+        return self.member.hessian(x, self.kind)
+
+    def fun_and_jac(self, x: npt.ArrayLike) -> Tuple[Any, np.ndarray]:
+        """Value and gradient at x, for ``jac=True``."""
+        return self.member.value_and_gradient(x, self.kind)
+
+    @property
+    def bounds(self) -> "scipy.optimize.Bounds":
+        """The box as a scipy.optimize.Bounds."""
+        import scipy.optimize
+
+        return scipy.optimize.Bounds(np.array(self.member.lower), np.array(self.member.upper))
+
+    def __repr__(self) -> str:
+        return f"Objective({self.member!r}, kind={self.kind!r})"
+
+
+def generate(params: Optional[Parameters] = None, **kwargs: Any) -> Member:
+    """Generate the member fixed by ``params`` (or by keywords of Parameters).
+
+    Raises GenerationError (a ValueError) naming the status and the broken
+    rule when the parameters are refused.
+    """
+    if params is None:
+        params = Parameters(**kwargs)
+    elif kwargs:
+        raise TypeError("generate takes a Parameters or keywords, not both")
+    return Member(params)
