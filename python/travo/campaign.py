@@ -13,11 +13,12 @@ A campaign file (TOML)::
     tests = [1, 2, 3]           # optional; default every test of the suite
     kind = "D"                  # optional; default "D"
     budget = 2000               # cost per run (value 1, gradient n, Hessian n(n+1)/2)
-    repetitions = 5
+    repetitions = 5             # optional; default 1
     targets = [1, 0, -2, -4]    # optional exponents k of the value targets f* + 10**k
 
     [[solver]]
     name = "direct-l"
+    repetitions = 1             # optional; default the campaign's (a deterministic method needs one)
 
     [[solver]]
     name = "differential_evolution"
@@ -58,7 +59,7 @@ class CampaignError(ValueError):
 
 
 CAMPAIGN_KEYS = {"name", "suite", "tests", "kind", "budget", "repetitions", "targets", "solver"}
-SOLVER_KEYS = {"name", "label", "options"}
+SOLVER_KEYS = {"name", "label", "options", "repetitions"}
 
 
 @dataclasses.dataclass(frozen=True)
@@ -67,6 +68,7 @@ class SolverEntry:
     name: str
     options: Mapping[str, Any]
     version: str
+    repetitions: int
 
 
 @dataclasses.dataclass(frozen=True)
@@ -88,8 +90,8 @@ class Campaign:
         """Everything that fixes the campaign's results, as plain data (stored in the database)."""
         return {"name": self.name, "suite": self.suite.description(), "kind": self.kind, "budget": self.budget,
                 "repetitions": self.repetitions, "targets": list(self.targets),
-                "solvers": [{"label": s.label, "name": s.name, "options": dict(s.options), "version": s.version}
-                            for s in self.solvers],
+                "solvers": [{"label": s.label, "name": s.name, "options": dict(s.options), "version": s.version,
+                             "repetitions": s.repetitions} for s in self.solvers],
                 "cost_rule": "value 1, gradient n, Hessian n(n+1)/2"}
 
 
@@ -145,7 +147,11 @@ def from_dict(d: Mapping[str, Any], base: pathlib.Path | None = None) -> Campaig
         label = s.get("label", a.name)
         if not isinstance(label, str) or not label:
             raise CampaignError(f"solver {i}: 'label' must be a non-empty string")
-        built.append(SolverEntry(label, a.name, dict(options), a.version))
+        try:
+            reps = _positive(s, "repetitions", _positive(d, "repetitions", 1))
+        except CampaignError as e:
+            raise CampaignError(f"solver {i}: {e}") from None
+        built.append(SolverEntry(label, a.name, dict(options), a.version, reps))
     labels = [s.label for s in built]
     dupes = sorted({x for x in labels if labels.count(x) > 1})
     if dupes:
@@ -240,7 +246,7 @@ def _print_progress(stream=sys.stderr) -> Progress:
 
 def plan(c: Campaign) -> list[tuple[int, _suites.SuiteMember, int]]:
     """Every run of the campaign as (solver index, member, repetition), in a fixed order."""
-    return [(i, m, r) for i in range(len(c.solvers)) for m in c.members() for r in range(1, c.repetitions + 1)]
+    return [(i, m, r) for i, s in enumerate(c.solvers) for m in c.members() for r in range(1, s.repetitions + 1)]
 
 
 def run(campaign: Campaign | str | os.PathLike, db: str | os.PathLike, workers: int | None = None,
@@ -263,7 +269,7 @@ def run(campaign: Campaign | str | os.PathLike, db: str | os.PathLike, workers: 
     conn = results.connect(db, create=True)
     try:
         cid, sids, mids = results.register_campaign(
-            conn, c.name, c.description(), len(c.solvers) * len(members) * c.repetitions,
+            conn, c.name, c.description(), len(members) * sum(s.repetitions for s in c.solvers),
             [dataclasses.asdict(s) for s in c.solvers],
             [{"suite": m.suite, "kind": m.kind, "test": m.test, "parameters": m.parameters_dict(),
               "accuracy": m.accuracy} for m in members])
