@@ -92,10 +92,8 @@ def operational_characteristic(runs: Sequence[dict], trials: Sequence[float] | N
     repetition). For a deterministic method the three coincide.
     """
     members = _by_member(runs, target)
-    if trials is None:
-        top = max((r["evaluations"] for r in runs), default=1)
-        trials = np.arange(1, top + 1)
-    t = np.asarray(trials, dtype=float)
+    top = max((r["evaluations"] for r in runs), default=1)
+    t = np.arange(1.0, top + 1) if trials is None else np.asarray(trials, dtype=float)
     if not members:
         z = np.zeros_like(t)
         return {"trials": t, "mean": z, "best": z, "worst": z}
@@ -154,7 +152,7 @@ def solve_times(data: Data, suites: Sequence[str] | None = None,
     return solvers, problems, times
 
 
-def performance_profile(times: np.ndarray, taus: Sequence[float]) -> np.ndarray:
+def performance_profile(times: np.ndarray, taus: Sequence[float] | np.ndarray) -> np.ndarray:
     """Dolan and More: rho[s, i], the fraction of problems that solver s solved within taus[i] times the best
     solver's cost on that problem (problems no solver solved are counted, never met)."""
     best = times.min(axis=1, keepdims=True)
@@ -165,7 +163,7 @@ def performance_profile(times: np.ndarray, taus: Sequence[float]) -> np.ndarray:
     return np.array([[(ratio[:, s] <= t).sum() / n for t in tau] for s in range(times.shape[1])])
 
 
-def data_profile(times: np.ndarray, dims: Sequence[int], kappas: Sequence[float]) -> np.ndarray:
+def data_profile(times: np.ndarray, dims: Sequence[int], kappas: Sequence[float] | np.ndarray) -> np.ndarray:
     """More and Wild: d[s, i], the fraction of problems that solver s solved within kappas[i] simplex
     gradients, that is kappas[i] * (n + 1) evaluations for a problem of dimension n."""
     scale = np.asarray(dims, dtype=float)[:, None] + 1

@@ -261,10 +261,7 @@ def run(campaign: Campaign | str | os.PathLike, db: str | os.PathLike, workers: 
     ``failed`` (lost by the executor; run again to retry them).
     """
     c = campaign if isinstance(campaign, Campaign) else load(campaign)
-    if progress is True:
-        progress = _print_progress()
-    elif not progress:
-        progress = None
+    show: Progress | None = _print_progress() if progress is True else (progress or None)
     members = c.members()
     conn = results.connect(db, create=True)
     try:
@@ -289,8 +286,8 @@ def run(campaign: Campaign | str | os.PathLike, db: str | os.PathLike, workers: 
             else:
                 results.record_run(conn, cid, key[0], key[1], record)
                 counts["done"] += 1
-            if progress:
-                progress(counts["done"], len(todo), counts["failed"])
+            if show is not None:
+                show(counts["done"], len(todo), counts["failed"])
 
         if scheduler is not None:
             _run_dask(todo, scheduler, finished)

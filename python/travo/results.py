@@ -35,6 +35,7 @@ from __future__ import annotations
 import csv
 import io
 import json
+import os
 import pathlib
 import sqlite3
 from typing import Iterable
@@ -72,7 +73,7 @@ class DatabaseError(ValueError):
     """A file that is not a travo results database of a known schema version."""
 
 
-def connect(path: str | pathlib.Path, create: bool = False) -> sqlite3.Connection:
+def connect(path: str | os.PathLike, create: bool = False) -> sqlite3.Connection:
     """Opens a results database; ``create`` makes a new one when the file does not exist."""
     path = pathlib.Path(path)
     if not path.exists() and not create:
@@ -108,8 +109,8 @@ def register_campaign(conn: sqlite3.Connection, name: str, description: dict, pl
             raise DatabaseError(f"the database already holds a campaign {name!r} with another description; "
                                 "give the changed campaign another name or use another database")
         if row is None:
-            cid = conn.execute("INSERT INTO campaign (name, description, travo_version, planned) VALUES (?, ?, ?, ?)",
-                               (name, text, __version__, planned)).lastrowid
+            cid = int(conn.execute("INSERT INTO campaign (name, description, travo_version, planned) "
+                                   "VALUES (?, ?, ?, ?)", (name, text, __version__, planned)).lastrowid or 0)
             for i, s in enumerate(solvers):
                 conn.execute("INSERT INTO solver (campaign, position, label, name, version, options) "
                              "VALUES (?, ?, ?, ?, ?, ?)",

@@ -173,7 +173,7 @@ _SCIPY = {
 BUILTIN = tuple(_SCIPY) + ("nlopt:ALGORITHM",)
 
 
-def adapter(name: str, options: Mapping[str, Any] | None = None) -> Adapter:
+def adapter(name: Any, options: Mapping[str, Any] | None = None) -> Adapter:
     """The adapter for a solver name (see the module's list) with its options; checks the name."""
     options = dict(options or {})
     if not isinstance(name, str) or not name:
