@@ -240,7 +240,7 @@ def plot_operational(data: Data, suite: str, ax=None):
     ax.set(xlabel="trials (cost in value evaluations)", ylabel="members solved", xlim=(0, budget),
            ylim=(0, members * 1.02), title=f"Operational characteristics, class {suite}")
     ax.grid(alpha=0.3)
-    ax.legend(loc="lower right", fontsize="small")
+    ax.legend(loc="upper left", fontsize="small")
     return fig
 
 
@@ -274,7 +274,7 @@ def plot_ecdf_best_value(data: Data, suite: str, budget: float | None = None, ax
     ax.set(xscale="log", xlabel="best value - f* within the budget", ylabel="fraction of problems", ylim=(0, 1.02),
            title=f"Best value within {budget:g} evaluations, class {suite}")
     ax.grid(alpha=0.3)
-    ax.legend(loc="lower right", fontsize="small")
+    ax.legend(loc="upper left", fontsize="small")
     return fig
 
 
@@ -310,7 +310,8 @@ def plot_data_profile(data: Data, suites: Sequence[str] | None = None, ax=None):
 
 def plot_convergence(data: Data, suite: str, ax=None):
     """Median best precision against cost per solver (band: quartiles); for methods that used derivatives,
-    dashed lines give the same against the number of gradients and dotted against the number of values."""
+    a dashed line gives the same against the number of gradients, and a dotted one against the number of
+    values where that differs."""
     fig, ax = _axes(ax)
     budget = data.budget(suite)
     f_star = data.global_value(suite)
@@ -327,8 +328,9 @@ def plot_convergence(data: Data, suite: str, ax=None):
         if c["gradients"].max() > 0:
             ax.plot(np.maximum(c["gradients"], 1), np.maximum(c["median"], floor), color=f"C{i}", linestyle="--",
                     label=f"{solver}, against gradients")
-            ax.plot(np.maximum(c["values"], 1), np.maximum(c["median"], floor), color=f"C{i}", linestyle=":",
-                    label=f"{solver}, against values")
+            if not np.array_equal(c["values"], c["gradients"]):
+                ax.plot(np.maximum(c["values"], 1), np.maximum(c["median"], floor), color=f"C{i}", linestyle=":",
+                        label=f"{solver}, against values")
     ax.set(xscale="log", yscale="log", xlabel="cost (value evaluations)", ylabel="best value - f* (median)",
            title=f"Convergence, class {suite}")
     ax.grid(alpha=0.3)

@@ -381,7 +381,7 @@ def main(argv: list[str] | None = None) -> int:
                           f"{d['suite']['name']} ({len(d['suite']['tests'])} tests), kind {d['kind']}, budget "
                           f"{d['budget']}, {d['repetitions']} repetitions")
                     for s in c["solvers"]:
-                        print(f"  {s['label']:<24} {s['finished']:>6} runs, {s['hits']:>6} solved  "
+                        print(f"  {s['label']:<24} {s['finished']:>6} runs, {s['hits']:>6} solved by the box rule  "
                               f"({s['name']}, {s['version']})")
             else:
                 _write(args.output, results.export(conn, args.format, args.campaign))

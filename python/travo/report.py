@@ -39,14 +39,13 @@ def figures(data: analysis.Data, out: pathlib.Path) -> list[tuple[str, str]]:
         cols = min(4, len(suites))
         rows = -(-len(suites) // cols)
         fig, axes = plt.subplots(rows, cols, figsize=(4.2 * cols, 3.6 * rows), layout="constrained", squeeze=False)
-        for ax, suite in zip(axes.flat, suites):
+        for i, (ax, suite) in enumerate(zip(axes.flat, suites)):
             analysis.plot_operational(data, suite, ax)
             ax.set_title(suite)
-            ax.get_legend().remove()
+            if i:  # one legend, in the first panel
+                ax.get_legend().remove()
         for ax in list(axes.flat)[len(suites):]:
             ax.set_visible(False)
-        handles, labels = axes.flat[0].get_legend_handles_labels()
-        fig.legend(handles, labels, loc="outside lower center", ncols=min(len(labels), 6))
         made.append((_save(fig, out, "operational-all"),
                      "Operational characteristics of every class: members solved against trials (shaded: the "
                      "operational zone between the best and worst repetition of each member)."))
