@@ -11,7 +11,8 @@
 # (REPETITIONS, default 3) and the tables report the minimum. When Octave
 # and its development files are installed, the Octave module is built too
 # and bench/octave_host.m times the host call from Octave (the shortest of
-# OCTAVE_REPETITIONS calls, default 7).
+# OCTAVE_REPETITIONS calls, default 7). When the Python package is built,
+# bench/python_bench.py times it against the C++ interface.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-bench}
@@ -45,6 +46,13 @@ rm -f "$out/octave.txt"
 if [ -n "$mex" ]; then
   octave --no-gui --no-window-system --norc --quiet \
     --eval "addpath('$mex'); addpath('bench'); octave_host('$out/octave.txt', $octave_reps)"
+fi
+
+# The Python package against the C++ interface, with the interpreter CMake chose.
+rm -f "$out/python.json"
+python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt")
+if [ -n "$python" ] && cmake --build "$build" -j 2 --target travo_python travo_python_reference >/dev/null 2>&1; then
+  REPETITIONS="$reps" "$python" bench/python_bench.py "$build" "$out"
 fi
 
 {

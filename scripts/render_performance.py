@@ -75,6 +75,11 @@ def load_octave(path):
     return times
 
 
+def load_python(path):
+    """The measurements of bench/python_bench.py, or {}."""
+    return json.load(open(path)) if os.path.exists(path) else {}
+
+
 def fmt_time(t):
     if t is None:
         return "–"
@@ -98,6 +103,7 @@ def main():
     ev, _ = load(os.path.join(results, "evaluation.json"))
     batch, host = load_batch(os.path.join(results, "batch.json"))
     octave = load_octave(os.path.join(results, "octave.txt"))
+    python = load_python(os.path.join(results, "python.json"))
     machine = ["unknown"] * 4
     mpath = os.path.join(results, "machine.txt")
     if os.path.exists(mpath):
@@ -122,7 +128,7 @@ def main():
     w("`tests/evaluation/fast_lookup_test.cpp` and `tests/cpp/batch_test.cpp`")
     w("compare them bit for bit.")
     w("")
-    render_targets(w, gen, ev, batch, host, octave)
+    render_targets(w, gen, ev, batch, host, octave, python)
 
     # Generation.
     w("## Generation")
@@ -210,12 +216,13 @@ def main():
               f"(value {fmt_time(v)}, {g / v:.2f}×) | {'yes' if g < 2 * v + 20e-6 else '**no**'} |")
     w("")
     render_batch(w, batch, host, octave, machine)
+    render_python(w, python)
     out.append(DESIGN)
     with open(os.path.join(docs, "performance.md"), "w") as f:
         f.write("\n".join(out))
 
 
-def render_targets(w, gen, ev, batch, host, octave):
+def render_targets(w, gen, ev, batch, host, octave, python):
     """The targets of the performance work, met or not, from this run."""
     rows = []
     v = batch.get(("value_D2", "one_thread", 2, 10))
@@ -235,6 +242,14 @@ def render_targets(w, gen, ev, batch, host, octave):
     if o is not None and lib is not None:
         rows.append(("Octave call D2_func, 1,000,000 points: within 1.5× the library's batch loop (one thread)",
                      f"{fmt_time(o)} (library {fmt_time(lib)}, {o / lib:.2f}×)", o <= 1.5 * lib))
+    if python:
+        r = python["one_thread"]
+        rows.append((f"Python batch value(points), {python['points']:,} points: within 1.1× Member::values "
+                     "(one thread)", f"{fmt_time(r['python_batch'])} (C++ {fmt_time(r['cpp_values'])}, "
+                     f"{r['python_batch'] / r['cpp_values']:.2f}×)", r["python_batch"] <= 1.1 * r["cpp_values"]))
+        overhead = max(python["python_value_list"], python["python_value_array"]) - python["cpp_value"]
+        rows.append(("Python single-point call: overhead at most 2 µs", fmt_time(overhead),
+                     overhead <= 2e-6))
     for (n, m), limit in [((2, 1000000), 5.0), ((10, 100000), 10.0)]:
         t = gen.get(("generate", "automatic", n, m))
         if t is not None:
@@ -303,6 +318,37 @@ def render_batch(w, batch, host, octave, machine):
         w("At one point the call is the generation of the member; the library")
         w("batch then does no more than evaluate.")
         w("")
+
+
+def render_python(w, python):
+    """The Python package against the C++ interface, from the same run."""
+    if not python:
+        return
+    w("## Python")
+    w("")
+    w("`bench/python_bench.py` (run by `scripts/bench.sh`): the default member")
+    w(f"(n = {python['dim']}, m = {python['num_minima']}), {python['kind']} kind, the same {python['points']:,} points")
+    w("uniform in the box on both sides, C++ and Python runs alternating, shortest")
+    w("of the repetitions. *C++*:")
+    w("`Member::values` (`bench/python_reference.cpp`); *Python*:")
+    w("`member.value(points, out=out, threads=...)` on a C-contiguous float64 array")
+    w("(read in place). One call: `member.value(x)` against `Member::value` at")
+    w("the first point; the overhead is the difference (argument parsing, reading x, the")
+    w("result object).")
+    w("")
+    w("| batch | C++ | Python | Python / C++ |")
+    w("|---|---|---|---|")
+    for label, name in (("one_thread", "one thread"), ("all_threads", "all threads")):
+        r = python[label]
+        w(f"| {name} | {fmt_time(r['cpp_values'])} | {fmt_time(r['python_batch'])} | "
+          f"{r['python_batch'] / r['cpp_values']:.2f}× |")
+    w("")
+    w("| one call | time | C++ `Member::value` | overhead |")
+    w("|---|---|---|---|")
+    for key, name in (("python_value_list", "x a list of 2 floats"), ("python_value_array", "x an array (2,)")):
+        w(f"| {name} | {fmt_time(python[key])} | {fmt_time(python['cpp_value'])} | "
+          f"{fmt_time(python[key] - python['cpp_value'])} |")
+    w("")
 
 
 DESIGN = """## How the fast paths stay exact

@@ -1,4 +1,5 @@
 // Reading points and kinds from Python objects, and result arrays.
+#include <bit>
 #include <cctype>
 #include <climits>
 #include <cstdint>
@@ -70,7 +71,28 @@ Points read_points(py::handle x, std::uint32_t n, const char *name) {
     p.n = n;
     if (read_plain_sequence(x, n, p)) return p;
 
-    py::array a = py::array::ensure(x);
+    // A float64 array in native byte order, C-contiguous and aligned, is
+    // read as it is (checked by hand: it is the common case of batches).
+    const auto &api = py::detail::npy_api::get();
+    py::array a;
+    if (api.PyArray_Check_(x.ptr())) {
+        const auto *proxy = py::detail::array_proxy(x.ptr());
+        const auto *descr = py::detail::array_descriptor_proxy(proxy->descr);
+        const int needed = py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
+        const char native = std::endian::native == std::endian::little ? '<' : '>';
+        if (descr->type_num == py::detail::npy_api::NPY_DOUBLE_ && (proxy->flags & needed) == needed &&
+            (descr->byteorder == '=' || descr->byteorder == native) && proxy->nd > 0 &&
+            proxy->dimensions[proxy->nd - 1] == static_cast<py::ssize_t>(n)) {
+            a = py::reinterpret_borrow<py::array>(x);
+            p.shape.assign(proxy->dimensions, proxy->dimensions + proxy->nd - 1);
+            p.count = static_cast<std::size_t>(a.size()) / n;
+            p.single = proxy->nd == 1;
+            p.data = reinterpret_cast<const double *>(proxy->data);
+            p.array = std::move(a);
+            return p;
+        }
+    }
+    a = py::array::ensure(x);
     if (!a) {
         throw py::type_error(std::string(name) + " must be an array of real numbers of shape (" +
                              std::to_string(n) + ",) or (..., " + std::to_string(n) + ")");
@@ -100,12 +122,20 @@ Points read_points(py::handle x, std::uint32_t n, const char *name) {
 }
 
 Kind read_kind(py::handle kind) {
-    if (PyUnicode_Check(kind.ptr())) {
-        std::string text = kind.cast<std::string>();
-        for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (text == "ND") return Kind::ND;
-        if (text == "D") return Kind::D;
-        if (text == "D2") return Kind::D2;
+    Py_ssize_t size = 0;
+    const char *text = PyUnicode_Check(kind.ptr()) ? PyUnicode_AsUTF8AndSize(kind.ptr(), &size) : nullptr;
+    if (text == nullptr) PyErr_Clear();
+    const auto is = [&](const char *name) {
+        if (std::strlen(name) != static_cast<std::size_t>(size)) return false;
+        for (Py_ssize_t i = 0; i < size; i++) {
+            if (std::toupper(static_cast<unsigned char>(text[i])) != name[i]) return false;
+        }
+        return true;
+    };
+    if (text != nullptr) {
+        if (is("D2")) return Kind::D2;
+        if (is("D")) return Kind::D;
+        if (is("ND")) return Kind::ND;
     }
     throw py::value_error("kind must be 'ND', 'D' or 'D2'; got " + py::repr(kind).cast<std::string>());
 }

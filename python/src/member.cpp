@@ -222,6 +222,13 @@ void register_member(py::module_ &m) {
             return py::make_tuple(p.distance, p.radius);
         },
         "lower"_a, "upper"_a, "Distance and radius that the library derives from the box.");
+    m.def(
+        "_cube",
+        [](std::uint32_t dim, double lo, double hi) {
+            const Parameters p = Parameters::in_cube(dim, lo, hi);
+            return py::make_tuple(p.lower, p.upper, p.distance, p.radius);
+        },
+        "dim"_a, "lo"_a, "hi"_a, "Box, distance and radius of the library's defaults over [lo, hi]^dim.");
 }
 
 }  // namespace travo::python

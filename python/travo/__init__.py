@@ -98,8 +98,10 @@ class Parameters:
             dim = len(_bounds("lower", lower)) if lower is not None else (
                 len(_bounds("upper", upper)) if upper is not None else 2)
         self.dim = _integer("dim", dim, 0, 2**32 - 1)
-        self.lower = _bounds("lower", lower) if lower is not None else (-1.0,) * self.dim
-        self.upper = _bounds("upper", upper) if upper is not None else (1.0,) * self.dim
+        if lower is None or upper is None:
+            cube_lower, cube_upper, _, _ = _travo._cube(self.dim, -1.0, 1.0)  # refuses a bad dimension
+        self.lower = _bounds("lower", lower) if lower is not None else tuple(cube_lower)
+        self.upper = _bounds("upper", upper) if upper is not None else tuple(cube_upper)
         self.num_minima = _integer("num_minima", num_minima, 0, 2**32 - 1)
         self.global_value = float(global_value)
         self.test_number = _integer("test_number", test_number, -(2**31), 2**31 - 1)
@@ -113,8 +115,8 @@ class Parameters:
     @classmethod
     def in_cube(cls, dim: int, lo: float = -1.0, hi: float = 1.0, **kwargs: Any) -> "Parameters":
         """Defaults over the box [lo, hi]^dim; other parameters as keywords."""
-        dim = _integer("dim", dim, 0, 2**32 - 1)
-        return cls(lower=[float(lo)] * dim, upper=[float(hi)] * dim, **kwargs)
+        lower, upper, _, _ = _travo._cube(_integer("dim", dim, 0, 2**32 - 1), float(lo), float(hi))
+        return cls(lower=lower, upper=upper, **kwargs)
 
     @classmethod
     def in_box(cls, lower: _Bounds, upper: _Bounds, **kwargs: Any) -> "Parameters":
@@ -242,8 +244,8 @@ class Member(_travo._Member):
         limit = float(distance)
         if not limit >= 0.0:
             raise ValueError(f"distance must be a number >= 0; got {distance!r}")
+        self.contains(x)  # refuses bad points with the usual message
         points = np.asarray(x, dtype=np.float64)
-        self.contains(points)  # refuses a bad shape with the usual message
         targets = self.minimizers[self.global_rows]
         gaps = np.linalg.norm(points[..., np.newaxis, :] - targets, axis=-1)
         near = np.min(gaps, axis=-1) <= limit

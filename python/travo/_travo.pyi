@@ -1,4 +1,4 @@
-from typing import Any, Optional, Sequence, Tuple, Union
+from typing import Any, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -51,6 +51,7 @@ class _Member:
     def contains(self, x: npt.ArrayLike) -> Union[bool, np.ndarray]: ...
 
 def _distance_and_radius(lower: Sequence[float], upper: Sequence[float]) -> Tuple[float, float]: ...
+def _cube(dim: int, lo: float, hi: float) -> Tuple[List[float], List[float], float, float]: ...
 
 class BudgetExhausted(Exception): ...
 

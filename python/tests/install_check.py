@@ -1,0 +1,69 @@
+"""The two ways of installing the package, each imported from a clean process.
+
+    install_check.py BUILD_DIR WORK_DIR
+
+1. ``cmake --install BUILD_DIR --component python`` into WORK_DIR/prefix: the
+   package lands in the prefix's folder for Python packages.
+2. ``pip install --no-build-isolation .`` of the source tree into a fresh
+   ``python3 -m venv --system-site-packages`` venv, offline; the backend's
+   CMake build folder is WORK_DIR/pip-build, kept between runs.
+
+Each installed package must evaluate the default member to the bits the
+travo tool (TRAVO_CLI) gives.
+"""
+
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+
+SOURCE = pathlib.Path(__file__).resolve().parents[2]
+PROBE = "import travo, sys; print(travo.__file__); print(repr(travo.generate().value([0.1, -0.2])))"
+
+
+def clean_env() -> dict:
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "LD_PRELOAD")}
+    env["PIP_DISABLE_PIP_VERSION_CHECK"] = "1"
+    env["PIP_NO_INDEX"] = "1"
+    return env
+
+
+def probe(python: str, env: dict, where: pathlib.Path, expected: str) -> None:
+    out = subprocess.run([python, "-c", PROBE], env=env, cwd=where, capture_output=True, text=True, check=True)
+    module_file, value = out.stdout.split()
+    assert pathlib.Path(module_file).resolve().is_relative_to(where.resolve()), module_file
+    assert value == expected, (value, expected)
+
+
+def main() -> None:
+    build_dir, work = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
+    work.mkdir(parents=True, exist_ok=True)
+    tool = subprocess.run([os.environ["TRAVO_CLI"], "eval", "--no-header"], input="0.1,-0.2\n",
+                          capture_output=True, text=True, check=True)
+    expected = tool.stdout.strip().split(",")[-1]
+
+    prefix = work / "prefix"
+    shutil.rmtree(prefix, ignore_errors=True)
+    subprocess.run(["cmake", "--install", str(build_dir), "--component", "python", "--prefix", str(prefix)],
+                   check=True, capture_output=True)
+    site = next(prefix.glob("lib*/python3*/*-packages"))
+    env = clean_env()
+    env["PYTHONPATH"] = str(site)
+    if os.environ.get("TRAVO_TEST_PRELOAD"):  # a sanitized build's module
+        env["LD_PRELOAD"] = os.environ["TRAVO_TEST_PRELOAD"]
+    probe(sys.executable, env, prefix, expected)
+
+    venv = work / "venv"
+    shutil.rmtree(venv, ignore_errors=True)
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", str(venv)], check=True)
+    env = clean_env()
+    env["TRAVO_PIP_BUILD_DIR"] = str(work / "pip-build")
+    subprocess.run([str(venv / "bin" / "python"), "-m", "pip", "install", "--no-build-isolation", str(SOURCE)],
+                   env=env, check=True)
+    probe(str(venv / "bin" / "python"), env, venv, expected)
+    print("both installations import and evaluate with the tool's bits")
+
+
+if __name__ == "__main__":
+    main()

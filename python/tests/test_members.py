@@ -1,0 +1,87 @@
+"""Batches against single calls, regions, pickling, threads and processes."""
+
+import concurrent.futures
+import copy
+import multiprocessing
+import pickle
+
+import numpy as np
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import travo
+from conftest import same_bits
+
+
+@st.composite
+def members_and_points(draw):
+    dim = draw(st.integers(2, 6))
+    lower = np.array(draw(st.lists(st.floats(-5, 5), min_size=dim, max_size=dim)))
+    sides = np.array(draw(st.lists(st.floats(0.5, 4), min_size=dim, max_size=dim)))
+    params = travo.Parameters.in_box(lower, lower + sides, num_minima=draw(st.integers(2, 40)),
+                                     test_number=draw(st.integers(1, 100)))
+    member = travo.generate(params)
+    count = draw(st.integers(1, 40))
+    unit = np.array(draw(st.lists(st.floats(-0.05, 1.05), min_size=count * dim, max_size=count * dim)))
+    points = member.lower + unit.reshape(count, dim) * (member.upper - member.lower)
+    return member, np.concatenate([points, member.minimizers])
+
+
+@settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(members_and_points())
+def test_batch_equals_the_loop_of_single_calls(case):
+    member, points = case
+    for kind in ("ND", "D", "D2"):
+        assert same_bits(member.value(points, kind), [member.value(p, kind) for p in points])
+    for kind in ("D", "D2"):
+        assert same_bits(member.gradient(points, kind, threads=3), [member.gradient(p, kind) for p in points])
+        values, gradients = member.value_and_gradient(points, kind)
+        assert same_bits(values, member.value(points, kind)) and same_bits(gradients, member.gradient(points, kind))
+    assert same_bits(member.hessian(points), [member.hessian(p) for p in points])
+    assert list(member.region(points, threads=2)) == [member.region(p) for p in points]
+    assert list(member.contains(points)) == [member.contains(p) for p in points]
+
+
+def test_each_minimizer_lies_in_its_own_region():
+    member = travo.generate(travo.Parameters.in_cube(4, num_minima=60, test_number=9))
+    rows = np.arange(1, member.num_minima)
+    assert list(member.region(member.minimizers[1:])) == list(rows)
+    assert member.region(member.upper + 1.0) == -1
+    assert member.solved(member.global_minimizer) and not member.solved(member.minimizers[2])
+    assert member.solved(member.global_minimizer + 1e-3, distance=3e-3)
+    assert member.solved(member.global_minimizer, value_tol=0.0)
+    assert list(member.solved(member.minimizers[:3], value_tol=1e-9)) == [False, True, False]
+
+
+MEMBER = travo.generate(travo.Parameters.in_cube(3, num_minima=25, test_number=4))
+POINTS = np.random.default_rng(4).uniform(-1.0, 1.0, size=(500, 3))
+
+
+def evaluate(member, points):
+    return member.value(points), member.hessian(points)
+
+
+def test_pickle_regenerates_the_same_member():
+    again = pickle.loads(pickle.dumps(MEMBER))
+    assert again is not MEMBER and again.parameters == MEMBER.parameters
+    assert all(same_bits(a, b) for a, b in zip(evaluate(again, POINTS), evaluate(MEMBER, POINTS)))
+    assert copy.copy(MEMBER) is MEMBER and copy.deepcopy(MEMBER) is MEMBER
+    error = pickle.loads(pickle.dumps(pytest.raises(travo.GenerationError, travo.generate, num_minima=1).value))
+    assert error.status is travo.Status.BAD_MINIMA_COUNT and str(error).endswith(error.rule)
+
+
+def test_members_go_to_worker_processes():
+    context = multiprocessing.get_context("spawn")
+    chunks = np.array_split(POINTS, 3)
+    with concurrent.futures.ProcessPoolExecutor(2, mp_context=context) as pool:
+        results = list(pool.map(evaluate, [MEMBER] * 3, chunks))
+    assert same_bits(np.concatenate([r[0] for r in results]), MEMBER.value(POINTS))
+    assert same_bits(np.concatenate([r[1] for r in results]), MEMBER.hessian(POINTS))
+
+
+def test_threads_share_a_member():
+    want = evaluate(MEMBER, POINTS)
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        results = list(pool.map(lambda _: evaluate(MEMBER, POINTS), range(8)))
+    assert all(same_bits(r[0], want[0]) and same_bits(r[1], want[1]) for r in results)
