@@ -1,6 +1,6 @@
 """Cost of an observed single-point call against a bare one, side by side.
 
-    PYTHONPATH=build/python /usr/bin/python3 python/bench/observed_bench.py [--markdown]
+    PYTHONPATH=build/python /usr/bin/python3 bench/observed_bench.py [--markdown]
 
 For each member, the bare call ``member.value(x, kind)`` and the observed call
 ``problem.value(x)`` (counters, budget, best point, box rule and value
