@@ -18,8 +18,7 @@ import tomllib
 from travo import campaign, report, suites
 
 HERE = pathlib.Path(__file__).resolve().parent
-MAIN_FIGURES = ("operational-all.png", "performance-profile.png", "data-profile.png", "runtime-box.png",
-                "convergence-5-hard.png")
+MAIN_FIGURES = ("operational-all.png", "performance-profile.png", "data-profile.png", "convergence-2-simple.png")
 
 
 def main():

@@ -244,6 +244,23 @@ def plot_operational(data: Data, suite: str, ax=None):
     return fig
 
 
+def plot_operational_all(data: Data, cols: int = 4):
+    """Operational characteristics of every class, one panel each (one legend, in the first panel)."""
+    import matplotlib.pyplot as plt
+    suites = data.suites()
+    cols = min(cols, len(suites))
+    rows = -(-len(suites) // cols)
+    fig, axes = plt.subplots(rows, cols, figsize=(4.2 * cols, 3.6 * rows), layout="constrained", squeeze=False)
+    for i, (ax, suite) in enumerate(zip(axes.flat, suites)):
+        plot_operational(data, suite, ax)
+        ax.set_title(suite)
+        if i:
+            ax.get_legend().remove()
+    for ax in list(axes.flat)[len(suites):]:
+        ax.set_visible(False)
+    return fig
+
+
 def plot_ecdf_runtime(data: Data, suites: Sequence[str] | None = None, target: str | int = "box", ax=None):
     """Fixed-target ECDF of the cost to meet a target, over members and repetitions, per solver."""
     fig, ax = _axes(ax)

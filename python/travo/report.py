@@ -32,20 +32,10 @@ def figures(data: analysis.Data, out: pathlib.Path) -> list[tuple[str, str]]:
     """Draws every figure into ``out``; returns (file stem, caption) in page order."""
     import matplotlib
     matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
     suites = data.suites()
     made = []
     if len(suites) > 1:
-        cols = min(4, len(suites))
-        rows = -(-len(suites) // cols)
-        fig, axes = plt.subplots(rows, cols, figsize=(4.2 * cols, 3.6 * rows), layout="constrained", squeeze=False)
-        for i, (ax, suite) in enumerate(zip(axes.flat, suites)):
-            analysis.plot_operational(data, suite, ax)
-            ax.set_title(suite)
-            if i:  # one legend, in the first panel
-                ax.get_legend().remove()
-        for ax in list(axes.flat)[len(suites):]:
-            ax.set_visible(False)
+        fig = analysis.plot_operational_all(data)
         made.append((_save(fig, out, "operational-all"),
                      "Operational characteristics of every class: members solved against trials (shaded: the "
                      "operational zone between the best and worst repetition of each member)."))
