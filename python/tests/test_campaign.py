@@ -160,3 +160,16 @@ def test_built_in_solvers_run_within_the_budget():
                  "nlopt:GN_DIRECT_L", "nlopt:GN_CRS2_LM", "nlopt:GN_ESCH"):
         r = campaign.execute(campaign.Task(name, {}, member, 1, 7, 100, (0,)))
         assert r["status"] in ("budget", "stopped") and 0 < r["cost"] <= 100 and r["best_point"] is not None, (name, r)
+
+
+def test_user_suites_from_json_and_toml_files(tmp_path):
+    from travo import suites
+    (tmp_path / "s.json").write_text('{"name": "mine", "dim": 3, "num_minima": 7, "lower": [-1, -2, 0], "upper": 2,'
+                                     ' "accuracy": 1e-5, "tests": [9, 5], "kinds": ["D", "D2"]}')
+    (tmp_path / "s.toml").write_text('name = "mine"\ndim = 3\nnum_minima = 7\nlower = [-1, -2, 0]\nupper = 2\n'
+                                     'accuracy = 1e-5\ntests = [9, 5]\nkinds = ["D", "D2"]\n')
+    s = suites.load(tmp_path / "s.json")
+    assert s == suites.load(tmp_path / "s.toml")
+    assert [m.id for m in s] == ["mine/D/9", "mine/D/5", "mine/D2/9", "mine/D2/5"]
+    m = s.members()[1].generate()
+    assert m.parameters.test_number == 5 and m.lower.tolist() == [-1, -2, 0] and m.upper.tolist() == [2, 2, 2]
