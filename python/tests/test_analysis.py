@@ -50,6 +50,7 @@ def test_fixed_target_and_fixed_budget_distributions(data):
     runs = data.select(solver="A")
     assert analysis.ecdf_runtime(runs, "box", [5, 20, 100])[1].tolist() == [0.25, 0.75, 0.75]
     assert analysis.ecdf_runtime(runs, 0, [5, 20])[1].tolist() == [0.25, 0.75]  # the value target f* + 1
+    assert analysis.ecdf_runtime_targets(runs, [5, 20])[1].tolist() == [0.25, 0.75]
     with pytest.raises(ValueError, match="not followed"):
         analysis.solve_time(runs[0], -3)
     precision, fraction = analysis.ecdf_best_value(runs, 10, F_STAR)
@@ -101,7 +102,7 @@ def test_report_of_a_tiny_campaign(tmp_path):
     files = report.write(tmp_path / "r.db", tmp_path / "out")
     assert sorted(files) == sorted(p.name for p in (tmp_path / "out").iterdir())
     stems = {f.rsplit(".", 1)[0] for f in files if f != "index.html"}
-    assert stems == {"runtime-box", "performance-profile", "data-profile", "operational-2-simple",
+    assert stems == {"runtime-box", "runtime-targets", "performance-profile", "data-profile", "operational-2-simple",
                      "best-value-2-simple", "convergence-2-simple"}
     page = (tmp_path / "out" / "index.html").read_text()
     checker = Balanced()

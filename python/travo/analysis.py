@@ -117,6 +117,18 @@ def ecdf_runtime(runs: Sequence[dict], target: str | int = "box",
     return b, np.searchsorted(times, b, side="right") / max(len(times), 1)
 
 
+def ecdf_runtime_targets(runs: Sequence[dict], budgets: Sequence[float] | np.ndarray,
+                         targets: Sequence[int] | None = None) -> tuple[np.ndarray, np.ndarray]:
+    """Fixed-target view over several targets at once: the fraction of (problem, value target) pairs met within
+    each budget (default: every value target the runs followed)."""
+    if not runs:
+        return np.asarray(budgets, dtype=float), np.zeros(len(budgets))
+    ks = runs[0]["target_exponents"] if targets is None else targets
+    times = np.sort([solve_time(r, k) for r in runs for k in ks])
+    b = np.asarray(budgets, dtype=float)
+    return b, np.searchsorted(times, b, side="right") / max(len(times), 1)
+
+
 def best_within(run: dict, budget: float) -> float:
     """Best value a run had reached at the given cost (inf before its first point in the box)."""
     best = math.inf
@@ -274,6 +286,25 @@ def plot_ecdf_runtime(data: Data, suites: Sequence[str] | None = None, target: s
     what = "the box rule" if target == "box" else f"f* + 1e{target}"
     ax.set(xscale="log", xlabel="cost (value evaluations)", ylabel="fraction of problems", ylim=(0, 1.02),
            title=f"Runtime to {what}, {_suites_text(suites)}")
+    ax.grid(alpha=0.3)
+    ax.legend(loc="upper left", fontsize="small")
+    return fig
+
+
+def plot_ecdf_targets(data: Data, suites: Sequence[str] | None = None, ax=None):
+    """Fixed-target ECDF aggregated over the value targets f* + 10**k, per solver."""
+    fig, ax = _axes(ax)
+    suites = list(suites or data.suites())
+    grid = np.unique(np.geomspace(1, max(data.budget(s) for s in suites), 300).round())
+    ks: list = []
+    for i, solver in enumerate(data.solvers()):
+        runs = [r for r in data.select(solver=solver) if r["suite"] in suites]
+        ks = runs[0]["target_exponents"] if runs else ks
+        b, frac = ecdf_runtime_targets(runs, grid)
+        ax.step(b, frac, where="post", color=f"C{i}", label=solver)
+    ax.set(xscale="log", xlabel="cost (value evaluations)", ylabel="fraction of (problem, target) pairs",
+           ylim=(0, 1.02), title=f"Runtime to f* + 10^k, k = {ks[0]} to {ks[-1]}, {_suites_text(suites)}"
+           if ks else "Runtime to the value targets")
     ax.grid(alpha=0.3)
     ax.legend(loc="upper left", fontsize="small")
     return fig

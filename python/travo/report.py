@@ -41,6 +41,8 @@ def figures(data: analysis.Data, out: pathlib.Path) -> list[tuple[str, str]]:
                      "operational zone between the best and worst repetition of each member)."))
     made.append((_save(analysis.plot_ecdf_runtime(data), out, "runtime-box"),
                  "Fixed-target view: fraction of problems (member, repetition) solved by the box rule within a cost."))
+    made.append((_save(analysis.plot_ecdf_targets(data), out, "runtime-targets"),
+                 "Fixed-target view over the value targets: fraction of (problem, target) pairs met within a cost."))
     made.append((_save(analysis.plot_performance_profile(data), out, "performance-profile"),
                  "Performance profiles (Dolan and Moré) of the cost to meet the box rule."))
     made.append((_save(analysis.plot_data_profile(data), out, "data-profile"),
