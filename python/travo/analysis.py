@@ -14,7 +14,8 @@ from __future__ import annotations
 
 import dataclasses
 import math
-from typing import Any, Iterable, Sequence
+from collections.abc import Iterable, Sequence
+from typing import Any
 
 import numpy as np
 

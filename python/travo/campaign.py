@@ -46,7 +46,8 @@ import tempfile
 import time
 import traceback
 import uuid
-from typing import Any, Callable, Mapping
+from collections.abc import Callable, Mapping
+from typing import Any
 
 import numpy as np
 

@@ -7,7 +7,7 @@ defaults.
 
 from __future__ import annotations
 
-from typing import Sequence
+from collections.abc import Sequence
 
 from ._travo import BudgetExhausted, Observed
 

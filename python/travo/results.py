@@ -38,7 +38,7 @@ import json
 import os
 import pathlib
 import sqlite3
-from typing import Iterable
+from collections.abc import Iterable
 
 SCHEMA_VERSION = 1
 

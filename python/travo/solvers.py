@@ -24,7 +24,8 @@ from __future__ import annotations
 import dataclasses
 import importlib
 import threading
-from typing import Any, Callable, Mapping
+from collections.abc import Callable, Mapping
+from typing import Any
 
 import numpy as np
 

@@ -30,7 +30,8 @@ import json
 import math
 import pathlib
 import tomllib
-from typing import Any, Iterator, Mapping, Sequence
+from collections.abc import Iterator, Mapping, Sequence
+from typing import Any
 
 KINDS = ("ND", "D", "D2")
 
