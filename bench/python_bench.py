@@ -15,6 +15,7 @@ bench/results), which scripts/render_performance.py puts into
 docs/performance.md.
 """
 
+import datetime
 import json
 import os
 import pathlib
@@ -64,6 +65,8 @@ def main() -> None:
     for name, x in (("python_value_list", x_list), ("python_value_array", x_array)):
         report[name] = min(timeit.repeat(lambda: member.value(x), number=calls, repeat=REPETITIONS)) / calls
 
+    report["date"] = datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")
+    report["load_average"] = [round(v, 2) for v in os.getloadavg()]
     results.mkdir(parents=True, exist_ok=True)
     (results / "python.json").write_text(json.dumps(report, indent=2) + "\n")
     for label in ("one_thread", "all_threads"):

@@ -74,7 +74,6 @@ Points read_points(py::handle x, std::uint32_t n, const char *name) {
     // A float64 array in native byte order, C-contiguous and aligned, is
     // read as it is (checked by hand: it is the common case of batches).
     const auto &api = py::detail::npy_api::get();
-    py::array a;
     if (api.PyArray_Check_(x.ptr())) {
         const auto *proxy = py::detail::array_proxy(x.ptr());
         const auto *descr = py::detail::array_descriptor_proxy(proxy->descr);
@@ -83,16 +82,16 @@ Points read_points(py::handle x, std::uint32_t n, const char *name) {
         if (descr->type_num == py::detail::npy_api::NPY_DOUBLE_ && (proxy->flags & needed) == needed &&
             (descr->byteorder == '=' || descr->byteorder == native) && proxy->nd > 0 &&
             proxy->dimensions[proxy->nd - 1] == static_cast<py::ssize_t>(n)) {
-            a = py::reinterpret_borrow<py::array>(x);
             p.shape.assign(proxy->dimensions, proxy->dimensions + proxy->nd - 1);
-            p.count = static_cast<std::size_t>(a.size()) / n;
+            p.count = 1;
+            for (const py::ssize_t extent : p.shape) p.count *= static_cast<std::size_t>(extent);
             p.single = proxy->nd == 1;
             p.data = reinterpret_cast<const double *>(proxy->data);
-            p.array = std::move(a);
+            p.array = py::reinterpret_borrow<py::object>(x);
             return p;
         }
     }
-    a = py::array::ensure(x);
+    py::array a = py::array::ensure(x);
     if (!a) {
         throw py::type_error(std::string(name) + " must be an array of real numbers of shape (" +
                              std::to_string(n) + ",) or (..., " + std::to_string(n) + ")");
@@ -103,7 +102,9 @@ Points read_points(py::handle x, std::uint32_t n, const char *name) {
                              text(a.dtype()));
     }
     if (a.ndim() == 0) bad_point_shape(name, n, "a scalar");
-    if (a.shape(a.ndim() - 1) != static_cast<py::ssize_t>(n)) bad_point_shape(name, n, "shape " + shape_text(shape_of(a)));
+    if (a.shape(a.ndim() - 1) != static_cast<py::ssize_t>(n)) {
+        bad_point_shape(name, n, "shape " + shape_text(shape_of(a)));
+    }
 
     // In place when already C-contiguous float64; otherwise one conversion.
     a = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(a);

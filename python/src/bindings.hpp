@@ -25,7 +25,7 @@ namespace py = pybind11;
 // non-numeric input (TypeError) and a wrong last dimension (ValueError) with
 // a message naming the expected shape.
 struct Points {
-    py::array array;                     // keeps the coordinates alive (may be empty for `owned`)
+    py::object array;                    // keeps the coordinates alive (None when read into `owned`)
     std::vector<double> owned;           // a short list or tuple read directly
     const double *data = nullptr;        // count * n coordinates
     std::vector<py::ssize_t> shape;      // shape of the batch, without the last axis

@@ -36,8 +36,6 @@ def test_batch_equals_the_loop_of_single_calls(case):
         assert same_bits(member.value(points, kind), [member.value(p, kind) for p in points])
     for kind in ("D", "D2"):
         assert same_bits(member.gradient(points, kind, threads=3), [member.gradient(p, kind) for p in points])
-        values, gradients = member.value_and_gradient(points, kind)
-        assert same_bits(values, member.value(points, kind)) and same_bits(gradients, member.gradient(points, kind))
     assert same_bits(member.hessian(points), [member.hessian(p) for p in points])
     assert list(member.region(points, threads=2)) == [member.region(p) for p in points]
     assert list(member.contains(points)) == [member.contains(p) for p in points]
