@@ -8,6 +8,8 @@ packages=(
   libcli11-dev nlohmann-json3-dev libplplot-dev plplot-driver-cairo fonts-dejavu-core
   python3-dev python3-numpy python3-scipy python3-pytest python3-hypothesis python3-venv python3-pip
   pybind11-dev mypy
+  # benchmarking campaigns: solvers, Dask, figures
+  python3-nlopt python3-distributed python3-matplotlib
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -59,6 +59,7 @@ const Member &member_of(py::handle member);
 // module definition (module.cpp).
 void register_errors(py::module_ &m);
 void register_member(py::module_ &m);
+void register_observed(py::module_ &m);
 
 }  // namespace travo::python
 

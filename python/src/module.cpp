@@ -7,4 +7,5 @@ PYBIND11_MODULE(_travo, m) {
     m.attr("__version__") = std::string(travo::version());
     travo::python::register_errors(m);
     travo::python::register_member(m);
+    travo::python::register_observed(m);
 }

@@ -25,11 +25,13 @@ import numpy.typing as npt
 
 from . import _travo
 from ._errors import GenerationError, Status
+from .observed import BudgetExhausted, Observed, observe
 
 if TYPE_CHECKING:
     import scipy.optimize
 
-__all__ = ["ERROR_VALUE", "GenerationError", "Member", "Objective", "Parameters", "Status", "generate"]
+__all__ = ["ERROR_VALUE", "BudgetExhausted", "GenerationError", "Member", "Objective", "Observed", "Parameters",
+           "Status", "generate", "observe"]
 __version__: str = _travo.__version__
 
 #: Value of a point more than 1e-10 outside the box (gradients and Hessians

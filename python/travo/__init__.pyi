@@ -7,8 +7,12 @@ import scipy.optimize
 from . import _travo
 from ._errors import GenerationError as GenerationError
 from ._errors import Status as Status
+from .observed import BudgetExhausted as BudgetExhausted
+from .observed import Observed as Observed
+from .observed import observe as observe
 
-__all__ = ["ERROR_VALUE", "GenerationError", "Member", "Objective", "Parameters", "Status", "generate"]
+__all__ = ["ERROR_VALUE", "BudgetExhausted", "GenerationError", "Member", "Objective", "Observed", "Parameters",
+           "Status", "generate", "observe"]
 __version__: str
 ERROR_VALUE: float
 

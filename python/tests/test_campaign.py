@@ -1,0 +1,175 @@
+"""Campaigns: resumable, identical on every executor, and bad files refused before anything is written."""
+
+import json
+import os
+import pathlib
+import signal
+import sqlite3
+import subprocess
+import sys
+import time
+
+import pytest
+
+from travo import campaign, results
+
+HERE = pathlib.Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))  # campaign_helpers, for this process and (through PYTHONPATH) its workers
+
+CAMPAIGN = """
+name = "tiny"
+suite = "2-simple"
+tests = [1, 2, 3, 4]
+budget = 300
+repetitions = 2
+targets = [0, -2]
+
+[[solver]]
+name = "direct-l"
+
+[[solver]]
+name = "differential_evolution"
+options = { popsize = 5 }
+
+[[solver]]
+name = "campaign_helpers:slow_random_search"
+options = { pause = 0.1 }  # slow enough to be killed part-way
+"""
+
+
+@pytest.fixture(autouse=True)
+def helpers_on_path(monkeypatch):
+    monkeypatch.setenv("PYTHONPATH", os.pathsep.join([str(HERE), os.environ.get("PYTHONPATH", "")]))
+
+
+def write_campaign(tmp_path):
+    path = tmp_path / "tiny.toml"
+    path.write_text(CAMPAIGN)
+    return path
+
+
+def dump(db):
+    conn = results.connect(db)
+    try:
+        return results.runs(conn, trace=True)
+    finally:
+        conn.close()
+
+
+@pytest.fixture(scope="module")
+def reference_db(tmp_path_factory):
+    db = tmp_path_factory.mktemp("reference") / "ref.db"
+    counts = campaign.run(write_campaign(db.parent), db, workers=1, progress=False)
+    assert counts == {"planned": 24, "skipped": 0, "done": 24, "failed": 0}
+    return db
+
+
+@pytest.fixture(scope="module")
+def reference(reference_db):
+    return dump(reference_db)
+
+
+def test_the_export_holds_every_run_with_its_fields(reference_db, reference, tmp_path):
+    assert [(r["solver"], r["test"], r["repetition"]) for r in reference[:3]] == [("direct-l", 1, 1), ("direct-l", 1, 2),
+                                                                                 ("direct-l", 2, 1)]
+    assert all(r["evaluations"] <= 300 and r["status"] != "error" for r in reference)
+    assert any(r["hit"] is not None for r in reference)
+    db = reference_db
+    assert campaign.main(["export", str(db), "--format", "json", "-o", str(tmp_path / "runs.json")]) == 0
+    exported = json.loads((tmp_path / "runs.json").read_text())
+    assert exported == [{k: v for k, v in r.items() if k != "trace"} for r in reference]
+    assert campaign.main(["export", str(db), "--format", "csv", "-o", str(tmp_path / "runs.csv")]) == 0
+    lines = (tmp_path / "runs.csv").read_text().splitlines()
+    assert lines[0].split(",") == list(results.EXPORT_FIELDS) and len(lines) == 25
+
+
+def test_a_killed_campaign_resumes_to_the_same_database(reference, tmp_path):
+    path, db = write_campaign(tmp_path), tmp_path / "killed.db"
+    proc = subprocess.Popen([sys.executable, "-m", "travo.campaign", "run", str(path), "--db", str(db), "--workers",
+                             "1", "--quiet"])
+    finished = 0
+    deadline = time.monotonic() + 60
+    while finished < 18 and time.monotonic() < deadline and proc.poll() is None:
+        time.sleep(0.05)
+        try:
+            with sqlite3.connect(f"file:{db}?mode=ro", uri=True, timeout=0.1) as conn:
+                finished = conn.execute("SELECT COUNT(*) FROM run").fetchone()[0]
+        except sqlite3.Error:
+            pass
+    proc.send_signal(signal.SIGKILL)
+    proc.wait()
+    assert 18 <= finished < 24  # killed part-way, within the slow solver's runs
+    counts = campaign.run(path, db, workers=2, progress=False)
+    assert counts["skipped"] >= 18 and counts["done"] == 24 - counts["skipped"]
+    assert dump(db) == reference
+
+
+def test_local_workers_and_dask_give_identical_results_even_when_a_worker_dies(reference, tmp_path):
+    distributed = pytest.importorskip("distributed")
+    path = write_campaign(tmp_path)
+    campaign.run(path, tmp_path / "two.db", workers=2, progress=False)
+    assert dump(tmp_path / "two.db") == reference
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address=None,
+                                  processes=True) as cluster, distributed.Client(cluster) as client:
+        campaign.run(path, tmp_path / "dask.db", scheduler=client, progress=False)
+        assert dump(tmp_path / "dask.db") == reference
+
+        pids = list(client.run(os.getpid).values())
+        killed = []
+
+        def kill_one(done, total, failed):
+            if not killed:
+                os.kill(pids[0], signal.SIGKILL)
+                killed.append(done)
+
+        counts = campaign.run(path, tmp_path / "killed.db", scheduler=client, progress=kill_one)
+        assert killed and counts == {"planned": 24, "skipped": 0, "done": 24, "failed": 0}
+        assert dump(tmp_path / "killed.db") == reference
+
+
+BAD = [
+    ('name = "x"\nbudget = 5\n[[solver]]\nname = "direct"', "key 'suite' is missing"),
+    ('name = "x"\nsuite = "6-hard"\nbudget = 5\n[[solver]]\nname = "direct"', "unknown suite '6-hard'"),
+    ('name = "x"\nsuite = "2-hard"\nbudget = 0\n[[solver]]\nname = "direct"', "'budget' must be a positive integer"),
+    ('name = "x"\nsuite = "2-hard"\nbudget = 5\ntests = [0]\n[[solver]]\nname = "direct"', "test number 0"),
+    ('name = "x"\nsuite = "2-hard"\nbudgte = 5\n[[solver]]\nname = "direct"', "unknown key 'budgte'"),
+    ('name = "x"\nsuite = "2-hard"\nbudget = 5\n[[solver]]\nname = "nosuch"', "unknown solver 'nosuch'"),
+    ('name = "x"\nsuite = "2-hard"\nbudget = 5\n[[solver]]\nname = "direct"\n[[solver]]\nname = "direct"',
+     "'direct' is used twice"),
+    ('name = "x"\nsuite = "2-hard"\nbudget = 5\n', "[[solver]]"),
+    ('name = "x"\nsuite = {name = "s", dim = 2, distance = 0.5, radius = 0.4}\nbudget = 5\n[[solver]]\nname = "direct"',
+     "refuses"),
+    ('name = "x"\nsuite = {file = "missing.toml"}\nbudget = 5\n[[solver]]\nname = "direct"', "cannot read"),
+    ('name = "x\nsuite = "2-hard"', "not valid TOML"),
+]
+
+
+@pytest.mark.parametrize("text,message", BAD)
+def test_bad_campaign_files_are_refused_and_nothing_is_written(tmp_path, capsys, text, message):
+    (tmp_path / "bad.toml").write_text(text)
+    assert campaign.main(["run", str(tmp_path / "bad.toml"), "--db", str(tmp_path / "out.db")]) == 2
+    err = capsys.readouterr().err
+    assert err.startswith("error: ") and str(tmp_path / "bad.toml") in err and message in err
+    assert os.listdir(tmp_path) == ["bad.toml"]
+
+
+def test_built_in_solvers_run_within_the_budget():
+    from travo import suites
+    member = suites.standard("2-simple").members()[4]
+    for name in ("direct", "direct-l", "dual_annealing", "differential_evolution", "shgo", "lbfgsb-multistart",
+                 "nlopt:GN_DIRECT_L", "nlopt:GN_CRS2_LM", "nlopt:GN_ESCH"):
+        r = campaign.execute(campaign.Task(name, {}, member, 1, 7, 100, (0,)))
+        assert r["status"] in ("budget", "stopped") and 0 < r["cost"] <= 100 and r["best_point"] is not None, (name, r)
+
+
+def test_user_suites_from_json_and_toml_files(tmp_path):
+    from travo import suites
+    (tmp_path / "s.json").write_text('{"name": "mine", "dim": 3, "num_minima": 7, "lower": [-1, -2, 0], "upper": 2,'
+                                     ' "accuracy": 1e-5, "tests": [9, 5], "kinds": ["D", "D2"]}')
+    (tmp_path / "s.toml").write_text('name = "mine"\ndim = 3\nnum_minima = 7\nlower = [-1, -2, 0]\nupper = 2\n'
+                                     'accuracy = 1e-5\ntests = [9, 5]\nkinds = ["D", "D2"]\n')
+    s = suites.load(tmp_path / "s.json")
+    assert s == suites.load(tmp_path / "s.toml")
+    assert [m.id for m in s] == ["mine/D/9", "mine/D/5", "mine/D2/9", "mine/D2/5"]
+    m = s.members()[1].generate()
+    assert m.parameters.test_number == 5 and m.lower.tolist() == [-1, -2, 0] and m.upper.tolist() == [2, 2, 2]

@@ -1,0 +1,95 @@
+"""Observed problems: counters, budget, best point and the first hits of the targets."""
+
+import numpy as np
+import pytest
+
+import travo
+from travo import suites
+from travo.observed import BudgetExhausted, observe
+
+
+def member_of(suite, test):
+    return suites.standard(suite).members()[test - 1].generate()
+
+
+def test_hand_built_run_counts_charges_and_hits_exactly():
+    f = member_of("2-hard", 3)
+    star = f.global_minimizer
+    far = f.minimizers[0]  # the paraboloid vertex, value 0
+    p = observe(f, "D2", budget=12, accuracy=1e-4, targets=[-1, 1, -2])
+    assert p.target_exponents == [1, -1, -2]
+
+    assert p.value(far) == f.value(far, "D2")                 # cost 1
+    np.testing.assert_array_equal(p.gradient(far), f.gradient(far, "D2"))  # + n = 3
+    assert p.best_value == 0.0 and p.hit is None
+    assert p.target_hits == [1, None, None]                     # 0 <= f* + 10
+    v, g = p.value_and_gradient(star)                           # + n + 1 = 6
+    assert v == f.value(star, "D2") == p.best_value
+    assert p.hit == 6 and p.target_hits == [1, 6, 6]
+    np.testing.assert_array_equal(p.best_point, star)
+    np.testing.assert_array_equal(p.hessian(far), f.hessian(far))  # + n(n+1)/2 = 9
+    assert (p.cost, p.values, p.gradients, p.hessians, p.remaining) == (9, 2, 2, 1, 3)
+    np.testing.assert_array_equal(p.trace, [[1, 1, 0, 0, 0.0], [6, 2, 2, 0, v]])
+
+    # Three value evaluations fit in what is left: a batch of four evaluates
+    # three, then ends the run; a single point past the budget evaluates nothing.
+    with pytest.raises(BudgetExhausted):
+        p.value(np.array([far] * 4))
+    assert (p.cost, p.values) == (12, 5)
+    with pytest.raises(BudgetExhausted):
+        p.value(far)
+    assert (p.cost, p.values) == (12, 5)
+
+
+def test_points_outside_the_box_are_counted_but_never_best_and_kinds_are_checked():
+    f = member_of("2-simple", 1)
+    p = observe(f, "D", budget=None)
+    assert p.value([5.0, 0.0]) == travo.ERROR_VALUE
+    assert (p.cost, p.best_point, p.budget, p.remaining) == (1, None, None, None)
+    with pytest.raises(ValueError, match="D2"):
+        p.hessian([0.0, 0.0])
+    with pytest.raises(ValueError, match="gradient"):
+        observe(f, "ND").gradient([0.0, 0.0])
+    with pytest.raises(ValueError, match=r"\(2,\)"):
+        p.value([0.0, 0.0, 0.0])
+    assert p.cost == 1
+
+
+def test_box_rule_against_the_minima_table():
+    for name in ("2-hard", "3-simple", "5-hard"):
+        s = suites.standard(name)
+        for test in (1, 50):
+            f = s.members()[test - 1].generate()
+            tol = s.accuracy ** (1 / s.dim) * (f.upper - f.lower)
+            for row in f.global_rows:
+                star = f.minimizers[row]
+                inward = -np.sign(star)  # stays in the box
+                corners = star + inward * tol * 0.999
+                p = observe(f, "D", accuracy=s.accuracy)
+                p.value(corners)
+                assert p.hit == 1, (name, test, row)
+                outside = star.copy()
+                outside[-1] += inward[-1] * tol[-1] * 1.001
+                p = observe(f, "D", accuracy=s.accuracy)
+                p.value(outside)
+                assert p.hit is None, (name, test, row)
+            others = [r for r in range(f.num_minima) if r not in set(f.global_rows)]
+            p = observe(f, "D", accuracy=s.accuracy)
+            p.value(f.minimizers[others])
+            assert p.hit is None
+
+
+def test_batch_calls_keep_the_books_of_the_loop_of_single_calls():
+    f = member_of("3-hard", 7)
+    x = np.random.default_rng(1).uniform(-1, 1, (40, 3))
+    x[17] = f.global_minimizer
+    one, many = observe(f, "D2", targets=[0, -3]), observe(f, "D2", targets=[0, -3])
+    for xi in x:
+        one.value_and_gradient(xi)
+    for xi in x:
+        one.hessian(xi)
+    many.value_and_gradient(x)
+    many.hessian(x)
+    for attr in ("cost", "values", "gradients", "hessians", "best_value", "hit", "target_hits"):
+        assert getattr(one, attr) == getattr(many, attr), attr
+    np.testing.assert_array_equal(one.trace, many.trace)
