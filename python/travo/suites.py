@@ -261,17 +261,17 @@ def parse_file(path: pathlib.Path, data: bytes, error: type[Exception]) -> Any:
     raise error(f"{path}: unknown file type {path.suffix!r} (use .toml or .json)")
 
 
-def resolve(spec: Any, base: pathlib.Path | None = None, where: str = "suite") -> Suite:
+def resolve(described: Any, base: pathlib.Path | None = None, where: str = "suite") -> Suite:
     """A suite from a campaign's ``suite`` entry: a standard class name, a table describing a user
     suite, or a table ``{file = "path"}`` naming a suite file (relative to ``base``)."""
-    if isinstance(spec, Suite):
-        return spec
-    if isinstance(spec, str):
+    if isinstance(described, Suite):
+        return described
+    if isinstance(described, str):
         try:
-            return standard(spec)
+            return standard(described)
         except SuiteError as e:
             raise SuiteError(f"{where}: {e}") from None
-    if isinstance(spec, Mapping) and set(spec) == {"file"} and isinstance(spec["file"], str):
-        p = pathlib.Path(spec["file"])
+    if isinstance(described, Mapping) and set(described) == {"file"} and isinstance(described["file"], str):
+        p = pathlib.Path(described["file"])
         return load(p if p.is_absolute() or base is None else base / p)
-    return from_dict(spec, where)
+    return from_dict(described, where)
