@@ -113,23 +113,26 @@ struct Parameters {
 // Hessians are then filled with error_value and the call returns false).
 // Batch forms take `count` points stored one after another (count * dim()
 // coordinates) and write `count` results in the same order.
+//
+// A member moved from may only be assigned to or destroyed; any other use
+// throws std::logic_error.
 class Member {
 public:
-    std::uint32_t dim() const noexcept;
-    std::uint32_t num_minima() const noexcept;
-    const Parameters &parameters() const noexcept;
+    std::uint32_t dim() const;
+    std::uint32_t num_minima() const;
+    const Parameters &parameters() const;
 
     // Coefficient of the D2 kind, in [0, 10).
-    double delta() const noexcept;
+    double delta() const;
 
     // The minima table: value at each minimizer and radius of its region
     // (num_minima() entries each), and the coordinates of one minimizer.
-    std::span<const double> minimum_values() const noexcept;
-    std::span<const double> radii() const noexcept;
+    std::span<const double> minimum_values() const;
+    std::span<const double> radii() const;
     std::span<const double> minimizer(std::size_t row) const;  // std::out_of_range
 
     // Rows whose value equals the global value (within 1e-10), increasing.
-    std::span<const std::uint32_t> global_minimizers() const noexcept;
+    std::span<const std::uint32_t> global_minimizers() const;
 
     // Whether the point lies in the box or within 1e-10 of it, that is
     // whether it evaluates to something other than error_value.
@@ -167,7 +170,9 @@ public:
     // `threads`: 0 spreads a large batch over the threads that the hardware
     // runs at once (std::thread::hardware_concurrency()), each evaluating a
     // contiguous slice of the points, and keeps a small one on the calling
-    // thread; k > 0 uses k threads (at most one per point), 1 only the
+    // thread; k > 0 uses k threads, but no more than the hardware runs at
+    // once (where it does not tell, no more than give each thread as much
+    // work as the automatic choice does) nor one per point; 1 only the
     // calling thread. The results are the same for every number of threads.
     void values(Kind kind, std::span<const double> points, std::span<double> out, unsigned threads = 0) const;
     void gradients(Kind kind, std::span<const double> points, std::span<double> out, unsigned threads = 0) const;
@@ -181,6 +186,13 @@ private:
     struct Impl;
     explicit Member(std::shared_ptr<const Impl> impl) noexcept : impl_(std::move(impl)) {}
     friend Member generate(const Parameters &params);
+
+    // The state of a member not moved from.
+    const Impl &impl() const {
+        if (!impl_) moved_from();
+        return *impl_;
+    }
+    [[noreturn]] static void moved_from();
 
     std::shared_ptr<const Impl> impl_;
 };
