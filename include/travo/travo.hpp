@@ -26,6 +26,8 @@
 #include <utility>
 #include <vector>
 
+#include <travo/export.h>
+
 namespace travo {
 
 // Value returned by an evaluation that cannot evaluate (a point more than
@@ -58,12 +60,12 @@ enum class Status : int {
 };
 
 // Short name of a status, such as "bad global distance".
-std::string_view status_name(Status status) noexcept;
+TRAVO_API std::string_view status_name(Status status) noexcept;
 
 // Generation refused: the status and the rule that the parameters broke,
 // with the values involved. what() reads "status 6 (bad global distance):
 // <rule>".
-class Error : public std::runtime_error {
+class TRAVO_API Error : public std::runtime_error {
 public:
     Error(Status status, const std::string &rule);
     Status status() const noexcept { return status_; }
@@ -78,7 +80,7 @@ private:
 // 2, 10 minima, global value -1, distance 2/3, radius 1/3, box [-1, 1] in
 // every coordinate, test number 1. `lower` and `upper` hold one bound per
 // coordinate, `dim` of each.
-struct Parameters {
+struct TRAVO_API Parameters {
     std::uint32_t dim = 2;
     std::uint32_t num_minima = 10;
     double global_value = -1.0;
@@ -116,7 +118,7 @@ struct Parameters {
 //
 // A member moved from may only be assigned to or destroyed; any other use
 // throws std::logic_error.
-class Member {
+class TRAVO_API Member {
 public:
     std::uint32_t dim() const;
     std::uint32_t num_minima() const;
@@ -202,10 +204,10 @@ private:
 // checks them: test number, dimension, minima count, box, global value,
 // distance, radius; then memory, and a global value that no minimizer takes
 // (NaN).
-Member generate(const Parameters &params);
+TRAVO_API Member generate(const Parameters &params);
 
 // Library version, "major.minor.patch".
-std::string_view version() noexcept;
+TRAVO_API std::string_view version() noexcept;
 
 }  // namespace travo
 

@@ -6,6 +6,7 @@
 #include "cpp/rules.hpp"
 #include "random/lagfib.hpp"
 #include "travo/travo.hpp"
+#include "travo/version.h"
 
 namespace travo {
 
@@ -52,6 +53,6 @@ Member generate(const Parameters &params) {
     return Member(std::move(impl));
 }
 
-std::string_view version() noexcept { return TRAVO_VERSION_TEXT; }
+std::string_view version() noexcept { return TRAVO_VERSION_STRING; }
 
 }  // namespace travo
