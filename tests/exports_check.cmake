@@ -2,7 +2,8 @@
 # that is not part of its public C or C++ interface: the core
 # (travo::core), the C++ interface's details, the host allocator and its
 # test hooks stay inside. Weak instantiations of standard templates are the
-# compiler's, not travo's, and are passed over.
+# compiler's, not travo's, and are passed over, as are AddressSanitizer's
+# indicators of exported variables (__odr_asan.NAME).
 execute_process(COMMAND ${NM} -D -C --defined-only ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIBRARY}")
@@ -16,7 +17,7 @@ foreach(line IN LISTS lines)
   endif()
   set(type "${CMAKE_MATCH_1}")
   set(name "${CMAKE_MATCH_2}")
-  if(type MATCHES "^[VWuv]$" AND name MATCHES "(^| )(std|__gnu_cxx)::")
+  if((type MATCHES "^[VWuv]$" AND name MATCHES "(^| )(std|__gnu_cxx)::") OR name MATCHES "^__odr_asan[._]")
     continue()
   endif()
   if(name MATCHES "^(TRAVO_|ranf_)"
