@@ -16,6 +16,8 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/include/travo/travo.h
   ${PROJECT_SOURCE_DIR}/include/travo/member.h
   ${PROJECT_SOURCE_DIR}/include/travo/travo.hpp
+  ${PROJECT_SOURCE_DIR}/include/travo/export.h
+  ${PROJECT_BINARY_DIR}/include/travo/version.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/travo)
 if(TARGET travo_cli)
   install(TARGETS travo_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -47,12 +49,15 @@ else()
   set(TRAVO_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
 # The library is written in C++ and uses the mathematics library and
-# threads; a static build hands them to its users.
+# threads; a static build hands them to its users. The C++ interface needs
+# C++20, which a C compiler ignores with a warning at most.
 get_target_property(_travo_type travo TYPE)
-string(STRIP "-lstdc++ -lm ${CMAKE_THREAD_LIBS_INIT}" _travo_pc_deps)
+set(_travo_pc_deps "-lstdc++ -lm -pthread")
+set(TRAVO_PC_CFLAGS "-std=c++20 -pthread")
 if(_travo_type STREQUAL "STATIC_LIBRARY")
   set(TRAVO_PC_LIBS "${_travo_pc_deps}")
   set(TRAVO_PC_LIBS_PRIVATE "")
+  string(APPEND TRAVO_PC_CFLAGS " -DTRAVO_STATIC_DEFINE")
 else()
   set(TRAVO_PC_LIBS "")
   set(TRAVO_PC_LIBS_PRIVATE "${_travo_pc_deps}")

@@ -4,11 +4,10 @@
 find_package(Matlab QUIET COMPONENTS MX_LIBRARY)
 if(Matlab_FOUND)
   matlab_add_mex(NAME travo_matlab_mex MODULE
-    SRC ${TRAVO_CORE_SOURCES} ${TRAVO_GATEWAY_SOURCES}
+    SRC $<TARGET_OBJECTS:travo_core> ${TRAVO_GATEWAY_SOURCES}
     OUTPUT_NAME travo
     R2017b)
-  target_include_directories(travo_matlab_mex PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src)
-  target_compile_definitions(travo_matlab_mex PRIVATE TRAVO_VERSION_TEXT="${PROJECT_VERSION}")
+  target_include_directories(travo_matlab_mex PRIVATE ${TRAVO_PUBLIC_INCLUDE_DIRS} ${PROJECT_SOURCE_DIR}/src)
   set_target_properties(travo_matlab_mex PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/matlab)
   message(STATUS "MATLAB ${Matlab_VERSION_STRING} found: building travo_matlab_mex")
 else()

@@ -17,7 +17,11 @@ cp "$root/octave/package/COPYING" "$pkg/COPYING"
 cp "$root/octave/package/Makefile" "$root/octave/travo_mex.map" "$pkg/src/"
 printf '#define TRAVO_VERSION_TEXT "%s"\n' "$version" > "$pkg/src/version_text.h"
 cp -r "$root/include" "$pkg/src/include"
-for d in random spatial generator evaluation module cpp gateway; do
+IFS=. read -r major minor patch <<<"$version"
+sed "s/@PROJECT_VERSION_MAJOR@/$major/g; s/@PROJECT_VERSION_MINOR@/$minor/g; s/@PROJECT_VERSION_PATCH@/$patch/g" \
+  "$root/include/travo/version.h.in" > "$pkg/src/include/travo/version.h"
+rm "$pkg/src/include/travo/version.h.in"
+for d in common random spatial generator evaluation module cpp gateway; do
   mkdir -p "$pkg/src/$d"
   cp "$root/src/$d"/*.cpp "$root/src/$d"/*.hpp "$pkg/src/$d/" 2>/dev/null || true
 done

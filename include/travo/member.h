@@ -29,11 +29,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <travo/export.h>
 #include <travo/travo.h>
-
-#ifndef TRAVO_API
-#define TRAVO_API
-#endif
 
 #ifdef __cplusplus
 extern "C" {

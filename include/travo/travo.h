@@ -16,6 +16,8 @@
 
 #include <stdint.h>
 
+#include <travo/export.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -63,55 +65,55 @@ typedef struct GlobalMinimaList {
 } GlobalMinimaList;
 
 /* Module-wide generator state. */
-extern uint32_t TRAVO_dim;            /* n */
-extern uint32_t TRAVO_num_minima;     /* m, the paraboloid vertex included */
-extern double *TRAVO_domain_left;     /* n lower bounds */
-extern double *TRAVO_domain_right;    /* n upper bounds */
-extern double TRAVO_global_dist;      /* distance vertex - global minimizer */
-extern double TRAVO_global_radius;    /* radius of the global region */
-extern double TRAVO_global_value;     /* global minimum value */
-extern MinimaTable TRAVO_minima;
-extern GlobalMinimaList TRAVO_glob;
+extern TRAVO_API uint32_t TRAVO_dim;            /* n */
+extern TRAVO_API uint32_t TRAVO_num_minima;     /* m, the paraboloid vertex included */
+extern TRAVO_API double *TRAVO_domain_left;     /* n lower bounds */
+extern TRAVO_API double *TRAVO_domain_right;    /* n upper bounds */
+extern TRAVO_API double TRAVO_global_dist;      /* distance vertex - global minimizer */
+extern TRAVO_API double TRAVO_global_radius;    /* radius of the global region */
+extern TRAVO_API double TRAVO_global_value;     /* global minimum value */
+extern TRAVO_API MinimaTable TRAVO_minima;
+extern TRAVO_API GlobalMinimaList TRAVO_glob;
 
 /* Parameters, box and storage. */
-TravoStatus TRAVO_set_default(void);
-TravoStatus TRAVO_domain_alloc(void);
-void TRAVO_domain_free(void);
-TravoStatus TRAVO_parameters_check(void);
-TravoStatus TRAVO_alloc(void);
-void TRAVO_free(void);
+TRAVO_API TravoStatus TRAVO_set_default(void);
+TRAVO_API TravoStatus TRAVO_domain_alloc(void);
+TRAVO_API void TRAVO_domain_free(void);
+TRAVO_API TravoStatus TRAVO_parameters_check(void);
+TRAVO_API TravoStatus TRAVO_alloc(void);
+TRAVO_API void TRAVO_free(void);
 
 /* Generation. */
-TravoStatus TRAVO_arg_generate(int32_t test_number);
-TravoStatus TRAVO_coincidence_check(void);
-TravoStatus TRAVO_set_basins(void);
+TRAVO_API TravoStatus TRAVO_arg_generate(int32_t test_number);
+TRAVO_API TravoStatus TRAVO_coincidence_check(void);
+TRAVO_API TravoStatus TRAVO_set_basins(void);
 
 /* Lagged-Fibonacci random source (module-wide state). */
-void ranf_start(int32_t seed);
-void ranf_array(double *aa, int32_t n);
-TravoStatus TRAVO_initialize_rnd(uint32_t dim, uint32_t num_minima, int32_t test_number);
+TRAVO_API void ranf_start(int32_t seed);
+TRAVO_API void ranf_array(double *aa, int32_t n);
+TRAVO_API TravoStatus TRAVO_initialize_rnd(uint32_t dim, uint32_t num_minima, int32_t test_number);
 
 /* Evaluation of the generated member. Indices count coordinates from 1. */
-double TRAVO_norm(const double *a, const double *b);
-double TRAVO_ND_func(const double *x);
-double TRAVO_D_func(const double *x);
-double TRAVO_D2_func(const double *x);
-double TRAVO_D_deriv(uint32_t i, const double *x);
-TravoStatus TRAVO_D_gradient(const double *x, double *g);
-double TRAVO_D2_deriv1(uint32_t i, const double *x);
-TravoStatus TRAVO_D2_gradient(const double *x, double *g);
-double TRAVO_D2_deriv2(uint32_t i, uint32_t j, const double *x);
-TravoStatus TRAVO_D2_hessian(const double *x, double **h);
+TRAVO_API double TRAVO_norm(const double *a, const double *b);
+TRAVO_API double TRAVO_ND_func(const double *x);
+TRAVO_API double TRAVO_D_func(const double *x);
+TRAVO_API double TRAVO_D2_func(const double *x);
+TRAVO_API double TRAVO_D_deriv(uint32_t i, const double *x);
+TRAVO_API TravoStatus TRAVO_D_gradient(const double *x, double *g);
+TRAVO_API double TRAVO_D2_deriv1(uint32_t i, const double *x);
+TRAVO_API TravoStatus TRAVO_D2_gradient(const double *x, double *g);
+TRAVO_API double TRAVO_D2_deriv2(uint32_t i, uint32_t j, const double *x);
+TRAVO_API TravoStatus TRAVO_D2_hessian(const double *x, double **h);
 
 /* Read access to the rest of the module-wide state. */
-double TRAVO_get_delta(void);          /* coefficient of the D2 kind, in [0, 10) */
-int TRAVO_get_is_arg_set(void);        /* 1 while a generated member is available */
-int32_t TRAVO_get_rnd_counter(void);   /* index of the next buffered number */
-const double *TRAVO_get_rnd_num(void); /* the 1009-number buffer */
-const double *TRAVO_get_ran_u(void);   /* the 100-number source state */
+TRAVO_API double TRAVO_get_delta(void);          /* coefficient of the D2 kind, in [0, 10) */
+TRAVO_API int TRAVO_get_is_arg_set(void);        /* 1 while a generated member is available */
+TRAVO_API int32_t TRAVO_get_rnd_counter(void);   /* index of the next buffered number */
+TRAVO_API const double *TRAVO_get_rnd_num(void); /* the 1009-number buffer */
+TRAVO_API const double *TRAVO_get_ran_u(void);   /* the 100-number source state */
 
 /* Library version, "major.minor.patch". */
-const char *TRAVO_library_version(void);
+TRAVO_API const char *TRAVO_library_version(void);
 
 #ifdef __cplusplus
 }

@@ -27,6 +27,8 @@
 #include <utility>
 #include <vector>
 
+#include <travo/export.h>
+
 namespace travo {
 
 // Value returned by an evaluation that cannot evaluate (a point more than
@@ -59,12 +61,12 @@ enum class Status : int {
 };
 
 // Short name of a status, such as "bad global distance".
-std::string_view status_name(Status status) noexcept;
+TRAVO_API std::string_view status_name(Status status) noexcept;
 
 // Generation refused: the status and the rule that the parameters broke,
 // with the values involved. what() reads "status 6 (bad global distance):
 // <rule>".
-class Error : public std::runtime_error {
+class TRAVO_API Error : public std::runtime_error {
 public:
     Error(Status status, const std::string &rule);
     Status status() const noexcept { return status_; }
@@ -76,7 +78,7 @@ private:
 };
 
 // Generation stopped because its progress function returned false.
-class GenerationAbandoned : public std::runtime_error {
+class TRAVO_API GenerationAbandoned : public std::runtime_error {
 public:
     GenerationAbandoned();
 };
@@ -90,7 +92,7 @@ using GenerationProgress = std::function<bool(double fraction)>;
 // 2, 10 minima, global value -1, distance 2/3, radius 1/3, box [-1, 1] in
 // every coordinate, test number 1. `lower` and `upper` hold one bound per
 // coordinate, `dim` of each.
-struct Parameters {
+struct TRAVO_API Parameters {
     std::uint32_t dim = 2;
     std::uint32_t num_minima = 10;
     double global_value = -1.0;
@@ -125,23 +127,26 @@ struct Parameters {
 // Hessians are then filled with error_value and the call returns false).
 // Batch forms take `count` points stored one after another (count * dim()
 // coordinates) and write `count` results in the same order.
-class Member {
+//
+// A member moved from may only be assigned to or destroyed; any other use
+// throws std::logic_error.
+class TRAVO_API Member {
 public:
-    std::uint32_t dim() const noexcept;
-    std::uint32_t num_minima() const noexcept;
-    const Parameters &parameters() const noexcept;
+    std::uint32_t dim() const;
+    std::uint32_t num_minima() const;
+    const Parameters &parameters() const;
 
     // Coefficient of the D2 kind, in [0, 10).
-    double delta() const noexcept;
+    double delta() const;
 
     // The minima table: value at each minimizer and radius of its region
     // (num_minima() entries each), and the coordinates of one minimizer.
-    std::span<const double> minimum_values() const noexcept;
-    std::span<const double> radii() const noexcept;
+    std::span<const double> minimum_values() const;
+    std::span<const double> radii() const;
     std::span<const double> minimizer(std::size_t row) const;  // std::out_of_range
 
     // Rows whose value equals the global value (within 1e-10), increasing.
-    std::span<const std::uint32_t> global_minimizers() const noexcept;
+    std::span<const std::uint32_t> global_minimizers() const;
 
     // Whether the point lies in the box or within 1e-10 of it, that is
     // whether it evaluates to something other than error_value.
@@ -179,7 +184,9 @@ public:
     // `threads`: 0 spreads a large batch over the threads that the hardware
     // runs at once (std::thread::hardware_concurrency()), each evaluating a
     // contiguous slice of the points, and keeps a small one on the calling
-    // thread; k > 0 uses k threads (at most one per point), 1 only the
+    // thread; k > 0 uses k threads, but no more than the hardware runs at
+    // once (where it does not tell, no more than give each thread as much
+    // work as the automatic choice does) nor one per point; 1 only the
     // calling thread. The results are the same for every number of threads.
     void values(Kind kind, std::span<const double> points, std::span<double> out, unsigned threads = 0) const;
     void gradients(Kind kind, std::span<const double> points, std::span<double> out, unsigned threads = 0) const;
@@ -192,7 +199,14 @@ public:
 private:
     struct Impl;
     explicit Member(std::shared_ptr<const Impl> impl) noexcept : impl_(std::move(impl)) {}
-    friend Member generate(const Parameters &params, const GenerationProgress &progress);
+    friend TRAVO_API Member generate(const Parameters &params, const GenerationProgress &progress);
+
+    // The state of a member not moved from.
+    const Impl &impl() const {
+        if (!impl_) moved_from();
+        return *impl_;
+    }
+    [[noreturn]] static void moved_from();
 
     std::shared_ptr<const Impl> impl_;
 };
@@ -202,16 +216,16 @@ private:
 // checks them: test number, dimension, minima count, box, global value,
 // distance, radius; then memory, and a global value that no minimizer takes
 // (NaN). Running out of memory anywhere is Error with Status::no_memory.
-Member generate(const Parameters &params);
+TRAVO_API Member generate(const Parameters &params);
 
 // The same, telling `progress` (when it is not empty) how far the generation
 // has come. When it returns false, everything taken is released and
 // GenerationAbandoned is thrown; an exception it throws leaves generate
 // likewise. Without a progress function generation costs nothing more.
-Member generate(const Parameters &params, const GenerationProgress &progress);
+TRAVO_API Member generate(const Parameters &params, const GenerationProgress &progress);
 
 // Library version, "major.minor.patch".
-std::string_view version() noexcept;
+TRAVO_API std::string_view version() noexcept;
 
 }  // namespace travo
 

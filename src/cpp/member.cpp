@@ -18,51 +18,55 @@ using detail::fill_hessian;
 using detail::region_of;
 using detail::to_core;
 
-std::uint32_t Member::dim() const noexcept { return impl_->core.dim; }
-std::uint32_t Member::num_minima() const noexcept { return impl_->core.num_minima; }
-const Parameters &Member::parameters() const noexcept { return impl_->params; }
-double Member::delta() const noexcept { return impl_->core.delta; }
-
-std::span<const double> Member::minimum_values() const noexcept {
-    return {impl_->core.minima.values, impl_->core.num_minima};
+void Member::moved_from() {
+    throw std::logic_error("travo: this member was moved from; it may only be assigned to or destroyed");
 }
 
-std::span<const double> Member::radii() const noexcept {
-    return {impl_->core.minima.radii, impl_->core.num_minima};
+std::uint32_t Member::dim() const { return impl().core.dim; }
+std::uint32_t Member::num_minima() const { return impl().core.num_minima; }
+const Parameters &Member::parameters() const { return impl().params; }
+double Member::delta() const { return impl().core.delta; }
+
+std::span<const double> Member::minimum_values() const {
+    return {impl().core.minima.values, impl().core.num_minima};
+}
+
+std::span<const double> Member::radii() const {
+    return {impl().core.minima.radii, impl().core.num_minima};
 }
 
 std::span<const double> Member::minimizer(std::size_t row) const {
-    if (row >= impl_->core.num_minima) {
+    if (row >= impl().core.num_minima) {
         throw std::out_of_range("travo: minimizer row " + std::to_string(row) + " of a member with " +
-                                std::to_string(impl_->core.num_minima) + " rows");
+                                std::to_string(impl().core.num_minima) + " rows");
     }
-    return {impl_->core.minima.points[row], impl_->core.dim};
+    return {impl().core.minima.points[row], impl().core.dim};
 }
 
-std::span<const std::uint32_t> Member::global_minimizers() const noexcept {
-    return {impl_->core.glob.indices, impl_->core.glob.count};
+std::span<const std::uint32_t> Member::global_minimizers() const {
+    return {impl().core.glob.indices, impl().core.glob.count};
 }
 
 bool Member::contains(std::span<const double> x) const {
     expect_length("the point", x.size(), dim());
-    return impl_->locate(x.data()).where != core::Site::Refused;
+    return impl().locate(x.data()).where != core::Site::Refused;
 }
 
 std::int64_t Member::region(std::span<const double> x) const {
     expect_length("the point", x.size(), dim());
-    return region_of(impl_->locate(x.data()));
+    return region_of(impl().locate(x.data()));
 }
 
 double Member::value(Kind kind, std::span<const double> x) const {
     expect_length("the point", x.size(), dim());
-    return core::value(to_core(kind), impl_->locate(x.data()));
+    return core::value(to_core(kind), impl().locate(x.data()));
 }
 
 bool Member::gradient(Kind kind, std::span<const double> x, std::span<double> g) const {
     const core::Kind k = differentiable(kind);
     expect_length("the point", x.size(), dim());
     expect_length("the gradient", g.size(), dim());
-    return fill_gradient(k, impl_->locate(x.data()), dim(), g.data());
+    return fill_gradient(k, impl().locate(x.data()), dim(), g.data());
 }
 
 std::vector<double> Member::gradient(Kind kind, std::span<const double> x) const {
@@ -75,7 +79,7 @@ double Member::value_and_gradient(Kind kind, std::span<const double> x, std::spa
     const core::Kind k = differentiable(kind);
     expect_length("the point", x.size(), dim());
     expect_length("the gradient", g.size(), dim());
-    const core::Site site = impl_->locate(x.data());
+    const core::Site site = impl().locate(x.data());
     fill_gradient(k, site, dim(), g.data());
     return core::value(k, site);
 }
@@ -83,7 +87,7 @@ double Member::value_and_gradient(Kind kind, std::span<const double> x, std::spa
 bool Member::hessian(std::span<const double> x, std::span<double> h) const {
     expect_length("the point", x.size(), dim());
     expect_length("the Hessian", h.size(), static_cast<std::size_t>(dim()) * dim());
-    return fill_hessian(impl_->locate(x.data()), dim(), h.data());
+    return fill_hessian(impl().locate(x.data()), dim(), h.data());
 }
 
 std::vector<double> Member::hessian(std::span<const double> x) const {

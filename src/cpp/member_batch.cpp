@@ -26,8 +26,8 @@ void Member::values(Kind kind, std::span<const double> points, std::span<double>
     expect_length("the value batch", out.size(), count);
     const double *x = points.data();
     double *v = out.data();
-    spread(count, n + 1, threads, [this, k, n, x, v](std::size_t first, std::size_t last) {
-        impl_->batch.values(k, x + first * n, last - first, v + first);
+    spread(count, n + 1, threads, [&batch = impl().batch, k, n, x, v](std::size_t first, std::size_t last) {
+        batch.values(k, x + first * n, last - first, v + first);
     });
 }
 
@@ -56,8 +56,8 @@ void Member::gradients(Kind kind, std::span<const double> points, std::span<doub
     expect_length("the gradient batch", out.size(), count * n);
     const double *x = points.data();
     double *g = out.data();
-    spread(count, 2 * n, threads, [this, k, n, x, g](std::size_t first, std::size_t last) {
-        each_site(impl_->batch, x, n, first, last, [k, n, g](std::size_t p, const core::Site &site) {
+    spread(count, 2 * n, threads, [&batch = impl().batch, k, n, x, g](std::size_t first, std::size_t last) {
+        each_site(batch, x, n, first, last, [k, n, g](std::size_t p, const core::Site &site) {
             fill_gradient(k, site, static_cast<std::uint32_t>(n), g + p * n);
         });
     });
@@ -73,8 +73,8 @@ void Member::values_and_gradients(Kind kind, std::span<const double> points, std
     const double *x = points.data();
     double *v = values_out.data();
     double *g = gradients_out.data();
-    spread(count, 2 * n + 1, threads, [this, k, n, x, v, g](std::size_t first, std::size_t last) {
-        each_site(impl_->batch, x, n, first, last, [k, n, v, g](std::size_t p, const core::Site &site) {
+    spread(count, 2 * n + 1, threads, [&batch = impl().batch, k, n, x, v, g](std::size_t first, std::size_t last) {
+        each_site(batch, x, n, first, last, [k, n, v, g](std::size_t p, const core::Site &site) {
             fill_gradient(k, site, static_cast<std::uint32_t>(n), g + p * n);
             v[p] = core::value(k, site);
         });
@@ -87,8 +87,8 @@ void Member::hessians(std::span<const double> points, std::span<double> out, uns
     expect_length("the Hessian batch", out.size(), count * n * n);
     const double *x = points.data();
     double *h = out.data();
-    spread(count, n + n * n, threads, [this, n, x, h](std::size_t first, std::size_t last) {
-        each_site(impl_->batch, x, n, first, last, [n, h](std::size_t p, const core::Site &site) {
+    spread(count, n + n * n, threads, [&batch = impl().batch, n, x, h](std::size_t first, std::size_t last) {
+        each_site(batch, x, n, first, last, [n, h](std::size_t p, const core::Site &site) {
             fill_hessian(site, static_cast<std::uint32_t>(n), h + p * n * n);
         });
     });
@@ -100,8 +100,8 @@ void Member::regions(std::span<const double> points, std::span<std::int64_t> out
     expect_length("the region batch", out.size(), count);
     const double *x = points.data();
     std::int64_t *r = out.data();
-    spread(count, n + 1, threads, [this, n, x, r](std::size_t first, std::size_t last) {
-        each_site(impl_->batch, x, n, first, last,
+    spread(count, n + 1, threads, [&batch = impl().batch, n, x, r](std::size_t first, std::size_t last) {
+        each_site(batch, x, n, first, last,
                   [r](std::size_t p, const core::Site &site) { r[p] = region_of(site); });
     });
 }

@@ -8,6 +8,7 @@
 #include "cpp/rules.hpp"
 #include "random/lagfib.hpp"
 #include "travo/travo.hpp"
+#include "travo/version.h"
 
 namespace travo {
 
@@ -67,6 +68,6 @@ Member generate(const Parameters &params, const GenerationProgress &progress) tr
     throw Error(Status::no_memory, detail::rule(Status::no_memory, params));
 }
 
-std::string_view version() noexcept { return TRAVO_VERSION_TEXT; }
+std::string_view version() noexcept { return TRAVO_VERSION_STRING; }
 
 }  // namespace travo

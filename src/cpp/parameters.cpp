@@ -2,15 +2,13 @@
 #include <charconv>
 #include <string>
 
+#include "common/constants.hpp"
 #include "cpp/rules.hpp"
 #include "travo/travo.hpp"
 
 namespace travo {
-namespace {
 
-constexpr double kTol = 1e-10;
-
-}  // namespace
+using core::kTol;
 
 std::string_view status_name(Status status) noexcept {
     switch (status) {
@@ -76,15 +74,7 @@ std::string number(double v) {
 
 double shortest_side(const std::vector<double> &lower, const std::vector<double> &upper) {
     const std::size_t n = std::min(lower.size(), upper.size());
-    if (n == 0) return 0.0;
-    // Coordinate 0 first; a side replaces the current one only when strictly
-    // shorter, so a NaN side never does.
-    double s = upper[0] - lower[0];
-    for (std::size_t i = 1; i < n; i++) {
-        const double side = upper[i] - lower[i];
-        if (side < s) s = side;
-    }
-    return s;
+    return n == 0 ? 0.0 : core::shortest_side(n, lower.data(), upper.data());
 }
 
 std::string rule(Status status, std::size_t value) {

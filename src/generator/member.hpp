@@ -7,16 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/constants.hpp"
 #include "travo/travo.h"
 
 namespace travo::core {
 
 class RandomSource;
-
-// Tolerance of every comparison made by the generator and by evaluation.
-inline constexpr double kTol = 1e-10;
-// Starting value of minimum searches; also the evaluation error value.
-inline constexpr double kHuge = 1e+100;
 
 struct Member {
     uint32_t dim = 0;         // n

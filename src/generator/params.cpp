@@ -7,18 +7,9 @@
 namespace travo::core {
 namespace {
 
-// Shortest side of the box: coordinate 0 first, then a side only replaces
-// the current one when it is strictly shorter (so a NaN side never does).
-double shortest_side(const Member &mb) {
-    double s = mb.domain_right[0] - mb.domain_left[0];
-    for (uint32_t i = 1; i < mb.dim; i++) {
-        const double side = mb.domain_right[i] - mb.domain_left[i];
-        if (side < s) s = side;
-    }
-    return s;
-}
+double shortest_side(const Member &mb) { return core::shortest_side(mb.dim, mb.domain_left, mb.domain_right); }
 
-bool bad_dimension(uint32_t n) { return n - 2u > TRAVO_MAX_DIM - 2u; }
+bool bad_dimension(uint32_t n) { return n - kMinDim > kMaxDim - kMinDim; }
 
 template <class T>
 T *take(std::size_t count) {

@@ -4,6 +4,7 @@
 
 #include "evaluation/evaluate.hpp"
 #include "travo/travo.h"
+#include "travo/version.h"
 
 extern "C" {
 uint32_t TRAVO_dim = 0;
@@ -158,6 +159,6 @@ int32_t TRAVO_get_rnd_counter(void) { return module::rng.rnd_counter; }
 const double *TRAVO_get_rnd_num(void) { return module::rng.rnd_num; }
 const double *TRAVO_get_ran_u(void) { return module::rng.ran_u; }
 
-const char *TRAVO_library_version(void) { return TRAVO_VERSION_TEXT; }
+const char *TRAVO_library_version(void) { return TRAVO_VERSION_STRING; }
 
 }  // extern "C"

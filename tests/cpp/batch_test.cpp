@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cpp/spread.hpp"
 #include "evaluation/batch.hpp"
 #include "evaluation/evaluate.hpp"
 #include "support/gateway_fixture.hpp"
@@ -219,7 +220,7 @@ TEST(BatchEvaluation, CppBatchesGiveTheSinglePointResultsForEveryThreadCount) {
             f.gradient(Kind::D2, x, std::span<double>(&gd2[q * n], n));
             f.hessian(x, std::span<double>(&h[q * n * n], n * n));
         }
-        for (unsigned threads : {0u, 1u, 2u, 3u, 7u}) {
+        for (unsigned threads : {0u, 1u, 2u, 3u, 7u, 100000u}) {
             SCOPED_TRACE(::testing::Message() << "threads=" << threads);
             std::vector<double> out(count), g(count * n), hh(count * n * n);
             for (int k = 0; k < 3; k++) {
@@ -237,6 +238,21 @@ TEST(BatchEvaluation, CppBatchesGiveTheSinglePointResultsForEveryThreadCount) {
             }
         }
     }
+}
+
+// A batch is cut into no more slices (threads) than can help: an explicit
+// count is held to the hardware threads, or, where the hardware does not
+// tell, to those that get a share of work worth a thread.
+TEST(BatchEvaluation, ThreadsAreCappedAtWhatCanHelp) {
+    using travo::detail::plan_spread;
+    const auto slices = [](std::size_t count, travo::detail::SpreadPlan plan) {
+        return (count + plan.slice - 1) / plan.slice;
+    };
+    constexpr std::size_t count = 200000;
+    EXPECT_EQ(slices(count, plan_spread(count, 3, 100000, 8)), 8u);
+    EXPECT_EQ(slices(count, plan_spread(count, 3, 4, 8)), 4u);
+    EXPECT_EQ(slices(count, plan_spread(count, 3, 100000, 0)), count * 3 / travo::detail::kNumbersPerThread);
+    EXPECT_EQ(slices(count, plan_spread(count, 3, 0, 64)), count * 3 / travo::detail::kNumbersPerThread);
 }
 
 class GatewayPointActions : public travo::testing::GatewayTest {};

@@ -173,6 +173,22 @@ TEST(CppMember, CopiesShareTheMemberAndOutliveTheOriginal) {
     EXPECT_EQ(travo::host::live_blocks(), before);
 }
 
+// A member moved from may be assigned to and destroyed; every other use
+// throws rather than reads through the empty handle.
+TEST(CppMember, AMovedFromMemberOnlyTakesAssignment) {
+    const std::vector<double> x = {0.25, -0.5};
+    travo::Member f = travo::generate(Parameters{});
+    const double expected = f.value(Kind::D2, x);
+    travo::Member g = std::move(f);
+    EXPECT_EQ(g.value(Kind::D2, x), expected);
+    EXPECT_THROW((void)f.dim(), std::logic_error);
+    EXPECT_THROW((void)f.global_minimizers(), std::logic_error);
+    std::vector<double> out(1);
+    EXPECT_THROW(f.values(Kind::D, x, out), std::logic_error);
+    f = g;
+    EXPECT_EQ(f.value(Kind::D2, x), expected);
+}
+
 // The region of a point: each minimizer lies in its own region (the lowest
 // row where regions share it), the vertex and a point outside the box in
 // none; the batch form agrees with the single point.

@@ -2,8 +2,9 @@
 # files are there, a CMake project finds travo with find_package and a C
 # program builds with pkg-config, and all of them run; the installed tool
 # runs, and the Octave module is installed (and loads) when it was built.
+# Then the same CMake project adds travo's source tree with add_subdirectory.
 #
-# Variables: BUILD_DIR, WORK_DIR, CONSUMER_DIR, C_COMPILER, CXX_COMPILER,
+# Variables: BUILD_DIR, SOURCE_DIR, WORK_DIR, CONSUMER_DIR, C_COMPILER, CXX_COMPILER,
 # GENERATOR, EXPECT_MEX (1 when the Octave module was built), SANITIZE_FLAGS
 # (link flags of a sanitizer build), OCTAVE_PRELOAD (sanitizer runtime that
 # Octave must load first).
@@ -40,6 +41,8 @@ run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}")
 
 expect_file("include/travo/travo.h")
 expect_file("include/travo/travo.hpp")
+expect_file("include/travo/export.h")
+expect_file("include/travo/version.h")
 expect_file("lib*/libtravo.*")
 expect_file("bin/travo")
 expect_file("lib*/cmake/travo/travoConfig.cmake")
@@ -72,6 +75,20 @@ string(STRIP "${flags}" flags)
 separate_arguments(flags UNIX_COMMAND "${flags}")
 run(${C_COMPILER} "${CONSUMER_DIR}/consumer.c" ${flags} ${SANITIZE_FLAGS} -o "${WORK_DIR}/consumer_pc")
 run("${WORK_DIR}/consumer_pc")
+
+# A CMake project adds travo's source tree as a subproject: the library
+# alone, built and used as the installed one is.
+set(sub_build "${WORK_DIR}/subproject-build")
+set(sub_sanitize OFF)
+if(SANITIZE_FLAGS)
+  set(sub_sanitize ON)
+endif()
+run(${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${sub_build}" -G "${GENERATOR}" "-DTRAVO_SUBPROJECT_DIR=${SOURCE_DIR}"
+    "-DCMAKE_BUILD_TYPE=RelWithDebInfo" "-DTRAVO_SANITIZE=${sub_sanitize}" "-DCMAKE_EXE_LINKER_FLAGS=${SANITIZE_FLAGS}"
+    "-DCMAKE_C_COMPILER=${C_COMPILER}" "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}")
+run(${CMAKE_COMMAND} --build "${sub_build}" -j 2)
+run("${sub_build}/consumer_cpp")
+run("${sub_build}/consumer_c")
 
 # The installed tool runs: two record lines, the header and ten rows.
 run("${PREFIX}/bin/travo" info --format csv OUTPUT table)
