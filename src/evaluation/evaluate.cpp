@@ -56,7 +56,7 @@ uint32_t find_region(const Member &mb, const double *x, double *r_out) {
 }
 
 bool admitted(const Member &mb, const double *x) {
-    if (!mb.isArgSet) return false;
+    if (!mb.isArgSet || x == nullptr || mb.domain_left == nullptr || mb.domain_right == nullptr) return false;
     for (uint32_t c = 0; c < mb.dim; c++) {
         if (x[c] < mb.domain_left[c] - kTol || x[c] > mb.domain_right[c] + kTol) return false;
     }
