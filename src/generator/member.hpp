@@ -32,6 +32,24 @@ struct Member {
     double delta = 0.0;   // coefficient of the D2 kind
 };
 
+// Limits that keep every value and every first and second derivative of a
+// member finite (docs/bad-input.md derives them). Any two points that
+// evaluation combines, and any region radius, are at most 1.5 box diagonals
+// apart, and every intermediate of the formulas is below 200 times the
+// fifth power of that: a diagonal up to 1e60 keeps them under a ten
+// thousandth of the largest double.
+inline constexpr double kMaxBoxDiagonal = 1e60;
+// Bound on the height A = d^2 - g of the global region times
+// max(R^-5, R^3); the intermediates of its formulas stay below 64 times
+// that product, so 1024 leaves room.
+inline constexpr double kMaxHeightScale = 1.7976931348623157e308 / 1024.0;
+
+// Length of the diagonal of the box (NaN or infinite for such bounds).
+double box_diagonal(uint32_t n, const double *lower, const double *upper);
+// The lowest global value whose region formulas stay finite for distance d
+// and radius R (R > 0): d^2 - kMaxHeightScale * min(R^5, R^-3).
+double lowest_global_value(double d, double r);
+
 // Parameters and storage.
 TravoStatus set_default(Member &mb);
 TravoStatus domain_alloc(Member &mb);
