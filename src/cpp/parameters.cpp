@@ -128,7 +128,8 @@ std::string rule(Status status, const Parameters &p) {
             }
         }
         const double diagonal = core::box_diagonal(p.dim, p.lower.data(), p.upper.data());
-        return "the diagonal of the box must not exceed 1e60, so that every value and derivative is finite (it is " +
+        return "the diagonal of the box must not exceed 1e48, so that every value and derivative is finite and "
+               "below 1e+100 (it is " +
                (std::isinf(diagonal) ? std::string("beyond the largest double") : number(diagonal)) + ")";
     }
     case Status::bad_global_value: {
@@ -139,7 +140,8 @@ std::string rule(Status status, const Parameters &p) {
             return "the global value must be a finite number below -1e-10 (it is " + number(p.global_value) + ")";
         }
         return "the global value must not lie below " + number(core::lowest_global_value(p.distance, p.radius)) +
-               " with this distance and radius, so that every value and derivative is finite (it is " +
+               " with this distance and radius, so that every value and derivative is finite and below 1e+100 "
+               "(it is " +
                number(p.global_value) + ")";
     }
     case Status::bad_global_distance: {

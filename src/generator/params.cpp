@@ -46,8 +46,7 @@ double box_diagonal(uint32_t n, const double *lower, const double *upper) {
 }
 
 double lowest_global_value(double d, double r) {
-    const double scale = r < 1.0 ? kMaxHeightScale * (r * r * r * r * r) : kMaxHeightScale / (r * r * r);
-    return d * d - scale;
+    return d * d - (r < 1.0 ? kMaxGlobalHeight * (r * r) : kMaxGlobalHeight);
 }
 
 std::size_t table_bytes(std::size_t count, std::size_t size) {
