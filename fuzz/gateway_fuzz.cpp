@@ -255,6 +255,18 @@ void check(const Call &c, const host::Outcome &out) {
     }
     require(nrhs >= 8, "point actions need X and Y", out);
     const mxArray *x = c.inputs[6].get();
+    // A generated member gives finite numbers at finite points (and 1e+100
+    // outside the box or for index 0).
+    const mxArray *y = c.inputs[7].get();
+    if (mxIsDouble(x) && mxIsDouble(y) && !mxIsComplex(x) && !mxIsComplex(y)) {
+        bool finite_points = true;
+        for (std::size_t k = 0; k < mxGetNumberOfElements(x); k++) {
+            finite_points = finite_points && std::isfinite(mxGetPr(x)[k]) && std::isfinite(mxGetPr(y)[k]);
+        }
+        for (std::size_t k = 0; finite_points && k < r.rows * r.cols; k++) {
+            require(std::isfinite(r.data[k]), "finite results at finite points", out);
+        }
+    }
     if (action >= 7) {
         require(mxGetNumberOfElements(x) == 1, "one point", out);
         require(r.rows == 2 && r.cols == (action == 9 ? 2u : 1u), "gradient 2 x 1, Hessian 2 x 2", out);

@@ -40,16 +40,6 @@ bool finite_member(const Member &mb) {
     return std::isfinite(mb.global_value) && std::isfinite(mb.global_dist) && std::isfinite(mb.global_radius);
 }
 
-// Magnitudes whose squares and cubes over a small radius stay finite, so
-// the derivative formulas cannot overflow.
-bool moderate_member(const Member &mb) {
-    if (!finite_member(mb) || std::fabs(mb.global_value) > 1e60) return false;
-    for (uint32_t c = 0; c < mb.dim; c++) {
-        if (std::fabs(mb.domain_left[c]) > 1e60 || std::fabs(mb.domain_right[c]) > 1e60) return false;
-    }
-    return true;
-}
-
 void check_member(const Member &mb) {
     const MinimaTable &t = mb.minima;
     const uint32_t m = mb.num_minima, n = mb.dim;
@@ -65,7 +55,7 @@ void check_member(const Member &mb) {
         global[i] = true;
     }
     require(global[1], "row 1 is global");
-    if (!finite_member(mb)) return;
+    require(finite_member(mb), "accepted parameters and bounds are finite");
     // Positions carry rounding relative to the box's magnitude, and the
     // global radius may exceed half the distance by the 1e-10 tolerance.
     double scale = 1.0;
@@ -96,8 +86,6 @@ void check_points(const Member &mb, travo::fuzz::Input &in) {
     std::vector<double> x(n), g(n), rows(static_cast<size_t>(n) * n);
     std::vector<double *> h(n);
     for (uint32_t i = 0; i < n; i++) h[i] = &rows[static_cast<size_t>(i) * n];
-    const bool finite = finite_member(mb);
-    const bool moderate = moderate_member(mb);
     for (int s = 0; s < 8 && !in.empty(); s++) {
         const uint8_t mode = in.byte();
         if (mode < 128) {
@@ -110,12 +98,18 @@ void check_points(const Member &mb, travo::fuzz::Input &in) {
                 x[c] = mb.domain_left[c] + (mb.domain_right[c] - mb.domain_left[c]) * in.number(-0.01, 1.01);
             }
         }
+        bool point_finite = true;
+        for (double xc : x) point_finite = point_finite && std::isfinite(xc);
+        if (!point_finite) continue;
+        // An accepted member has a finite value and finite derivatives at
+        // every finite point of its box.
         for (Kind kind : {Kind::ND, Kind::D, Kind::D2}) {
             const double v = value_at(mb, kind, x.data());
-            if (finite && std::isfinite(v) && v < TRAVO_ERROR_VALUE) {
+            require(std::isfinite(v), "finite value at a finite point");
+            if (v < TRAVO_ERROR_VALUE) {
                 require(v >= mb.global_value - 1e-9 * std::fabs(mb.global_value), "no value below the global minimum");
             }
-            if (kind == Kind::ND || !(v < TRAVO_ERROR_VALUE) || !std::isfinite(v) || !moderate) continue;
+            if (kind == Kind::ND || !(v < TRAVO_ERROR_VALUE)) continue;
             const TravoStatus st = gradient(mb, kind, x.data(), g.data());
             require(st == TRAVO_STATUS_OK, "gradient where the value is finite");
             for (double gi : g) {
@@ -146,15 +140,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     mb.num_minima = count < 250 ? count % 40 : in.u32() % 300;
     const bool sane = in.byte() < 200;
 
+    // Sometimes boxes and global values up to the limits of the doubles,
+    // where values and derivatives would overflow unless refused.
+    const uint8_t huge = in.byte();
+    const double box_scale = huge >= 224 ? std::ldexp(1.0, (huge - 224) * 8) : 1.0;
     if (mb.dim >= 2 && mb.dim <= TRAVO_MAX_DIM && in.byte() < 250) {
         require(domain_alloc(mb) == TRAVO_STATUS_OK, "box allocation");
         for (uint32_t c = 0; c < mb.dim; c++) {
-            const double lo = in.number(-10.0, 10.0);
+            const double lo = box_scale * in.number(-10.0, 10.0);
             mb.domain_left[c] = lo;
-            mb.domain_right[c] = sane ? lo + 1e-6 + in.number(0.0, 20.0) : in.number(-10.0, 10.0);
+            mb.domain_right[c] = sane ? lo + box_scale * (1e-6 + in.number(0.0, 20.0)) : in.number(-10.0, 10.0);
         }
     }
     mb.global_value = sane ? -1e-9 - in.number(0.0, 100.0) : in.number(-100.0, 1.0);
+    if (huge >= 192 && huge < 224) mb.global_value = -std::ldexp(0.5 + in.unit(), (huge - 192) * 32);
     if (sane && mb.domain_left != nullptr) {
         double side = mb.domain_right[0] - mb.domain_left[0];
         for (uint32_t c = 1; c < mb.dim; c++) side = std::fmin(side, mb.domain_right[c] - mb.domain_left[c]);

@@ -36,8 +36,8 @@ enum {
     TRAVO_BAD_DIMENSION = 1,        /* dimension below 2 or above 1008 */
     TRAVO_BAD_MINIMA_COUNT = 2,     /* fewer than 2 minima */
     TRAVO_BAD_TEST_NUMBER = 3,      /* test number outside 1..100 */
-    TRAVO_BAD_DOMAIN = 4,           /* box missing or degenerate */
-    TRAVO_BAD_GLOBAL_VALUE = 5,     /* global value not below -1e-10 */
+    TRAVO_BAD_DOMAIN = 4,           /* box missing, too short, degenerate, not finite or too large */
+    TRAVO_BAD_GLOBAL_VALUE = 5,     /* global value not below -1e-10, or too low to keep results finite */
     TRAVO_BAD_GLOBAL_DISTANCE = 6,  /* distance outside (1e-10, side/2 - 1e-10) */
     TRAVO_BAD_GLOBAL_RADIUS = 7,    /* radius outside (1e-10, dist/2 + 1e-10) */
     TRAVO_NO_MEMORY = 8,            /* an allocation returned no storage */
@@ -90,6 +90,9 @@ TRAVO_API TravoStatus TRAVO_set_basins(void);
 
 /* Lagged-Fibonacci random source (module-wide state). */
 TRAVO_API void ranf_start(int32_t seed);
+/* Writes the next n numbers of the source into aa[0..n-1]. n must be at
+ * least 100 (the long lag): with a smaller n, or a null aa, nothing is
+ * written and the source keeps its state. */
 TRAVO_API void ranf_array(double *aa, int32_t n);
 TRAVO_API TravoStatus TRAVO_initialize_rnd(uint32_t dim, uint32_t num_minima, int32_t test_number);
 

@@ -1,9 +1,11 @@
 // Parameters of the C++ interface, the statuses and the rules behind them.
 #include <charconv>
+#include <cmath>
 #include <string>
 
 #include "common/constants.hpp"
 #include "cpp/rules.hpp"
+#include "generator/member.hpp"
 #include "travo/travo.hpp"
 
 namespace travo {
@@ -109,10 +111,29 @@ std::string rule(Status status, const Parameters &p) {
                        " must lie below the upper bound " + number(p.upper[i]) + " by more than 1e-10";
             }
         }
-        return "the box is degenerate";
+        for (std::size_t i = 0; i < p.dim; i++) {
+            if (!std::isfinite(p.lower[i]) || !std::isfinite(p.upper[i])) {
+                return "in coordinate " + std::to_string(i + 1) + " the bounds must be finite numbers (they are " +
+                       number(p.lower[i]) + " and " + number(p.upper[i]) + ")";
+            }
+        }
+        const double diagonal = core::box_diagonal(p.dim, p.lower.data(), p.upper.data());
+        return "the diagonal of the box must not exceed 1e48, so that every value and derivative is finite and "
+               "below 1e+100 (it is " +
+               (std::isinf(diagonal) ? std::string("beyond the largest double") : number(diagonal)) + ")";
     }
-    case Status::bad_global_value:
-        return "the global value must lie below -1e-10 (it is " + number(p.global_value) + ")";
+    case Status::bad_global_value: {
+        if (p.global_value >= -kTol) {
+            return "the global value must lie below -1e-10 (it is " + number(p.global_value) + ")";
+        }
+        if (!std::isfinite(p.global_value)) {
+            return "the global value must be a finite number below -1e-10 (it is " + number(p.global_value) + ")";
+        }
+        return "the global value must not lie below " + number(core::lowest_global_value(p.distance, p.radius)) +
+               " with this distance and radius, so that every value and derivative is finite and below 1e+100 "
+               "(it is " +
+               number(p.global_value) + ")";
+    }
     case Status::bad_global_distance: {
         const double side = shortest_side(p.lower, p.upper);
         return "the distance must lie strictly between 1e-10 and half the shortest box side minus "

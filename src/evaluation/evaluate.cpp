@@ -21,7 +21,7 @@ void fill_first(const Site &st, uint32_t n, double *g) {
 }  // namespace
 
 bool admitted(const Member &mb, const double *x) {
-    if (!mb.isArgSet) return false;
+    if (!mb.isArgSet || x == nullptr || mb.domain_left == nullptr || mb.domain_right == nullptr) return false;
     for (uint32_t c = 0; c < mb.dim; c++) {
         if (x[c] < mb.domain_left[c] - kTol || x[c] > mb.domain_right[c] + kTol) return false;
     }

@@ -144,8 +144,9 @@ TravoStatus set_basins(Member &mb, RandomSource &rng, Path path, Meter *meter) {
         try {
             sized = size_regions_fast(mb, counter, &abandoned);
         } catch (const std::bad_alloc &) {
-            // The tree's working storage is not essential: the scans need
-            // none, and every radius they use is computed afresh.
+            // The scans would need no storage, but at a size where the tree
+            // pays they would take far too long.
+            return TRAVO_NO_MEMORY;
         }
     }
     if (abandoned) return kAbandoned;

@@ -112,6 +112,7 @@ TravoStatus generate_member(Member &mb, RandomSource &rng, int32_t test_number, 
         status = coincidence_check(mb, path);
         if (!meter.step(m)) return kAbandoned;
         if (status == TRAVO_STATUS_OK) break;
+        if (status == TRAVO_NO_MEMORY) return status;
         if (attempt + 1 == kMaxReplacements) return status;
     }
     return set_basins(mb, rng, path, &meter);
@@ -151,7 +152,9 @@ TravoStatus coincidence_check(const Member &mb, Path path) {
     try {
         if (try_fast && coincidence_check_fast(mb, &status)) return status;
     } catch (const std::bad_alloc &) {
-        // The sweep's working storage is not essential: the scan needs none.
+        // The scan would need no storage, but at a size where the sweep
+        // pays it would take forever.
+        return TRAVO_NO_MEMORY;
     }
     return coincidence_check_reference(mb);
 }

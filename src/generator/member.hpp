@@ -28,6 +28,24 @@ struct Member {
     double delta = 0.0;   // coefficient of the D2 kind
 };
 
+// Limits that keep every value and every first and second derivative of a
+// member finite and below the error value 1e+100 in magnitude, so that no
+// result can be taken for a refusal (docs/bad-input.md derives them). Any
+// two points that evaluation combines, and every region radius, lie within
+// 1.5 box diagonals W; values stay below 400 W^2 and the intermediates of
+// the formulas below 200 (1.5 W)^5, so W is at most 1e48.
+inline constexpr double kMaxBoxDiagonal = 1e48;
+// The global region, of height A = d^2 - g and radius R, has values below
+// 60 A, first derivatives below 120 A / R and second derivatives below
+// 400 A / R^2: A may reach 1e100 / 400 times min(1, R^2).
+inline constexpr double kMaxGlobalHeight = 2.5e97;
+
+// Length of the diagonal of the box (NaN or infinite for such bounds).
+double box_diagonal(uint32_t n, const double *lower, const double *upper);
+// The lowest global value whose region keeps every result within the
+// limits for distance d and radius R: d^2 - kMaxGlobalHeight * min(1, R^2).
+double lowest_global_value(double d, double r);
+
 // Parameters and storage.
 TravoStatus set_default(Member &mb);
 TravoStatus domain_alloc(Member &mb);

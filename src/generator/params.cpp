@@ -1,4 +1,5 @@
 // Parameters, the box and the per-minimum tables of a member.
+#include <cmath>
 #include <cstdint>
 
 #include "generator/member.hpp"
@@ -25,6 +26,19 @@ void set_unit_box(Member &mb) {
 }
 
 }  // namespace
+
+double box_diagonal(uint32_t n, const double *lower, const double *upper) {
+    double sum = 0.0;
+    for (uint32_t i = 0; i < n; i++) {
+        const double side = upper[i] - lower[i];
+        sum += side * side;
+    }
+    return std::sqrt(sum);
+}
+
+double lowest_global_value(double d, double r) {
+    return d * d - (r < 1.0 ? kMaxGlobalHeight * (r * r) : kMaxGlobalHeight);
+}
 
 std::size_t table_bytes(std::size_t count, std::size_t size) {
     if (count == 0 || size == 0 || count > UINT32_MAX / size) return 0;
@@ -80,6 +94,19 @@ TravoStatus parameters_check(const Member &mb) {
     if (mb.global_radius >= 0.5 * mb.global_dist + kTol || mb.global_radius <= kTol) {
         return TRAVO_BAD_GLOBAL_RADIUS;
     }
+    // NaN and infinities pass the comparisons above, and finite numbers can
+    // still make values or derivatives overflow: both are refused here,
+    // after every rule above, so an input refused by one of those keeps its
+    // status. A NaN global value keeps its own (no global minimum).
+    if (std::isnan(mb.global_value)) return TRAVO_STATUS_OK;
+    for (uint32_t i = 0; i < mb.dim; i++) {
+        if (!std::isfinite(mb.domain_left[i]) || !std::isfinite(mb.domain_right[i])) return TRAVO_BAD_DOMAIN;
+    }
+    if (!(box_diagonal(mb.dim, mb.domain_left, mb.domain_right) <= kMaxBoxDiagonal)) return TRAVO_BAD_DOMAIN;
+    if (!std::isfinite(mb.global_value)) return TRAVO_BAD_GLOBAL_VALUE;
+    if (std::isnan(mb.global_dist)) return TRAVO_BAD_GLOBAL_DISTANCE;
+    if (std::isnan(mb.global_radius)) return TRAVO_BAD_GLOBAL_RADIUS;
+    if (mb.global_value < lowest_global_value(mb.global_dist, mb.global_radius)) return TRAVO_BAD_GLOBAL_VALUE;
     return TRAVO_STATUS_OK;
 }
 

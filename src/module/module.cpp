@@ -56,13 +56,66 @@ void store(const core::Member &mb) {
 
 namespace {
 
+// What the library itself allocated, with the sizes it allocated it for:
+// callers may change TRAVO_dim and TRAVO_num_minima at any time, and the
+// library must not then read past its own arrays.
+struct Owned {
+    const double *left = nullptr;
+    const double *right = nullptr;
+    uint32_t box_length = 0;
+    double *const *points = nullptr;
+    uint32_t dim = 0;
+    uint32_t num_minima = 0;
+};
+Owned owned;
+
+void record(const core::Member &before, const core::Member &after) {
+    if (after.domain_left != before.domain_left || after.domain_right != before.domain_right) {
+        owned.left = after.domain_left;
+        owned.right = after.domain_right;
+        owned.box_length = after.dim;
+    }
+    if (after.minima.points != before.minima.points) {
+        owned.points = after.minima.points;
+        owned.dim = after.dim;
+        owned.num_minima = after.num_minima;
+    }
+}
+
+// A box the library allocated for fewer coordinates than the dimension.
+bool box_too_short(const core::Member &mb) {
+    return (mb.domain_left != nullptr && mb.domain_left == owned.left && mb.dim > owned.box_length) ||
+           (mb.domain_right != nullptr && mb.domain_right == owned.right && mb.dim > owned.box_length);
+}
+
+// Tables the library allocated for another dimension or number of minima.
+bool tables_resized(const core::Member &mb) {
+    return mb.minima.points != nullptr && mb.minima.points == owned.points &&
+           (mb.dim != owned.dim || mb.num_minima != owned.num_minima);
+}
+
 // Runs a core operation that may change the member, and writes it back.
 template <class Op>
 auto update(Op op) {
     core::Member mb = load();
+    const core::Member before = mb;
     auto result = op(mb);
     store(mb);
+    record(before, mb);
     return result;
+}
+
+// The member as evaluation and the checks may read it: a box too short for
+// the dimension counts as missing, and tables of another size as nothing
+// generated.
+core::Member load_checked() {
+    core::Member mb = load();
+    if (box_too_short(mb)) {
+        mb.domain_left = nullptr;
+        mb.domain_right = nullptr;
+    }
+    if (tables_resized(mb)) mb.isArgSet = 0;
+    return mb;
 }
 
 }  // namespace
@@ -89,7 +142,7 @@ void TRAVO_domain_free(void) {
     });
 }
 
-TravoStatus TRAVO_parameters_check(void) { return core::parameters_check(module::load()); }
+TravoStatus TRAVO_parameters_check(void) { return core::parameters_check(module::load_checked()); }
 
 TravoStatus TRAVO_alloc(void) {
     return module::update([](core::Member &mb) { return core::alloc_tables(mb); });
@@ -97,20 +150,38 @@ TravoStatus TRAVO_alloc(void) {
 
 void TRAVO_free(void) {
     module::update([](core::Member &mb) {
+        // The rows are walked by the count the tables were made for.
+        const uint32_t m = mb.num_minima;
+        if (mb.minima.points != nullptr && mb.minima.points == module::owned.points) {
+            mb.num_minima = module::owned.num_minima;
+        }
         core::free_tables(mb);
+        mb.num_minima = m;
         return 0;
     });
 }
 
 TravoStatus TRAVO_arg_generate(int32_t test_number) {
     return module::update([test_number](core::Member &mb) {
-        return core::arg_generate(mb, module::rng, test_number);
+        // A box too short for the dimension is refused as a missing one;
+        // generation never changes the box itself.
+        double *const left = mb.domain_left, *const right = mb.domain_right;
+        if (module::box_too_short(mb)) mb.domain_left = mb.domain_right = nullptr;
+        const TravoStatus status = core::arg_generate(mb, module::rng, test_number);
+        mb.domain_left = left;
+        mb.domain_right = right;
+        return status;
     });
 }
 
-TravoStatus TRAVO_coincidence_check(void) { return core::coincidence_check(module::load()); }
+TravoStatus TRAVO_coincidence_check(void) {
+    const core::Member mb = module::load();
+    if (module::tables_resized(mb)) return TRAVO_NO_MEMORY;
+    return core::coincidence_check(mb);
+}
 
 TravoStatus TRAVO_set_basins(void) {
+    if (module::tables_resized(module::load())) return TRAVO_NO_MEMORY;
     return module::update([](core::Member &mb) { return core::set_basins(mb, module::rng); });
 }
 
@@ -125,32 +196,32 @@ TravoStatus TRAVO_initialize_rnd(uint32_t dim, uint32_t num_minima, int32_t test
 
 double TRAVO_norm(const double *a, const double *b) { return core::norm(TRAVO_dim, a, b); }
 
-double TRAVO_ND_func(const double *x) { return core::value_at(module::load(), Kind::ND, x); }
-double TRAVO_D_func(const double *x) { return core::value_at(module::load(), Kind::D, x); }
-double TRAVO_D2_func(const double *x) { return core::value_at(module::load(), Kind::D2, x); }
+double TRAVO_ND_func(const double *x) { return core::value_at(module::load_checked(), Kind::ND, x); }
+double TRAVO_D_func(const double *x) { return core::value_at(module::load_checked(), Kind::D, x); }
+double TRAVO_D2_func(const double *x) { return core::value_at(module::load_checked(), Kind::D2, x); }
 
 double TRAVO_D_deriv(uint32_t i, const double *x) {
-    return core::deriv_at(module::load(), Kind::D, i, x);
+    return core::deriv_at(module::load_checked(), Kind::D, i, x);
 }
 
 TravoStatus TRAVO_D_gradient(const double *x, double *g) {
-    return core::gradient(module::load(), Kind::D, x, g);
+    return core::gradient(module::load_checked(), Kind::D, x, g);
 }
 
 double TRAVO_D2_deriv1(uint32_t i, const double *x) {
-    return core::deriv_at(module::load(), Kind::D2, i, x);
+    return core::deriv_at(module::load_checked(), Kind::D2, i, x);
 }
 
 TravoStatus TRAVO_D2_gradient(const double *x, double *g) {
-    return core::gradient(module::load(), Kind::D2, x, g);
+    return core::gradient(module::load_checked(), Kind::D2, x, g);
 }
 
 double TRAVO_D2_deriv2(uint32_t i, uint32_t j, const double *x) {
-    return core::deriv2_at(module::load(), i, j, x);
+    return core::deriv2_at(module::load_checked(), i, j, x);
 }
 
 TravoStatus TRAVO_D2_hessian(const double *x, double **h) {
-    return core::hessian(module::load(), x, h);
+    return core::hessian(module::load_checked(), x, h);
 }
 
 double TRAVO_get_delta(void) { return module::delta; }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
@@ -49,6 +50,11 @@ TEST(CppParameters, EachRefusalNamesItsStatusAndRule) {
          "half the shortest box side minus 1e-10, 0.9999999999 here (it is 1)"},
         {[](Parameters &p) { p.global_value = std::numeric_limits<double>::quiet_NaN(); },
          Status::no_global_minimum, "no minimizer takes the global value nan"},
+        {[](Parameters &p) { p = Parameters::in_box({std::nan(""), 0.0}, {1.0, 1.0}); }, Status::bad_domain,
+         "in coordinate 1 the bounds must be finite numbers (they are nan and 1)"},
+        {[](Parameters &p) { p.radius = std::nan(""); }, Status::bad_global_radius, "(it is nan)"},
+        {[](Parameters &p) { p.global_value = -std::numeric_limits<double>::infinity(); },
+         Status::bad_global_value, "must be a finite number below -1e-10 (it is -inf)"},
     };
     for (const auto &c : cases) {
         Parameters p;

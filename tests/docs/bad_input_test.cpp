@@ -178,6 +178,7 @@ double run_library(const std::string &example, bool failing) {
         if (base == "TRAVO_global_value") return &TRAVO_global_value;
         if (base == "TRAVO_global_dist") return &TRAVO_global_dist;
         if (base == "TRAVO_global_radius") return &TRAVO_global_radius;
+        if (base == "TRAVO_domain_left") return &TRAVO_domain_left[i.at(0)];
         if (base == "TRAVO_domain_right") return &TRAVO_domain_right[i.at(0)];
         if (base == "TRAVO_minima.points") return &TRAVO_minima.points[i.at(0)][i.at(1)];
         if (base == "x") return &x[i.at(0)];
@@ -191,7 +192,8 @@ double run_library(const std::string &example, bool failing) {
         host::fail_allocation(failing && k + 1 == statements.size() ? 1 : 0);
         if (const auto eq = s.find('='); eq != std::string::npos) {
             const std::string lhs = trim(s.substr(0, eq)), rhs = trim(s.substr(eq + 1));
-            const double v = std::isalpha(static_cast<unsigned char>(rhs[0])) && rhs != "NAN" ? *place(rhs) : scalar(rhs);
+            const bool named = std::isalpha(static_cast<unsigned char>(rhs[0])) && rhs != "NAN";
+            const double v = named ? *place(rhs) : scalar(rhs);
             if (lhs == "TRAVO_dim") TRAVO_dim = static_cast<uint32_t>(v);
             else if (lhs == "TRAVO_num_minima") TRAVO_num_minima = static_cast<uint32_t>(v);
             else *place(lhs) = v;
@@ -199,8 +201,10 @@ double run_library(const std::string &example, bool failing) {
         }
         const auto open = s.find('(');
         std::vector<uint32_t> a;  // the numbers among the arguments
+        const double *point = x;  // NULL for the point
         for (const auto &t : split(s.substr(open + 1, s.size() - open - 2), ',')) {
             if (std::isdigit(static_cast<unsigned char>(t[0]))) a.push_back(static_cast<uint32_t>(std::stoul(t)));
+            if (t == "NULL") point = nullptr;
         }
         const std::map<std::string, std::function<double()>> ops = {
             {"TRAVO_set_default", [] { return TRAVO_set_default(); }},
@@ -212,7 +216,13 @@ double run_library(const std::string &example, bool failing) {
             {"TRAVO_D_gradient", [&] { return TRAVO_D_gradient(x, g); }},
             {"TRAVO_D2_hessian", [&] { return TRAVO_D2_hessian(x, h); }},
             {"TRAVO_ND_func", [&] { return TRAVO_ND_func(x); }},
-            {"TRAVO_D2_func", [&] { return TRAVO_D2_func(x); }},
+            {"TRAVO_D2_func", [&] { return TRAVO_D2_func(point); }},
+            {"TRAVO_domain_free", [] { return (TRAVO_domain_free(), 0.0); }},
+            {"ranf_array", [&] {  // a[0] after the call; 7 before it
+                std::vector<double> buf(std::max<uint32_t>(a.at(0), 1), 7.0);
+                ranf_array(buf.data(), static_cast<int32_t>(a.at(0)));
+                return buf[0];
+            }},
             {"TRAVO_D2_deriv2", [&] { return TRAVO_D2_deriv2(a.at(0), a.at(1), x); }},
         };
         last = ops.at(s.substr(0, open))();

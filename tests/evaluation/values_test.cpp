@@ -120,3 +120,34 @@ TEST(Evaluation, TouchingRegionsLowestIndexWins) {
     EXPECT_EQ(locate(own.mb, touch).k, 1u);
     EXPECT_EQ(locate(own.mb, touch).centre[0], 0.0);
 }
+
+class ModuleEvaluation : public travo::testing::ModuleTest {};
+
+// Arrays that are missing or shorter than the dimension are never read: a
+// released box or a null point is refused like a point outside the box, a
+// box or tables the library made for fewer coordinates or rows are refused
+// by generation (status 4) and by evaluation.
+TEST_F(ModuleEvaluation, MissingOrShortArraysAreRefused) {
+    const double x[5] = {0.1, 0.2, 0.0, 0.0, 0.0};
+    double g[5];
+    ASSERT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
+    ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
+    EXPECT_EQ(TRAVO_D2_func(nullptr), TRAVO_ERROR_VALUE);
+    EXPECT_EQ(TRAVO_D2_gradient(nullptr, g), TRAVO_BAD_DERIVATIVE);
+    TRAVO_num_minima = 11;  // more rows than the tables hold
+    EXPECT_EQ(TRAVO_D2_func(x), TRAVO_ERROR_VALUE);
+    EXPECT_EQ(TRAVO_set_basins(), TRAVO_NO_MEMORY);
+    TRAVO_num_minima = 10;
+    EXPECT_LT(TRAVO_D2_func(x), TRAVO_ERROR_VALUE);
+    TRAVO_dim = 5;  // more coordinates than the box and the points hold
+    EXPECT_EQ(TRAVO_D2_func(x), TRAVO_ERROR_VALUE);
+    EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_DOMAIN);
+    TRAVO_free();
+    EXPECT_EQ(TRAVO_arg_generate(1), TRAVO_BAD_DOMAIN);
+    EXPECT_NE(TRAVO_domain_left, nullptr);  // still the caller's to release
+    TRAVO_dim = 2;
+    ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
+    TRAVO_domain_free();
+    EXPECT_EQ(TRAVO_D2_func(x), TRAVO_ERROR_VALUE);
+    EXPECT_EQ(TRAVO_D_deriv(1, x), TRAVO_ERROR_VALUE);
+}

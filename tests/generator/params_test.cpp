@@ -1,4 +1,5 @@
 // Parameters, their checks and the storage of the module-wide member.
+#include "evaluation/evaluate.hpp"
 #include "support/module_fixture.hpp"
 
 using namespace travo::testing;
@@ -53,8 +54,11 @@ TEST_F(Parameters, FirstFailingCheckWins) {
     EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_GLOBAL_RADIUS);
 }
 
-// Each bound on both sides of its tolerance; NaN passes every check it
-// takes part in; a missing bound array is a bad box.
+// Each bound on both sides of its tolerance; a missing bound array is a bad
+// box. NaN and infinite inputs, and finite ones that would make a value or
+// derivative overflow, are refused with the status of the input at fault,
+// after every other rule; only a NaN global value passes (and generation
+// then finds no global minimum).
 TEST_F(Parameters, BoundsAndTheirTolerances) {
     configure(2, 10, -1, 0.6, 0.2);
     const struct {
@@ -62,12 +66,14 @@ TEST_F(Parameters, BoundsAndTheirTolerances) {
         TravoStatus expected;
     } cases[] = {
         {&TRAVO_domain_right[1], -1.0, TRAVO_BAD_DOMAIN},     {&TRAVO_domain_right[1], -1 + 1e-10, TRAVO_BAD_DOMAIN},
-        {&TRAVO_domain_left[0], kNaN, TRAVO_STATUS_OK},       {&TRAVO_global_value, -1e-10, TRAVO_BAD_GLOBAL_VALUE},
-        {&TRAVO_global_value, kNaN, TRAVO_STATUS_OK},         {&TRAVO_global_dist, 1.0, TRAVO_BAD_GLOBAL_DISTANCE},
+        {&TRAVO_domain_left[0], kNaN, TRAVO_BAD_DOMAIN},      {&TRAVO_domain_right[1], kInf, TRAVO_BAD_DOMAIN},
+        {&TRAVO_domain_right[1], 1e308, TRAVO_BAD_DOMAIN},    {&TRAVO_global_value, -1e-10, TRAVO_BAD_GLOBAL_VALUE},
+        {&TRAVO_global_value, kNaN, TRAVO_STATUS_OK},         {&TRAVO_global_value, -kInf, TRAVO_BAD_GLOBAL_VALUE},
+        {&TRAVO_global_value, -1e305, TRAVO_BAD_GLOBAL_VALUE}, {&TRAVO_global_dist, 1.0, TRAVO_BAD_GLOBAL_DISTANCE},
         {&TRAVO_global_dist, 1e-10, TRAVO_BAD_GLOBAL_DISTANCE}, {&TRAVO_global_dist, 0.5, TRAVO_STATUS_OK},
-        {&TRAVO_global_dist, kNaN, TRAVO_STATUS_OK},          {&TRAVO_global_radius, 0.3 + 0.5e-10, TRAVO_STATUS_OK},
+        {&TRAVO_global_dist, kNaN, TRAVO_BAD_GLOBAL_DISTANCE}, {&TRAVO_global_radius, 0.3 + 0.5e-10, TRAVO_STATUS_OK},
         {&TRAVO_global_radius, 0.31, TRAVO_BAD_GLOBAL_RADIUS}, {&TRAVO_global_radius, 0.0, TRAVO_BAD_GLOBAL_RADIUS},
-        {&TRAVO_global_radius, kNaN, TRAVO_STATUS_OK},
+        {&TRAVO_global_radius, kNaN, TRAVO_BAD_GLOBAL_RADIUS},
     };
     for (const auto &c : cases) {
         const double keep = *c.field;
@@ -79,6 +85,54 @@ TEST_F(Parameters, BoundsAndTheirTolerances) {
     TRAVO_domain_right = nullptr;
     EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_DOMAIN);
     TRAVO_domain_right = right;
+    // Inputs refused before keep their status: the earlier rule wins.
+    TRAVO_domain_left[0] = kNaN;
+    TRAVO_global_value = 0.0;
+    EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_GLOBAL_VALUE);
+    TRAVO_global_value = TRAVO_global_dist = kNaN;
+    EXPECT_EQ(TRAVO_arg_generate(1), TRAVO_NO_GLOBAL_MINIMUM);
+}
+
+// At the limits (box diagonal 1e48; global value lowest_global_value(d, R),
+// for small and large radii) members are generated and every value,
+// gradient and Hessian at points probing every region is finite and below
+// the error value in magnitude; one step beyond, generation is refused.
+TEST_F(Parameters, OverflowLimitsKeepEveryResultFinite) {
+    namespace core = travo::core;
+    const struct {
+        std::vector<double> upper;
+        double d, r;
+    } members[] = {{{1e48, 1.0}, 0.3, 0.15}, {{7e47, 7e47}, 2e47, 0.9e47}, {{1.0, 1.0}, 0.3, 1.5e-10},
+                   {{1.0, 1.0}, 0.3, 0.15}};
+    const auto within = [](double v) { return std::fabs(v) < TRAVO_ERROR_VALUE; };  // false for NaN
+    for (const auto &c : members) {
+        const double g = core::lowest_global_value(c.d, c.r);
+        TestMember own({0.0, 0.0}, c.upper, 40, g, c.d, c.r);
+        ASSERT_LE(core::box_diagonal(2, own.mb.domain_left, own.mb.domain_right), core::kMaxBoxDiagonal);
+        ASSERT_EQ(own.generate(3), TRAVO_STATUS_OK) << g;
+        for (const auto &x : probes(own.mb, 1000, 5)) {
+            if (!std::isfinite(x[0]) || !std::isfinite(x[1])) continue;
+            const core::Site site = core::locate(own.mb, x.data());
+            double out[4];
+            for (core::Kind kind : {core::Kind::ND, core::Kind::D, core::Kind::D2}) {
+                if (site.where != core::Site::Refused) {
+                    ASSERT_TRUE(within(core::value(kind, site))) << x[0] << "," << x[1];
+                }
+            }
+            if (site.where == core::Site::Refused) continue;
+            core::first_derivatives(core::Kind::D, site, 2, out);
+            core::first_derivatives(core::Kind::D2, site, 2, out + 2);
+            for (double v : out) ASSERT_TRUE(within(v)) << x[0] << "," << x[1];
+            core::second_derivatives(site, 1, 2, out, 1);
+            core::second_derivatives(site, 2, 2, out + 2, 1);
+            for (double v : out) ASSERT_TRUE(within(v)) << x[0] << "," << x[1];
+        }
+        own.mb.global_value = std::nextafter(g, -kInf);
+        EXPECT_EQ(core::parameters_check(own.mb), TRAVO_BAD_GLOBAL_VALUE);
+        own.mb.global_value = g;
+        own.mb.domain_right[0] = std::nextafter(c.upper[0], kInf);
+        EXPECT_EQ(core::parameters_check(own.mb), c.upper[0] == 1e48 ? TRAVO_BAD_DOMAIN : TRAVO_STATUS_OK);
+    }
 }
 
 // Every allocation site of every allocating operation: the k-th allocation

@@ -1,0 +1,76 @@
+// Running out of memory during generation, with operator new made to fail
+// at each of its calls in turn (this program replaces it): the C interface
+// answers status 8 and never lets an exception out, travo::generate throws
+// Error(no_memory) and never std::bad_alloc, and nothing is left behind.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "host/host_layer.hpp"
+#include "travo/travo.h"
+#include "travo/travo.hpp"
+
+namespace {
+std::atomic<long> calls_left{-1};  // calls of operator new before one fails; negative: none fails
+}  // namespace
+
+void *operator new(std::size_t size) {
+    if (calls_left.fetch_sub(1) == 0) throw std::bad_alloc();
+    if (void *p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+// GCC sees free() of storage from operator new, which is what this pair does.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+// Runs `generate` with the k-th call of operator new failing, for calls
+// spread over all those that a whole generation makes; `generate` returns
+// whether it succeeded.
+template <class Generate>
+void fail_each(const Generate &generate) {
+    constexpr long kPlenty = 1L << 40;
+    calls_left = kPlenty;
+    ASSERT_TRUE(generate());
+    const long calls = kPlenty - calls_left;
+    ASSERT_GT(calls, 3);
+    const auto blocks = travo::host::live_blocks();
+    for (long k = 0; k < calls; k += 1 + calls / 16) {
+        calls_left = k;
+        EXPECT_FALSE(generate()) << k;
+        calls_left = -1;
+        EXPECT_EQ(travo::host::live_blocks(), blocks) << k;
+    }
+}
+
+}  // namespace
+
+// 2000 minima in 2 dimensions take the tree and the sweep, which use working
+// storage of their own.
+TEST(OutOfMemory, GenerationReportsNoMemory) {
+    fail_each([] {
+        EXPECT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
+        TRAVO_num_minima = 2000;
+        const TravoStatus st = TRAVO_arg_generate(1);
+        EXPECT_TRUE(st == TRAVO_STATUS_OK || st == TRAVO_NO_MEMORY) << st;
+        EXPECT_EQ(TRAVO_get_is_arg_set(), st == TRAVO_STATUS_OK);
+        TRAVO_free();
+        TRAVO_domain_free();
+        return st == TRAVO_STATUS_OK;
+    });
+    travo::Parameters p;
+    p.num_minima = 2000;
+    fail_each([&p] {
+        try {
+            (void)travo::generate(p);
+            return true;
+        } catch (const travo::Error &e) {
+            EXPECT_EQ(e.status(), travo::Status::no_memory);
+        }
+        return false;
+    });
+}
