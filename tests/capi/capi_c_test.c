@@ -48,22 +48,13 @@ int main(void) {
 
     CHECK(travo_member_new(&pb, &b, why, sizeof why) == TRAVO_STATUS_OK);
     CHECK(travo_member_dim(a) == 2 && travo_member_dim(b) == 3 && travo_member_num_minima(b) == 30);
-    {
-        double v, g[3];
-        int64_t region;
-        const double *centre = travo_member_minimizer(b, 1);
-        CHECK(travo_member_value_and_gradient(b, TRAVO_KIND_D, centre, &v, g) == TRAVO_STATUS_OK);
-        CHECK(v == -2.5 && g[0] == 0.0 && travo_member_minimum_values(b)[1] == -2.5);
-        CHECK(travo_member_region(b, centre, &region) == TRAVO_STATUS_OK && region == 1);
-        CHECK(travo_member_value(b, TRAVO_KIND_D2, xb, &v) == TRAVO_STATUS_OK && v < TRAVO_ERROR_VALUE);
-    }
+    CHECK(travo_member_minimum_values(b)[1] == -2.5);
     CHECK(results(a, xa, after) == used && memcmp(before, after, used * sizeof(double)) == 0);
 
     travo_member_free(a);
     results(b, xb, before);
-    pb.distance = 10.0; /* too long for the box: refused, with the rule */
+    pb.distance = 10.0; /* too long for the box: refused, b untouched */
     CHECK(travo_member_new(&pb, &c, why, sizeof why) == TRAVO_BAD_GLOBAL_DISTANCE && c == NULL);
-    CHECK(strstr(why, "the distance must lie strictly between") == why);
     used = results(b, xb, again);
     CHECK(memcmp(before, again, used * sizeof(double)) == 0);
     travo_member_free(b);
