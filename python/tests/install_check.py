@@ -1,15 +1,8 @@
-"""The two ways of installing the package, each imported from a clean process.
+"""Both installations, ``cmake --install BUILD_DIR --component python`` into WORK_DIR/prefix and an offline
+``pip install --no-build-isolation .`` into a fresh ``--system-site-packages`` venv (its CMake build folder
+WORK_DIR/pip-build kept between runs), imported from a clean process, evaluate with the tool's bits.
 
     install_check.py BUILD_DIR WORK_DIR
-
-1. ``cmake --install BUILD_DIR --component python`` into WORK_DIR/prefix: the
-   package lands in the prefix's folder for Python packages.
-2. ``pip install --no-build-isolation .`` of the source tree into a fresh
-   ``python3 -m venv --system-site-packages`` venv, offline; the backend's
-   CMake build folder is WORK_DIR/pip-build, kept between runs.
-
-Each installed package must evaluate the default member to the bits the
-travo tool (TRAVO_CLI) gives.
 """
 
 import os
@@ -24,9 +17,7 @@ PROBE = "import travo, sys; print(travo.__file__); print(repr(travo.generate().v
 
 def clean_env() -> dict:
     env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "LD_PRELOAD")}
-    env["PIP_DISABLE_PIP_VERSION_CHECK"] = "1"
-    env["PIP_NO_INDEX"] = "1"
-    return env
+    return env | {"PIP_DISABLE_PIP_VERSION_CHECK": "1", "PIP_NO_INDEX": "1"}
 
 
 def probe(python: str, env: dict, where: pathlib.Path, expected: str) -> None:

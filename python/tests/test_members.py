@@ -34,8 +34,8 @@ def test_batch_equals_the_loop_of_single_calls(case):
     member, points = case
     for kind in ("ND", "D", "D2"):
         assert same_bits(member.value(points, kind), [member.value(p, kind) for p in points])
-    for kind in ("D", "D2"):
-        assert same_bits(member.gradient(points, kind, threads=3), [member.gradient(p, kind) for p in points])
+        if kind != "ND":
+            assert same_bits(member.gradient(points, kind, threads=3), [member.gradient(p, kind) for p in points])
     assert same_bits(member.hessian(points), [member.hessian(p) for p in points])
     assert list(member.region(points, threads=2)) == [member.region(p) for p in points]
     assert list(member.contains(points)) == [member.contains(p) for p in points]
@@ -43,8 +43,7 @@ def test_batch_equals_the_loop_of_single_calls(case):
 
 def test_each_minimizer_lies_in_its_own_region():
     member = travo.generate(travo.Parameters.in_cube(4, num_minima=60, test_number=9))
-    rows = np.arange(1, member.num_minima)
-    assert list(member.region(member.minimizers[1:])) == list(rows)
+    assert list(member.region(member.minimizers[1:])) == list(range(1, member.num_minima))
     assert member.region(member.upper + 1.0) == -1
     assert member.solved(member.global_minimizer) and not member.solved(member.minimizers[2])
     assert member.solved(member.global_minimizer + 1e-3, distance=3e-3)
@@ -69,17 +68,11 @@ def test_pickle_regenerates_the_same_member():
     assert error.status is travo.Status.BAD_MINIMA_COUNT and str(error).endswith(error.rule)
 
 
-def test_members_go_to_worker_processes():
-    context = multiprocessing.get_context("spawn")
-    chunks = np.array_split(POINTS, 3)
-    with concurrent.futures.ProcessPoolExecutor(2, mp_context=context) as pool:
-        results = list(pool.map(evaluate, [MEMBER] * 3, chunks))
-    assert same_bits(np.concatenate([r[0] for r in results]), MEMBER.value(POINTS))
-    assert same_bits(np.concatenate([r[1] for r in results]), MEMBER.hessian(POINTS))
-
-
-def test_threads_share_a_member():
+def test_members_go_to_worker_processes_and_threads():
     want = evaluate(MEMBER, POINTS)
+    with concurrent.futures.ProcessPoolExecutor(2, mp_context=multiprocessing.get_context("spawn")) as pool:
+        results = list(pool.map(evaluate, [MEMBER] * 3, np.array_split(POINTS, 3)))
+    assert all(same_bits(np.concatenate([r[i] for r in results]), want[i]) for i in (0, 1))
     with concurrent.futures.ThreadPoolExecutor(4) as pool:
         results = list(pool.map(lambda _: evaluate(MEMBER, POINTS), range(8)))
     assert all(same_bits(r[0], want[0]) and same_bits(r[1], want[1]) for r in results)
