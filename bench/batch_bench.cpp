@@ -186,13 +186,11 @@ void host_entry(benchmark::State &state, std::size_t count) {
     std::vector<double> x, y;
     host_points(count, x, y);
     const auto m = travo::host::scalar(10), g = travo::host::scalar(-1), d = travo::host::scalar(2.0 / 3.0),
-               r = travo::host::scalar(1.0 / 3.0), action = travo::host::text("D2_func"),
-               test = travo::host::scalar(1), X = travo::host::matrix(count, 1, x),
-               Y = travo::host::matrix(count, 1, y);
+               r = travo::host::scalar(1.0 / 3.0), action = travo::host::text("D2_func"), test = travo::host::scalar(1),
+               X = travo::host::matrix(count, 1, x), Y = travo::host::matrix(count, 1, y);
     for (auto _ : state) {
-        const travo::host::Outcome out =
-            travo::host::call(mexFunction, 1, {m.get(), g.get(), d.get(), r.get(), action.get(), test.get(), X.get(),
-                                               Y.get()});
+        const travo::host::Outcome out = travo::host::call(
+            mexFunction, 1, {m.get(), g.get(), d.get(), r.get(), action.get(), test.get(), X.get(), Y.get()});
         if (!out.ok || out.result.data.size() != count) state.SkipWithError("the call failed");
         benchmark::DoNotOptimize(out.result.data.data());
     }
@@ -256,8 +254,8 @@ void register_all() {
     auto name = [](const char *op, const char *path, uint32_t n, uint32_t m) {
         return std::string("batch_") + op + "/" + path + "/n:" + std::to_string(n) + "/m:" + std::to_string(m);
     };
-    const std::pair<uint32_t, uint32_t> value_sizes[] = {{2, 10},    {2, 100},  {2, 1000}, {5, 10},
-                                                         {10, 10},   {10, 1000}, {100, 10}, {1000, 10}};
+    const std::pair<uint32_t, uint32_t> value_sizes[] = {{2, 10},  {2, 100},   {2, 1000}, {5, 10},
+                                                         {10, 10}, {10, 1000}, {100, 10}, {1000, 10}};
     for (const auto &[n, m] : value_sizes) {
         for (const auto &[pname, path] : paths) reg(name("value_D2", pname, n, m), batch_value, path, n, m);
     }

@@ -41,7 +41,7 @@ struct Fixture {
     core::Member mb;
     std::unique_ptr<core::RegionIndex> index;       // as chosen by size
     std::unique_ptr<core::RegionIndex> tree, rows;  // each layout imposed
-    std::vector<std::vector<double>> points;  // spread over the box
+    std::vector<std::vector<double>> points;        // spread over the box
 
     Fixture() = default;
     Fixture(const Fixture &) = delete;

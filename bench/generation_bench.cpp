@@ -59,9 +59,8 @@ double min_of(const std::vector<double> &v) { return *std::min_element(v.begin()
 void register_all() {
     const int64_t dims[] = {2, 10, 100};
     const int64_t counts[] = {10, 100, 1000, 10000, 100000, 1000000};
-    const std::pair<const char *, core::Path> paths[] = {{"reference", core::Path::Reference},
-                                                         {"automatic", core::Path::Automatic},
-                                                         {"fast", core::Path::Fast}};
+    const std::pair<const char *, core::Path> paths[] = {
+        {"reference", core::Path::Reference}, {"automatic", core::Path::Automatic}, {"fast", core::Path::Fast}};
     for (const auto &[name, path] : paths) {
         for (int64_t n : dims) {
             for (int64_t m : counts) {

@@ -34,8 +34,8 @@ int main(void) {
         const double *x = travo_member_minimizer(both[k], 1);
         double v, g[5];
         travo_member_value_and_gradient(both[k], TRAVO_KIND_D2, x, &v, g);
-        printf("member %d: dimension %u, %u minima, global minimum %g at (", k + 1, n,
-               travo_member_num_minima(both[k]), v);
+        printf("member %d: dimension %u, %u minima, global minimum %g at (", k + 1, n, travo_member_num_minima(both[k]),
+               v);
         for (uint32_t c = 0; c < n; c++) printf(c ? ", %.6f" : "%.6f", x[c]);
         printf(")\n");
     }

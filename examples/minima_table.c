@@ -11,8 +11,8 @@ int main(void) {
         fprintf(stderr, "generation failed with status %d\n", status);
         return 1;
     }
-    printf("# dimension %u, %u minima, global value %g, delta %.10g\n", TRAVO_dim,
-           TRAVO_num_minima, TRAVO_global_value, TRAVO_get_delta());
+    printf("# dimension %u, %u minima, global value %g, delta %.10g\n", TRAVO_dim, TRAVO_num_minima, TRAVO_global_value,
+           TRAVO_get_delta());
     printf("%4s %16s %16s", "row", "value", "radius");
     for (uint32_t c = 0; c < TRAVO_dim; c++) printf(" %15s%u", "x", c + 1);
     printf("\n");

@@ -55,8 +55,8 @@ const char *const kNames[] = {"info",      "ND_func",   "D_func",     "D2_func",
                               "D2_deriv1", "D2_deriv2", "D_gradient", "D2_gradient", "D2_hessian"};
 
 [[noreturn]] void violated(const char *what, const host::Outcome &out) {
-    std::fprintf(stderr, "invariant violated: %s (ok %d, filled %d, error \"%s\", result %zu x %zu)\n", what,
-                 out.ok, out.filled, out.error.c_str(), out.result.rows, out.result.cols);
+    std::fprintf(stderr, "invariant violated: %s (ok %d, filled %d, error \"%s\", result %zu x %zu)\n", what, out.ok,
+                 out.filled, out.error.c_str(), out.result.rows, out.result.cols);
     std::abort();
 }
 
@@ -86,24 +86,38 @@ host::Array action_text(travo::fuzz::Input &in) {
     const std::size_t at = s.empty() ? 0 : in.byte() % s.size();
     std::size_t rows = 1;
     switch (how % 8) {
-    case 0: break;
-    case 1: s[at] = static_cast<char>(s[at] ^ 0x20); break;  // case of one letter
-    case 2: s.push_back(static_cast<char>(in.byte())); break;
-    case 3: s.pop_back(); break;
-    case 4: s.resize(at); break;
-    case 5: s[at] = '\0'; break;
-    case 6: rows = 2; break;
-    case 7: s.clear(); break;
+    case 0:
+        break;
+    case 1:
+        s[at] = static_cast<char>(s[at] ^ 0x20);
+        break;  // case of one letter
+    case 2:
+        s.push_back(static_cast<char>(in.byte()));
+        break;
+    case 3:
+        s.pop_back();
+        break;
+    case 4:
+        s.resize(at);
+        break;
+    case 5:
+        s[at] = '\0';
+        break;
+    case 6:
+        rows = 2;
+        break;
+    case 7:
+        s.clear();
+        break;
     }
     return char_array(s, rows);
 }
 
 // Any class other than double, small, with arbitrary element bytes.
 host::Array other_class(travo::fuzz::Input &in) {
-    static const mxClassID classes[] = {mxSINGLE_CLASS, mxINT8_CLASS,   mxUINT8_CLASS,  mxINT16_CLASS,
-                                        mxUINT16_CLASS, mxINT32_CLASS,  mxUINT32_CLASS, mxINT64_CLASS,
-                                        mxUINT64_CLASS, mxLOGICAL_CLASS, mxCHAR_CLASS,  mxCELL_CLASS,
-                                        mxSTRUCT_CLASS};
+    static const mxClassID classes[] = {mxSINGLE_CLASS, mxINT8_CLASS,   mxUINT8_CLASS, mxINT16_CLASS,  mxUINT16_CLASS,
+                                        mxINT32_CLASS,  mxUINT32_CLASS, mxINT64_CLASS, mxUINT64_CLASS, mxLOGICAL_CLASS,
+                                        mxCHAR_CLASS,   mxCELL_CLASS,   mxSTRUCT_CLASS};
     static const std::size_t sizes[] = {4, 1, 1, 2, 2, 4, 4, 8, 8, 1, sizeof(mxChar), 0, 0};
     const std::size_t which = in.byte() % 13;
     const mxClassID cls = classes[which];
@@ -120,8 +134,8 @@ host::Array other_class(travo::fuzz::Input &in) {
 double minima_count(travo::fuzz::Input &in) {
     const uint8_t tag = in.byte();
     if (tag < 200) return -3.0 + 303.0 * in.unit();
-    static const double specials[] = {NAN,  INFINITY, -INFINITY, 1.99, 2.0, 2.9, -0.0, 4294967295.0,
-                                      4294967296.0, 1e300, -1e300};
+    static const double specials[] = {NAN,  INFINITY,     -INFINITY,    1.99,  2.0,   2.9,
+                                      -0.0, 4294967295.0, 4294967296.0, 1e300, -1e300};
     return specials[tag % 11];
 }
 
@@ -134,15 +148,20 @@ struct Call {
 // A plausible input for each position, so that most calls get deep.
 host::Array good(travo::fuzz::Input &in, std::size_t pos, const Call &c) {
     switch (pos) {
-    case 0: return host::scalar(2 + in.byte() % 40);
-    case 1: return host::scalar(-0.1 - 10.0 * in.unit());
-    case 2: return host::scalar(0.05 + 0.9 * in.unit());
-    case 3: return host::scalar(0.02 + 0.4 * in.unit());
+    case 0:
+        return host::scalar(2 + in.byte() % 40);
+    case 1:
+        return host::scalar(-0.1 - 10.0 * in.unit());
+    case 2:
+        return host::scalar(0.05 + 0.9 * in.unit());
+    case 3:
+        return host::scalar(0.02 + 0.4 * in.unit());
     case 4: {
         const uint8_t a = in.byte();
         return a < 128 ? host::text(kNames[a % 10]) : host::scalar(a % 10 + 0.5 * in.unit());
     }
-    case 5: return host::scalar(1 + in.byte() % 100);
+    case 5:
+        return host::scalar(1 + in.byte() % 100);
     case 6: {
         const uint8_t shape = in.byte();
         std::size_t rows = 1, cols = 1;
@@ -157,24 +176,37 @@ host::Array good(travo::fuzz::Input &in, std::size_t pos, const Call &c) {
         const mxArray *x = c.inputs[6].get();
         return double_matrix(in, mxGetM(x), mxGetN(x), -1.2, 1.2);
     }
-    default: return host::scalar(in.byte() % 4);
+    default:
+        return host::scalar(in.byte() % 4);
     }
 }
 
 host::Array value(travo::fuzz::Input &in, std::size_t pos, const Call &c) {
     const uint8_t kind = in.byte();
     switch (kind % 16) {
-    case 0: case 1: case 2: case 3: case 4: case 5: return good(in, pos, c);
-    case 6: return host::scalar(pos == 0 ? minima_count(in) : in.number(-5.0, 110.0));
-    case 7: return host::scalar(pos == 0 ? minima_count(in) : in.raw_double());
-    case 8: return action_text(in);
-    case 9: return char_array(in.text(24), 1 + in.byte() % 3);
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+        return good(in, pos, c);
+    case 6:
+        return host::scalar(pos == 0 ? minima_count(in) : in.number(-5.0, 110.0));
+    case 7:
+        return host::scalar(pos == 0 ? minima_count(in) : in.raw_double());
+    case 8:
+        return action_text(in);
+    case 9:
+        return char_array(in.text(24), 1 + in.byte() % 3);
     case 10: {
         const std::size_t rows = in.byte() % 17, cols = in.byte() % 17;
         return double_matrix(in, rows, cols, -1.5, 1.5);
     }
-    case 11: return host::complex_scalar(in.number(-2, 12), in.number(-1, 1));
-    case 12: return other_class(in);
+    case 11:
+        return host::complex_scalar(in.number(-2, 12), in.number(-1, 1));
+    case 12:
+        return other_class(in);
     case 13: {
         host::Array a = host::adopt(mxCreateSparse(1 + in.byte() % 2, 1, 1, mxREAL));
         *mxGetPr(a.get()) = in.number(-2, 12);
@@ -185,7 +217,8 @@ host::Array value(travo::fuzz::Input &in, std::size_t pos, const Call &c) {
         const std::size_t other = static_cast<std::size_t>(in.byte()) << 12;
         return (in.byte() & 1) != 0 ? host::matrix(0, other, {}) : host::matrix(other, 0, {});
     }
-    default: return host::scalar(pos == 0 ? minima_count(in) : in.number(-1e6, 1e6));
+    default:
+        return host::scalar(pos == 0 ? minima_count(in) : in.number(-1e6, 1e6));
     }
 }
 

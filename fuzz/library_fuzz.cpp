@@ -26,7 +26,18 @@ void require(bool ok, const char *what) {
 
 bool documented(TravoStatus st) {
     switch (st) {
-    case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 14: case 15: case 16:
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+    case 14:
+    case 15:
+    case 16:
         return true;
     default:
         return false;
@@ -69,8 +80,8 @@ void check_member(const Member &mb) {
             const double dist = norm(n, t.points[i], t.points[j]);
             if (!std::isfinite(dist)) continue;
             if (!(t.radii[i] + t.radii[j] <= dist + slack)) {
-                std::fprintf(stderr, "rows %u and %u: radii %.17g %.17g, distance %.17g (n=%u m=%u R=%.17g d=%.17g)\n", i, j,
-                             t.radii[i], t.radii[j], dist, n, m, mb.global_radius, mb.global_dist);
+                std::fprintf(stderr, "rows %u and %u: radii %.17g %.17g, distance %.17g (n=%u m=%u R=%.17g d=%.17g)\n",
+                             i, j, t.radii[i], t.radii[j], dist, n, m, mb.global_radius, mb.global_dist);
                 for (uint32_t c = 0; c < n; c++) {
                     std::fprintf(stderr, "  c%u box [%.17g, %.17g] T %.17g M %.17g\n", c, mb.domain_left[c],
                                  mb.domain_right[c], t.points[0][c], t.points[1][c]);

@@ -52,13 +52,13 @@ typedef enum travo_kind { TRAVO_KIND_ND = 0, TRAVO_KIND_D = 1, TRAVO_KIND_D2 = 2
  * each, owned by the caller and read only by travo_member_new. */
 typedef struct travo_params {
     uint32_t dim;
-    uint32_t num_minima;  /* the paraboloid vertex included */
+    uint32_t num_minima; /* the paraboloid vertex included */
     double global_value;
-    double distance;      /* from the paraboloid vertex to the global minimizer */
-    double radius;        /* of the global minimizer's region */
+    double distance; /* from the paraboloid vertex to the global minimizer */
+    double radius;   /* of the global minimizer's region */
     const double *lower;
     const double *upper;
-    int32_t test_number;  /* 1 to 100 */
+    int32_t test_number; /* 1 to 100 */
 } travo_params;
 
 /* The library's defaults in dimension `dim`: 10 minima, global value -1,

@@ -33,28 +33,28 @@ typedef int TravoStatus;
 
 enum {
     TRAVO_STATUS_OK = 0,
-    TRAVO_BAD_DIMENSION = 1,        /* dimension below 2 or above 1008 */
-    TRAVO_BAD_MINIMA_COUNT = 2,     /* fewer than 2 minima */
-    TRAVO_BAD_TEST_NUMBER = 3,      /* test number outside 1..100 */
-    TRAVO_BAD_DOMAIN = 4,           /* box missing, too short, degenerate, not finite or too large */
-    TRAVO_BAD_GLOBAL_VALUE = 5,     /* global value not below -1e-10, or too low to keep results finite */
-    TRAVO_BAD_GLOBAL_DISTANCE = 6,  /* distance outside (1e-10, side/2 - 1e-10) */
-    TRAVO_BAD_GLOBAL_RADIUS = 7,    /* radius outside (1e-10, dist/2 + 1e-10) */
-    TRAVO_NO_MEMORY = 8,            /* an allocation returned no storage */
-    TRAVO_BAD_DERIVATIVE = 9,       /* gradient or Hessian could not be evaluated */
-    TRAVO_PARABOLA_COINCIDENCE = 14,/* a local minimizer sits on the vertex */
-    TRAVO_MINIMA_COINCIDENCE = 15,  /* two minimizers coincide */
-    TRAVO_NO_GLOBAL_MINIMUM = 16    /* no minimizer has the global value */
+    TRAVO_BAD_DIMENSION = 1,         /* dimension below 2 or above 1008 */
+    TRAVO_BAD_MINIMA_COUNT = 2,      /* fewer than 2 minima */
+    TRAVO_BAD_TEST_NUMBER = 3,       /* test number outside 1..100 */
+    TRAVO_BAD_DOMAIN = 4,            /* box missing, too short, degenerate, not finite or too large */
+    TRAVO_BAD_GLOBAL_VALUE = 5,      /* global value not below -1e-10, or too low to keep results finite */
+    TRAVO_BAD_GLOBAL_DISTANCE = 6,   /* distance outside (1e-10, side/2 - 1e-10) */
+    TRAVO_BAD_GLOBAL_RADIUS = 7,     /* radius outside (1e-10, dist/2 + 1e-10) */
+    TRAVO_NO_MEMORY = 8,             /* an allocation returned no storage */
+    TRAVO_BAD_DERIVATIVE = 9,        /* gradient or Hessian could not be evaluated */
+    TRAVO_PARABOLA_COINCIDENCE = 14, /* a local minimizer sits on the vertex */
+    TRAVO_MINIMA_COINCIDENCE = 15,   /* two minimizers coincide */
+    TRAVO_NO_GLOBAL_MINIMUM = 16     /* no minimizer has the global value */
 };
 
 /* One row per minimizer: row 0 is the paraboloid vertex, row 1 the global
  * minimizer, rows 2..m-1 the other local minimizers. */
 typedef struct MinimaTable {
-    double **points;  /* m rows of n coordinates */
-    double *values;   /* value at each minimizer */
-    double *weights;  /* factor applied to each region radius */
-    double *peaks;    /* depth drawn for each local minimizer */
-    double *radii;    /* radius of each attraction region */
+    double **points; /* m rows of n coordinates */
+    double *values;  /* value at each minimizer */
+    double *weights; /* factor applied to each region radius */
+    double *peaks;   /* depth drawn for each local minimizer */
+    double *radii;   /* radius of each attraction region */
 } MinimaTable;
 
 /* Which rows are global minimizers: the first `count` entries of `indices`,
@@ -65,13 +65,13 @@ typedef struct GlobalMinimaList {
 } GlobalMinimaList;
 
 /* Module-wide generator state. */
-extern TRAVO_API uint32_t TRAVO_dim;            /* n */
-extern TRAVO_API uint32_t TRAVO_num_minima;     /* m, the paraboloid vertex included */
-extern TRAVO_API double *TRAVO_domain_left;     /* n lower bounds */
-extern TRAVO_API double *TRAVO_domain_right;    /* n upper bounds */
-extern TRAVO_API double TRAVO_global_dist;      /* distance vertex - global minimizer */
-extern TRAVO_API double TRAVO_global_radius;    /* radius of the global region */
-extern TRAVO_API double TRAVO_global_value;     /* global minimum value */
+extern TRAVO_API uint32_t TRAVO_dim;         /* n */
+extern TRAVO_API uint32_t TRAVO_num_minima;  /* m, the paraboloid vertex included */
+extern TRAVO_API double *TRAVO_domain_left;  /* n lower bounds */
+extern TRAVO_API double *TRAVO_domain_right; /* n upper bounds */
+extern TRAVO_API double TRAVO_global_dist;   /* distance vertex - global minimizer */
+extern TRAVO_API double TRAVO_global_radius; /* radius of the global region */
+extern TRAVO_API double TRAVO_global_value;  /* global minimum value */
 extern TRAVO_API MinimaTable TRAVO_minima;
 extern TRAVO_API GlobalMinimaList TRAVO_glob;
 

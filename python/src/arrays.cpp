@@ -93,13 +93,12 @@ Points read_points(py::handle x, std::uint32_t n, const char *name) {
     }
     py::array a = py::array::ensure(x);
     if (!a) {
-        throw py::type_error(std::string(name) + " must be an array of real numbers of shape (" +
-                             std::to_string(n) + ",) or (..., " + std::to_string(n) + ")");
+        throw py::type_error(std::string(name) + " must be an array of real numbers of shape (" + std::to_string(n) +
+                             ",) or (..., " + std::to_string(n) + ")");
     }
     const char kind = py::detail::array_descriptor_proxy(a.dtype().ptr())->kind;
     if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
-        throw py::type_error(std::string(name) + " must hold real numbers; got an array of dtype " +
-                             text(a.dtype()));
+        throw py::type_error(std::string(name) + " must hold real numbers; got an array of dtype " + text(a.dtype()));
     }
     if (a.ndim() == 0) bad_point_shape(name, n, "a scalar");
     if (a.shape(a.ndim() - 1) != static_cast<py::ssize_t>(n)) {
@@ -143,8 +142,10 @@ Kind read_kind(py::handle kind) {
 
 unsigned read_threads(long long threads) {
     if (threads < 0 || static_cast<unsigned long long>(threads) > UINT_MAX) {
-        throw py::value_error("threads must be 0 (a large batch on all the hardware's threads) or a positive "
-                              "number of threads; got " + std::to_string(threads));
+        throw py::value_error(
+            "threads must be 0 (a large batch on all the hardware's threads) or a positive "
+            "number of threads; got " +
+            std::to_string(threads));
     }
     return static_cast<unsigned>(threads);
 }
@@ -155,8 +156,7 @@ py::array result_array(Points &points, const std::vector<py::ssize_t> &tail, py:
     shape.insert(shape.end(), tail.begin(), tail.end());
     if (out.is_none()) return py::array(dtype, shape);
 
-    const std::string wanted = "a writeable C-contiguous " + text(dtype) +
-                               " array of shape " + shape_text(shape);
+    const std::string wanted = "a writeable C-contiguous " + text(dtype) + " array of shape " + shape_text(shape);
     if (!py::isinstance<py::array>(out)) {
         throw py::type_error(std::string(name) + " must be " + wanted + "; got " +
                              py::str(py::type::handle_of(out).attr("__name__")).cast<std::string>());
@@ -168,8 +168,7 @@ py::array result_array(Points &points, const std::vector<py::ssize_t> &tail, py:
     if (!a.dtype().equal(dtype) || (flags & needed) != needed || shape_of(a) != shape) {
         throw py::value_error(std::string(name) + " must be " + wanted + "; got a " +
                               ((flags & py::detail::npy_api::NPY_ARRAY_WRITEABLE_) ? "" : "read-only ") +
-                              text(a.dtype()) + " array of shape " +
-                              shape_text(shape_of(a)));
+                              text(a.dtype()) + " array of shape " + shape_text(shape_of(a)));
     }
     // Results written over the points they come from would change points
     // not yet evaluated: read the points from a copy then.

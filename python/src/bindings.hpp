@@ -25,13 +25,13 @@ namespace py = pybind11;
 // non-numeric input (TypeError) and a wrong last dimension (ValueError) with
 // a message naming the expected shape.
 struct Points {
-    py::object array;                    // keeps the coordinates alive (None when read into `owned`)
-    std::vector<double> owned;           // a short list or tuple read directly
-    const double *data = nullptr;        // count * n coordinates
-    std::vector<py::ssize_t> shape;      // shape of the batch, without the last axis
-    std::size_t count = 0;               // number of points
-    std::uint32_t n = 0;                 // coordinates per point
-    bool single = true;                  // one point of shape (n,)
+    py::object array;                // keeps the coordinates alive (None when read into `owned`)
+    std::vector<double> owned;       // a short list or tuple read directly
+    const double *data = nullptr;    // count * n coordinates
+    std::vector<py::ssize_t> shape;  // shape of the batch, without the last axis
+    std::size_t count = 0;           // number of points
+    std::uint32_t n = 0;             // coordinates per point
+    bool single = true;              // one point of shape (n,)
 
     std::span<const double> coordinates() const { return {data, count * n}; }
 };

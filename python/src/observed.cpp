@@ -50,8 +50,12 @@ class Observed {
 public:
     Observed(py::object member, py::handle kind, std::optional<std::uint64_t> budget, double accuracy,
              std::vector<int> exponents)
-        : owner_(std::move(member)), member_(member_of(owner_)), kind_(read_kind(kind)), n_(member_.dim()),
-          budget_(budget), exponents_(std::move(exponents)) {
+        : owner_(std::move(member)),
+          member_(member_of(owner_)),
+          kind_(read_kind(kind)),
+          n_(member_.dim()),
+          budget_(budget),
+          exponents_(std::move(exponents)) {
         if (!(accuracy > 0.0 && accuracy < 1.0))
             throw py::value_error("accuracy must lie in (0, 1); got " + std::to_string(accuracy));
         const Parameters &p = member_.parameters();
@@ -259,19 +263,22 @@ at which the box rule and each value target f* + 10**k were first met.)")
         .def_readonly("member", &Observed::owner_, "The observed travo.Member.")
         .def_property_readonly("kind", [](const Observed &o) { return kind_name(o.kind_); })
         .def_readonly("dim", &Observed::n_)
-        .def_property_readonly("budget", [](const Observed &o) { return optional_int(o.budget_); },
-                               "Budget in value evaluations, or None.")
         .def_property_readonly(
-            "remaining",
-            [](const Observed &o) { return optional_int(o.budget_ ? std::optional(*o.budget_ - o.cost_) : std::nullopt); })
+            "budget", [](const Observed &o) { return optional_int(o.budget_); },
+            "Budget in value evaluations, or None.")
+        .def_property_readonly("remaining",
+                               [](const Observed &o) {
+                                   return optional_int(o.budget_ ? std::optional(*o.budget_ - o.cost_) : std::nullopt);
+                               })
         .def_readonly("cost", &Observed::cost_, "Cost so far, in value evaluations.")
         .def_readonly("values", &Observed::values_)
         .def_readonly("gradients", &Observed::gradients_)
         .def_readonly("hessians", &Observed::hessians_)
         .def_readonly("best_value", &Observed::best_value_, "Best value so far (inf before any point in the box).")
         .def_property_readonly("best_point", &Observed::best_point, "Point of the best value, or None.")
-        .def_property_readonly("hit", [](const Observed &o) { return optional_int(o.hit_); },
-                               "Cost at the first point that met the box rule, or None.")
+        .def_property_readonly(
+            "hit", [](const Observed &o) { return optional_int(o.hit_); },
+            "Cost at the first point that met the box rule, or None.")
         .def_readonly("target_exponents", &Observed::exponents_, "Exponents k of the value targets, decreasing.")
         .def_readonly("target_levels", &Observed::levels_, "Value targets f* + 10**k.")
         .def_property_readonly("target_hits", &Observed::target_hits,

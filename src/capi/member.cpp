@@ -58,10 +58,17 @@ TravoStatus guarded(const Body &body) noexcept {
 // or ND when a derivative is asked.
 bool to_kind(travo_kind kind, bool derivative, Kind &out) noexcept {
     switch (static_cast<int>(kind)) {
-    case TRAVO_KIND_ND: out = Kind::ND; return !derivative;
-    case TRAVO_KIND_D: out = Kind::D; return true;
-    case TRAVO_KIND_D2: out = Kind::D2; return true;
-    default: return false;
+    case TRAVO_KIND_ND:
+        out = Kind::ND;
+        return !derivative;
+    case TRAVO_KIND_D:
+        out = Kind::D;
+        return true;
+    case TRAVO_KIND_D2:
+        out = Kind::D2;
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -218,8 +225,8 @@ TravoStatus travo_member_gradient(const travo_member *member, travo_kind kind, c
     });
 }
 
-TravoStatus travo_member_value_and_gradient(const travo_member *member, travo_kind kind, const double *x,
-                                            double *value, double *g) {
+TravoStatus travo_member_value_and_gradient(const travo_member *member, travo_kind kind, const double *x, double *value,
+                                            double *g) {
     Kind k = Kind::ND;
     if (member == nullptr) return TRAVO_NULL_ARGUMENT;
     if (!to_kind(kind, true, k)) return TRAVO_BAD_KIND;

@@ -27,13 +27,9 @@ std::uint32_t Member::num_minima() const { return impl().core.num_minima; }
 const Parameters &Member::parameters() const { return impl().params; }
 double Member::delta() const { return impl().core.delta; }
 
-std::span<const double> Member::minimum_values() const {
-    return {impl().core.minima.values, impl().core.num_minima};
-}
+std::span<const double> Member::minimum_values() const { return {impl().core.minima.values, impl().core.num_minima}; }
 
-std::span<const double> Member::radii() const {
-    return {impl().core.minima.radii, impl().core.num_minima};
-}
+std::span<const double> Member::radii() const { return {impl().core.minima.radii, impl().core.num_minima}; }
 
 std::span<const double> Member::minimizer(std::size_t row) const {
     if (row >= impl().core.num_minima) {

@@ -101,8 +101,7 @@ void Member::regions(std::span<const double> points, std::span<std::int64_t> out
     const double *x = points.data();
     std::int64_t *r = out.data();
     spread(count, n + 1, threads, [&batch = impl().batch, n, x, r](std::size_t first, std::size_t last) {
-        each_site(batch, x, n, first, last,
-                  [r](std::size_t p, const core::Site &site) { r[p] = region_of(site); });
+        each_site(batch, x, n, first, last, [r](std::size_t p, const core::Site &site) { r[p] = region_of(site); });
     });
 }
 

@@ -29,7 +29,8 @@ bool report_fraction(void *context, std::uint64_t done, std::uint64_t total) {
 
 }  // namespace
 
-GenerationAbandoned::GenerationAbandoned() : std::runtime_error("travo: generation abandoned by its progress function") {}
+GenerationAbandoned::GenerationAbandoned()
+    : std::runtime_error("travo: generation abandoned by its progress function") {}
 
 Member generate(const Parameters &params) { return generate(params, GenerationProgress()); }
 

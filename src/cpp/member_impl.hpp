@@ -38,9 +38,12 @@ namespace detail {
 
 inline core::Kind to_core(Kind kind) {
     switch (kind) {
-    case Kind::ND: return core::Kind::ND;
-    case Kind::D: return core::Kind::D;
-    case Kind::D2: return core::Kind::D2;
+    case Kind::ND:
+        return core::Kind::ND;
+    case Kind::D:
+        return core::Kind::D;
+    case Kind::D2:
+        return core::Kind::D2;
     }
     throw std::invalid_argument("travo: unknown kind");
 }
@@ -51,8 +54,8 @@ inline core::Kind differentiable(Kind kind) {
 }
 
 [[noreturn]] inline void bad_length(const char *what, std::size_t got, std::size_t want) {
-    throw std::invalid_argument("travo: " + std::string(what) + " has " + std::to_string(got) +
-                                " entries, expected " + std::to_string(want));
+    throw std::invalid_argument("travo: " + std::string(what) + " has " + std::to_string(got) + " entries, expected " +
+                                std::to_string(want));
 }
 
 inline void expect_length(const char *what, std::size_t got, std::size_t want) {
@@ -63,8 +66,7 @@ inline void expect_length(const char *what, std::size_t got, std::size_t want) {
 inline std::size_t point_count(std::span<const double> points, std::size_t n) {
     if (points.size() % n != 0) {
         throw std::invalid_argument("travo: a batch of " + std::to_string(points.size()) +
-                                    " coordinates is not a whole number of points of dimension " +
-                                    std::to_string(n));
+                                    " coordinates is not a whole number of points of dimension " + std::to_string(n));
     }
     return points.size() / n;
 }

@@ -14,19 +14,32 @@ using core::kTol;
 
 std::string_view status_name(Status status) noexcept {
     switch (status) {
-    case Status::ok: return "ok";
-    case Status::bad_dimension: return "bad dimension";
-    case Status::bad_minima_count: return "bad minima count";
-    case Status::bad_test_number: return "bad test number";
-    case Status::bad_domain: return "bad box";
-    case Status::bad_global_value: return "bad global value";
-    case Status::bad_global_distance: return "bad global distance";
-    case Status::bad_global_radius: return "bad global radius";
-    case Status::no_memory: return "no memory";
-    case Status::bad_derivative: return "bad derivative";
-    case Status::parabola_coincidence: return "parabola coincidence";
-    case Status::minima_coincidence: return "minima coincidence";
-    case Status::no_global_minimum: return "no global minimum";
+    case Status::ok:
+        return "ok";
+    case Status::bad_dimension:
+        return "bad dimension";
+    case Status::bad_minima_count:
+        return "bad minima count";
+    case Status::bad_test_number:
+        return "bad test number";
+    case Status::bad_domain:
+        return "bad box";
+    case Status::bad_global_value:
+        return "bad global value";
+    case Status::bad_global_distance:
+        return "bad global distance";
+    case Status::bad_global_radius:
+        return "bad global radius";
+    case Status::no_memory:
+        return "no memory";
+    case Status::bad_derivative:
+        return "bad derivative";
+    case Status::parabola_coincidence:
+        return "parabola coincidence";
+    case Status::minima_coincidence:
+        return "minima coincidence";
+    case Status::no_global_minimum:
+        return "no global minimum";
     }
     return "unknown status";
 }
@@ -46,8 +59,8 @@ Parameters Parameters::in_cube(std::uint32_t dim, double lo, double hi) {
 
 Parameters Parameters::in_box(std::vector<double> lower, std::vector<double> upper) {
     if (lower.size() != upper.size()) {
-        throw Error(Status::bad_domain, "the box has " + std::to_string(lower.size()) +
-                                            " lower and " + std::to_string(upper.size()) +
+        throw Error(Status::bad_domain, "the box has " + std::to_string(lower.size()) + " lower and " +
+                                            std::to_string(upper.size()) +
                                             " upper bounds; it needs one of each per coordinate");
     }
     if (lower.size() < min_dimension || lower.size() > max_dimension) {
@@ -102,8 +115,8 @@ std::string rule(Status status, const Parameters &p) {
     case Status::bad_domain: {
         if (p.lower.size() != p.dim || p.upper.size() != p.dim) {
             return "the box needs " + std::to_string(p.dim) + " lower and " + std::to_string(p.dim) +
-                   " upper bounds, one per coordinate (it has " + std::to_string(p.lower.size()) +
-                   " and " + std::to_string(p.upper.size()) + ")";
+                   " upper bounds, one per coordinate (it has " + std::to_string(p.lower.size()) + " and " +
+                   std::to_string(p.upper.size()) + ")";
         }
         for (std::size_t i = 0; i < p.dim; i++) {
             if (p.lower[i] >= p.upper[i] - kTol) {
@@ -144,15 +157,14 @@ std::string rule(Status status, const Parameters &p) {
         return "the radius must lie strictly between 1e-10 and half the distance plus 1e-10, " +
                number(0.5 * p.distance + kTol) + " here (it is " + number(p.radius) + ")";
     case Status::no_memory:
-        return "the tables of " + std::to_string(p.num_minima) + " minima in dimension " +
-               std::to_string(p.dim) + " could not be allocated";
+        return "the tables of " + std::to_string(p.num_minima) + " minima in dimension " + std::to_string(p.dim) +
+               " could not be allocated";
     case Status::parabola_coincidence:
     case Status::minima_coincidence:
         return "the local minimizers could not be placed 1e-10 apart from each other and from the "
                "vertex in this box";
     case Status::no_global_minimum:
-        return "no minimizer takes the global value " + number(p.global_value) +
-               " (it must be a number below -1e-10)";
+        return "no minimizer takes the global value " + number(p.global_value) + " (it must be a number below -1e-10)";
     default:
         return "status " + std::to_string(static_cast<int>(status));
     }

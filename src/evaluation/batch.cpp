@@ -1,8 +1,8 @@
 #include "evaluation/batch.hpp"
 
 #include <cmath>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -223,7 +223,8 @@ void BatchEvaluator::block_values(Block &b, std::size_t used, double *out) const
         in[v] = pair<Lanes>(rows_[j0].sure_in, rows_[j1].sure_in);
         sum[v] = all<Lanes>(0.0);
         for (uint32_t c = 0; c < n; c++) {
-            const Lanes diff = pair<Lanes>(coord_[j0 * std::size_t(n) + c], coord_[j1 * std::size_t(n) + c]) - b.x[c][v];
+            const Lanes diff = pair<Lanes>(coord_[j0 * std::size_t(n) + c], coord_[j1 * std::size_t(n) + c]) -
+                               b.x[c][v];
             sum[v] += diff * diff;
         }
     }
@@ -280,9 +281,15 @@ void BatchEvaluator::values_with(Kind kind, Load load_at, std::size_t count, dou
         const std::size_t used = count - first < kBlock ? count - first : kBlock;
         load(b, load_at, first, used);
         switch (kind) {
-        case Kind::ND: block_values<Kind::ND, N>(b, used, out + first); break;
-        case Kind::D: block_values<Kind::D, N>(b, used, out + first); break;
-        case Kind::D2: block_values<Kind::D2, N>(b, used, out + first); break;
+        case Kind::ND:
+            block_values<Kind::ND, N>(b, used, out + first);
+            break;
+        case Kind::D:
+            block_values<Kind::D, N>(b, used, out + first);
+            break;
+        case Kind::D2:
+            block_values<Kind::D2, N>(b, used, out + first);
+            break;
         }
     }
 }
@@ -330,7 +337,8 @@ void BatchEvaluator::locate(const double *points, std::size_t count, Site *sites
     Block b;
     for (std::size_t first = 0; first < count; first += kBlock) {
         const std::size_t used = count - first < kBlock ? count - first : kBlock;
-        load(b, [points, n](std::size_t p, uint32_t c) { return points[p * n + c]; }, first, used);
+        load(
+            b, [points, n](std::size_t p, uint32_t c) { return points[p * n + c]; }, first, used);
         if (n == 2) {
             search<2>(b);
         } else {

@@ -109,9 +109,8 @@ Site locate(const Member &mb, const double *x) { return locate_with(mb, x, find_
 Site locate_reference(const Member &mb, const double *x) { return locate_with(mb, x, find_region); }
 
 Site locate(const Member &mb, const RegionIndex &index, const double *x) {
-    return locate_with(mb, x, [&index](const Member &member, const double *p, double *r) {
-        return index.find(member, p, r);
-    });
+    return locate_with(mb, x,
+                       [&index](const Member &member, const double *p, double *r) { return index.find(member, p, r); });
 }
 
 double value(Kind kind, const Site &st) {
@@ -128,9 +127,12 @@ double value(Kind kind, const Site &st) {
     const double rho = st.rho, rho2 = rho * rho, rho3 = rho2 * rho;
     const RegionTerms terms{st.A, rho2, rho3, st.delta};
     switch (kind) {
-    case Kind::ND: return region_value<Kind::ND>(st.q, st.r, rho, rho2, rho3, st.f, terms);
-    case Kind::D: return region_value<Kind::D>(st.q, st.r, rho, rho2, rho3, st.f, terms);
-    case Kind::D2: return region_value<Kind::D2>(st.q, st.r, rho, rho2, rho3, st.f, terms);
+    case Kind::ND:
+        return region_value<Kind::ND>(st.q, st.r, rho, rho2, rho3, st.f, terms);
+    case Kind::D:
+        return region_value<Kind::D>(st.q, st.r, rho, rho2, rho3, st.f, terms);
+    case Kind::D2:
+        return region_value<Kind::D2>(st.q, st.r, rho, rho2, rho3, st.f, terms);
     }
     return kHuge;
 }

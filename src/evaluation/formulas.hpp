@@ -54,8 +54,7 @@ inline D2Coefficients<T> d2_coefficients(const T &q, const T &rho, const Terms &
 // The value of kind K at distance r >= 1e-10 from the centre of a region
 // with radius rho (rho2, rho3 its powers) and minimum value f.
 template <Kind K, class T, class Terms>
-inline T region_value(const T &q, const T &r, const T &rho, const T &rho2, const T &rho3, const T &f,
-                      const Terms &a) {
+inline T region_value(const T &q, const T &r, const T &rho, const T &rho2, const T &rho3, const T &f, const Terms &a) {
     const T r2 = r * r, r3 = r2 * r;
     if constexpr (K == Kind::ND) {
         return (1.0 - 2.0 * q / rho + a.nd_a()) * r2 + f;

@@ -62,9 +62,8 @@ enum Action {
     kActionCount
 };
 
-const char *const kActionNames[kActionCount] = {
-    "info",    "ND_func",   "D_func",    "D2_func",     "D_deriv",
-    "D2_deriv1", "D2_deriv2", "D_gradient", "D2_gradient", "D2_hessian"};
+const char *const kActionNames[kActionCount] = {"info",      "ND_func",   "D_func",     "D2_func",     "D_deriv",
+                                                "D2_deriv1", "D2_deriv2", "D_gradient", "D2_gradient", "D2_hessian"};
 
 // Messages, in the order in which their checks run.
 const char kTooManyInputs[] = "Too many input arguments.";
@@ -82,13 +81,11 @@ const char kBadRadius[] = "Wrong radius: must be a scalar > 0";
 const char kBadTest[] = "Wrong test number: must be an integer 0 < i <= 100";
 const char kBadShape[] = "Wrong target points matrix dimension: must have the same dimension";
 const char kBadPointType[] = "Wrong target points matrix type: must be real double";
-const char kNotSinglePoint[] =
-    "Wrong target points matrix dimension for specified action: must be a sigle point";
+const char kNotSinglePoint[] = "Wrong target points matrix dimension for specified action: must be a sigle point";
 const char kBadFirstIndex[] = "Wrong first partial derivative index";
 const char kBadSecondIndex[] = "Wrong second partial derivative index";
 const char kDomainAlloc[] = "Error allocating domain";
-const char kGenerationFailed[] =
-    "Internal error generating the function: check input data to be consistent";
+const char kGenerationFailed[] = "Internal error generating the function: check input data to be consistent";
 const char kPointAlloc[] = "Error allocating target point";
 const char kResultAlloc[] = "Error allocating result";
 // Not a message but a mark (compared by address): generation was abandoned
@@ -368,9 +365,15 @@ const char *pointLoop(int action, const Points &pts, uint32_t i, uint32_t j, con
     double *out = mxGetPr(r);
     const std::size_t count = pts.rows * pts.cols;
     switch (action) {
-    case kNdFunc: values(mb, kept, core::Kind::ND, x, y, count, out); break;
-    case kDFunc: values(mb, kept, core::Kind::D, x, y, count, out); break;
-    case kD2Func: values(mb, kept, core::Kind::D2, x, y, count, out); break;
+    case kNdFunc:
+        values(mb, kept, core::Kind::ND, x, y, count, out);
+        break;
+    case kDFunc:
+        values(mb, kept, core::Kind::D, x, y, count, out);
+        break;
+    case kD2Func:
+        values(mb, kept, core::Kind::D2, x, y, count, out);
+        break;
     default:
         for (std::size_t k = 0; k < count; k++) {
             point[0] = x[k];
@@ -479,8 +482,8 @@ const char *run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
 
     // The member: the kept one of these numbers, or generated now (and kept
     // when it fits).
-    const Key key{TRAVO_num_minima, static_cast<int32_t>(test), bitsOf(TRAVO_global_value),
-                  bitsOf(TRAVO_global_dist), bitsOf(TRAVO_global_radius)};
+    const Key key{TRAVO_num_minima, static_cast<int32_t>(test), bitsOf(TRAVO_global_value), bitsOf(TRAVO_global_dist),
+                  bitsOf(TRAVO_global_radius)};
     const KeptMember *kept = findKept(key);
     core::Member generated;
     if (kept == nullptr) {
@@ -489,8 +492,7 @@ const char *run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         // host's interrupt request (an abandoned generation has released
         // its tables).
         generated = travo::module::load();
-        const core::Progress progress{[](void *, uint64_t, uint64_t) { return travo::gateway::keepGoing(); },
-                                      nullptr};
+        const core::Progress progress{[](void *, uint64_t, uint64_t) { return travo::gateway::keepGoing(); }, nullptr};
         const TravoStatus status = core::arg_generate(generated, travo::module::rng, key.test, &progress);
         travo::module::store(generated);
         if (status == core::kAbandoned) return kInterrupted;

@@ -65,8 +65,8 @@ double scalar(const mxArray *a, const std::string &name) {
 double whole(const mxArray *a, const std::string &name, double lo, double hi) {
     const double v = scalar(a, name);
     if (!(v >= lo && v <= hi && v == std::floor(v))) {
-        throw Refusal(name + " must be a whole number from " + text(lo) + " to " + text(hi) + " (it is " +
-                      text(v) + ")");
+        throw Refusal(name + " must be a whole number from " + text(lo) + " to " + text(hi) + " (it is " + text(v) +
+                      ")");
     }
     return v;
 }
@@ -129,7 +129,8 @@ travo::Parameters parameters(const mxArray *s) {
     p.upper = std::move(upper);
     p.distance_and_radius_from_box();
 
-    if (const mxArray *a = field("minima")) p.num_minima = static_cast<std::uint32_t>(whole(a, "P.minima", 2, UINT32_MAX));
+    if (const mxArray *a = field("minima"))
+        p.num_minima = static_cast<std::uint32_t>(whole(a, "P.minima", 2, UINT32_MAX));
     if (const mxArray *a = field("global_value")) p.global_value = scalar(a, "P.global_value");
     if (const mxArray *a = field("distance")) {
         p.distance = scalar(a, "P.distance");
@@ -143,15 +144,23 @@ travo::Parameters parameters(const mxArray *s) {
 // Input that a refused generation is blamed on.
 const char *culprit(travo::Status status) {
     switch (status) {
-    case travo::Status::bad_dimension: return "P.dim";
-    case travo::Status::bad_minima_count: return "P.minima";
-    case travo::Status::bad_test_number: return "P.test";
-    case travo::Status::bad_domain: return "P.lower and P.upper";
+    case travo::Status::bad_dimension:
+        return "P.dim";
+    case travo::Status::bad_minima_count:
+        return "P.minima";
+    case travo::Status::bad_test_number:
+        return "P.test";
+    case travo::Status::bad_domain:
+        return "P.lower and P.upper";
     case travo::Status::bad_global_value:
-    case travo::Status::no_global_minimum: return "P.global_value";
-    case travo::Status::bad_global_distance: return "P.distance";
-    case travo::Status::bad_global_radius: return "P.radius";
-    default: return "P";
+    case travo::Status::no_global_minimum:
+        return "P.global_value";
+    case travo::Status::bad_global_distance:
+        return "P.distance";
+    case travo::Status::bad_global_radius:
+        return "P.radius";
+    default:
+        return "P";
     }
 }
 
@@ -274,8 +283,8 @@ mxArray *matrix(std::size_t rows, std::size_t cols) {
 
 void expectInputs(int nrhs, int want, const char *action, const char *call) {
     if (nrhs != want) {
-        throw Refusal(std::string("the action \"") + action + "\" takes " + std::to_string(want) +
-                      " inputs: " + call + " (it was given " + std::to_string(nrhs) + ")");
+        throw Refusal(std::string("the action \"") + action + "\" takes " + std::to_string(want) + " inputs: " + call +
+                      " (it was given " + std::to_string(nrhs) + ")");
     }
 }
 
@@ -284,16 +293,19 @@ mxArray *answer(int nrhs, const mxArray *prhs[]) {
     const mxArray *act = prhs[1];
     char action[16] = {0};
     if (!mxIsChar(act) || mxGetM(act) != 1 || mxGetN(act) >= sizeof action) {
-        throw Refusal("the action must be one of \"info\", \"delta\", \"global\", \"value\", \"gradient\", "
-                      "\"hessian\", \"region\"");
+        throw Refusal(
+            "the action must be one of \"info\", \"delta\", \"global\", \"value\", \"gradient\", "
+            "\"hessian\", \"region\"");
     }
     mxGetString(act, action, sizeof action);
     const std::string name = action;
-    const bool known = name == "info" || name == "delta" || name == "global" || name == "value" ||
-                       name == "gradient" || name == "hessian" || name == "region";
+    const bool known = name == "info" || name == "delta" || name == "global" || name == "value" || name == "gradient" ||
+                       name == "hessian" || name == "region";
     if (!known || std::strlen(action) != mxGetN(act)) {
-        throw Refusal("the action must be one of \"info\", \"delta\", \"global\", \"value\", \"gradient\", "
-                      "\"hessian\", \"region\" (it is \"" + name + "\")");
+        throw Refusal(
+            "the action must be one of \"info\", \"delta\", \"global\", \"value\", \"gradient\", "
+            "\"hessian\", \"region\" (it is \"" +
+            name + "\")");
     }
     if (name == "value" || name == "gradient") {
         expectInputs(nrhs, 4, action, ("travo_member(P, \"" + name + "\", kind, X)").c_str());

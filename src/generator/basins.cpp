@@ -136,8 +136,7 @@ TravoStatus set_basins(Member &mb, RandomSource &rng, Path path, Meter *meter) {
     if (tables_missing(mb)) return TRAVO_NO_MEMORY;
     Meter silent;
     Meter &counter = meter != nullptr ? *meter : silent;
-    const bool try_fast = path == Path::Fast ||
-                          (path == Path::Automatic && fast_sizing_pays(mb.dim, mb.num_minima));
+    const bool try_fast = path == Path::Fast || (path == Path::Automatic && fast_sizing_pays(mb.dim, mb.num_minima));
     bool abandoned = false;
     bool sized = false;
     if (try_fast) {

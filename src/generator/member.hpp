@@ -24,8 +24,8 @@ struct Member {
     double global_value = 0.0;
     MinimaTable minima{};
     GlobalMinimaList glob{};
-    int isArgSet = 0;     // 1 while a generated member is available
-    double delta = 0.0;   // coefficient of the D2 kind
+    int isArgSet = 0;    // 1 while a generated member is available
+    double delta = 0.0;  // coefficient of the D2 kind
 };
 
 // Limits that keep every value and every first and second derivative of a

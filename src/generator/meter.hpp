@@ -18,8 +18,7 @@ public:
 
     Meter() = default;
     Meter(const Progress *progress, uint32_t m)
-        : progress_(progress != nullptr && progress->report != nullptr ? progress : nullptr),
-          total_(kStages * m) {}
+        : progress_(progress != nullptr && progress->report != nullptr ? progress : nullptr), total_(kStages * m) {}
 
     // The rows that follow cost about `ops` operations each; the callback
     // is then called about every kReportEvery operations.

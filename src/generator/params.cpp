@@ -126,8 +126,7 @@ TravoStatus alloc_tables(Member &mb) {
         mb.minima.points[i] = take<double>(mb.dim);
         if (mb.minima.points[i] == nullptr) return TRAVO_NO_MEMORY;
     }
-    double **const tables[] = {&mb.minima.weights, &mb.minima.peaks, &mb.minima.radii,
-                               &mb.minima.values};
+    double **const tables[] = {&mb.minima.weights, &mb.minima.peaks, &mb.minima.radii, &mb.minima.values};
     for (double **table : tables) {
         *table = take<double>(m);
         if (*table == nullptr) return TRAVO_NO_MEMORY;

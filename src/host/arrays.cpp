@@ -67,8 +67,7 @@ void release(mxArray *a) {
 // One array of `capacity` zeroed elements (at least one is stored, so that
 // the element arrays of an empty array exist too). Counts as one host
 // allocation, so injected failures reach array creation as well.
-mxArray *create(mxClassID cls, std::size_t rows, std::size_t cols, std::size_t capacity,
-                bool complex, bool sparse) {
+mxArray *create(mxClassID cls, std::size_t rows, std::size_t cols, std::size_t capacity, bool complex, bool sparse) {
     const std::size_t size = element_size(cls);
     if (size == 0) return nullptr;
     if (cols != 0 && rows > SIZE_MAX / cols) return nullptr;
@@ -144,13 +143,9 @@ bool mxIsChar(const mxArray *a) { return mxGetClassID(a) == mxCHAR_CLASS; }
 bool mxIsLogical(const mxArray *a) { return mxGetClassID(a) == mxLOGICAL_CLASS; }
 bool mxIsSparse(const mxArray *a) { return a != nullptr && a->sparse; }
 
-double *mxGetPr(const mxArray *a) {
-    return mxIsDouble(a) ? static_cast<double *>(a->re) : nullptr;
-}
+double *mxGetPr(const mxArray *a) { return mxIsDouble(a) ? static_cast<double *>(a->re) : nullptr; }
 
-double *mxGetPi(const mxArray *a) {
-    return mxIsDouble(a) ? static_cast<double *>(a->im) : nullptr;
-}
+double *mxGetPi(const mxArray *a) { return mxIsDouble(a) ? static_cast<double *>(a->im) : nullptr; }
 
 void *mxGetData(const mxArray *a) { return a != nullptr ? a->re : nullptr; }
 
@@ -191,9 +186,7 @@ mxArray *mxCreateNumericMatrix(mwSize m, mwSize n, mxClassID cls, mxComplexity f
     }
 }
 
-mxArray *mxCreateLogicalMatrix(mwSize m, mwSize n) {
-    return create_dense(mxLOGICAL_CLASS, m, n, false);
-}
+mxArray *mxCreateLogicalMatrix(mwSize m, mwSize n) { return create_dense(mxLOGICAL_CLASS, m, n, false); }
 
 mxArray *mxCreateString(const char *text) {
     const std::size_t len = text != nullptr ? std::strlen(text) : 0;
@@ -234,8 +227,6 @@ void mxDestroyArray(mxArray *a) {
     travo::host::release(a);
 }
 
-void mexErrMsgTxt(const char *message) {
-    throw travo::host::CallError(message != nullptr ? message : "");
-}
+void mexErrMsgTxt(const char *message) { throw travo::host::CallError(message != nullptr ? message : ""); }
 
 }  // extern "C"

@@ -54,12 +54,12 @@ struct Matrix {
 };
 
 struct Outcome {
-    bool ok = false;        // the entry returned normally
-    std::string error;      // the mexErrMsgTxt text when it did not
-    bool filled = false;    // the first output slot held an array at the end
+    bool ok = false;      // the entry returned normally
+    std::string error;    // the mexErrMsgTxt text when it did not
+    bool filled = false;  // the first output slot held an array at the end
     mxClassID result_class = mxUNKNOWN_CLASS;
     bool result_complex = false;
-    Matrix result;          // its real part, when it holds doubles
+    Matrix result;  // its real part, when it holds doubles
 };
 
 using Entry = void (*)(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);

@@ -200,17 +200,13 @@ double TRAVO_ND_func(const double *x) { return core::value_at(module::load_check
 double TRAVO_D_func(const double *x) { return core::value_at(module::load_checked(), Kind::D, x); }
 double TRAVO_D2_func(const double *x) { return core::value_at(module::load_checked(), Kind::D2, x); }
 
-double TRAVO_D_deriv(uint32_t i, const double *x) {
-    return core::deriv_at(module::load_checked(), Kind::D, i, x);
-}
+double TRAVO_D_deriv(uint32_t i, const double *x) { return core::deriv_at(module::load_checked(), Kind::D, i, x); }
 
 TravoStatus TRAVO_D_gradient(const double *x, double *g) {
     return core::gradient(module::load_checked(), Kind::D, x, g);
 }
 
-double TRAVO_D2_deriv1(uint32_t i, const double *x) {
-    return core::deriv_at(module::load_checked(), Kind::D2, i, x);
-}
+double TRAVO_D2_deriv1(uint32_t i, const double *x) { return core::deriv_at(module::load_checked(), Kind::D2, i, x); }
 
 TravoStatus TRAVO_D2_gradient(const double *x, double *g) {
     return core::gradient(module::load_checked(), Kind::D2, x, g);
@@ -220,9 +216,7 @@ double TRAVO_D2_deriv2(uint32_t i, uint32_t j, const double *x) {
     return core::deriv2_at(module::load_checked(), i, j, x);
 }
 
-TravoStatus TRAVO_D2_hessian(const double *x, double **h) {
-    return core::hessian(module::load_checked(), x, h);
-}
+TravoStatus TRAVO_D2_hessian(const double *x, double **h) { return core::hessian(module::load_checked(), x, h); }
 
 double TRAVO_get_delta(void) { return module::delta; }
 int TRAVO_get_is_arg_set(void) { return module::isArgSet; }

@@ -3,10 +3,10 @@
 namespace travo::core {
 namespace {
 
-constexpr double kUlp = 1.0 / 4503599627370496.0;      // 2^-52
-constexpr double kTwoUlp = 2.0 * kUlp;                  // 2^-51
+constexpr double kUlp = 1.0 / 4503599627370496.0;  // 2^-52
+constexpr double kTwoUlp = 2.0 * kUlp;             // 2^-51
 constexpr int32_t kSeedMask = 0x3FFFFFFF;
-constexpr int kWork = 2 * RandomSource::kLong - 1;      // 199
+constexpr int kWork = 2 * RandomSource::kLong - 1;  // 199
 constexpr int kPasses = 69;
 
 // Fractional part of a sum of two numbers in [0, 1): exact in binary64.

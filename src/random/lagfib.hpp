@@ -8,8 +8,8 @@ namespace travo::core {
 
 class RandomSource {
 public:
-    static constexpr int kLong = 100;       // long lag, size of the state
-    static constexpr int kShort = 37;       // short lag
+    static constexpr int kLong = 100;  // long lag, size of the state
+    static constexpr int kShort = 37;  // short lag
     static constexpr int kBufferSize = 1009;
 
     // Seeds from the low 30 bits of `seed`; replaces the whole state.

@@ -15,8 +15,7 @@ bool all_rows_safe(uint32_t n, const double *const *rows, uint32_t first, uint32
     return true;
 }
 
-KdTree::KdTree(uint32_t n, const double *const *rows, uint32_t first, uint32_t count, uint32_t leaf_size)
-    : n_(n) {
+KdTree::KdTree(uint32_t n, const double *const *rows, uint32_t first, uint32_t count, uint32_t leaf_size) : n_(n) {
     // Larger leaves in higher dimension, where most leaves near a query are
     // visited anyway and fewer boxes cost less (bench/generation_bench).
     leaf_size_ = leaf_size != 0 ? leaf_size : (n <= 3 ? 12 : 32);
@@ -131,8 +130,7 @@ namespace {
 // the processor overlap the chains). The sums are left as soon as every one
 // exceeds its limit (a running sum of finite squares never decreases), and
 // the function then returns false.
-inline bool sums_of_four(uint32_t n, const double *q, const double *const p[4], const double limit[4],
-                         double sum[4]) {
+inline bool sums_of_four(uint32_t n, const double *q, const double *const p[4], const double limit[4], double sum[4]) {
     double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
     uint32_t c = 0;
     for (; c + 4 <= n; c += 4) {

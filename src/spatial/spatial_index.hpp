@@ -83,12 +83,12 @@ public:
     double slot_radius(uint32_t slot) const { return radius_[slot]; }
 
     struct Node {
-        uint32_t begin = 0, end = 0;    // slots [begin, end)
-        uint32_t left = kNone;          // children; kNone for a leaf
+        uint32_t begin = 0, end = 0;  // slots [begin, end)
+        uint32_t left = kNone;        // children; kNone for a leaf
         uint32_t right = kNone;
         uint32_t parent = kNone;
-        uint32_t min_row = kNone;       // lowest row in the subtree
-        double max_radius = 0.0;        // largest radius in the subtree
+        uint32_t min_row = kNone;  // lowest row in the subtree
+        double max_radius = 0.0;   // largest radius in the subtree
     };
     const std::vector<Node> &nodes() const { return nodes_; }
     const double *box_lo(uint32_t node) const { return &boxes_[std::size_t(node) * 2 * n_]; }
@@ -134,13 +134,13 @@ private:
     uint32_t n_ = 0;
     uint32_t leaf_size_ = 8;
     std::vector<std::pair<double, uint32_t>> scratch_;  // during the build only
-    std::vector<double> coords_;          // slot-major coordinates
+    std::vector<double> coords_;                        // slot-major coordinates
     std::vector<uint32_t> row_of_slot_;
-    std::vector<uint32_t> slot_of_row_;   // indexed by row; kNone for rows outside
+    std::vector<uint32_t> slot_of_row_;  // indexed by row; kNone for rows outside
     std::vector<uint32_t> leaf_of_slot_;
-    std::vector<double> radius_;          // by slot
-    std::vector<Node> nodes_;             // preorder: a parent precedes its children
-    std::vector<double> boxes_;           // per node: n lower then n upper bounds
+    std::vector<double> radius_;  // by slot
+    std::vector<Node> nodes_;     // preorder: a parent precedes its children
+    std::vector<double> boxes_;   // per node: n lower then n upper bounds
 };
 
 }  // namespace travo::core

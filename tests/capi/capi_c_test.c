@@ -8,12 +8,12 @@
 
 static int failures = 0;
 
-#define CHECK(cond)                                                      \
-    do {                                                                 \
-        if (!(cond)) {                                                   \
+#define CHECK(cond)                                                            \
+    do {                                                                       \
+        if (!(cond)) {                                                         \
             fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #cond); \
-            failures++;                                                  \
-        }                                                                \
+            failures++;                                                        \
+        }                                                                      \
     } while (0)
 
 /* Values of the three kinds, the D2 gradient and Hessian at x, in out[0..]. */

@@ -74,8 +74,8 @@ TEST_F(Cli, InfoCarriesTheMemberBitForBit) {
     const auto at = r.out.find("# member: ") + 10;
     ASSERT_EQ(r.out.rfind("# travo " + std::string(travo::version()) + " eval\n", 0), 0u) << r.out;
     const ToolRun again = shell("travo info --format json " + r.out.substr(at, r.out.find('\n', at) - at));
-    const ToolRun direct = run({"info", "--format", "json", "--dim", "3", "--minima", "7", "--test", "12", "--box",
-                                "0,1,-2,2,0,3"});
+    const ToolRun direct = run(
+        {"info", "--format", "json", "--dim", "3", "--minima", "7", "--test", "12", "--box", "0,1,-2,2,0,3"});
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(again.out, direct.out);
 
@@ -179,7 +179,9 @@ TEST_F(Cli, EvalJsonFilesThreadsAndPointsOutsideTheBox) {
     EXPECT_EQ(r.err, "travo: warning: no point was read from standard input\n");
 
     // A byte-order mark, CR line ends.
-    r = run({"eval", "--no-header", "-k", "nd"}, "\xEF\xBB\xBF" "0.25,-0.5\r1.5,0\r");
+    r = run({"eval", "--no-header", "-k", "nd"},
+            "\xEF\xBB\xBF"
+            "0.25,-0.5\r1.5,0\r");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(csv_rows(r.out).size(), 2u);
 }
@@ -190,8 +192,8 @@ TEST_F(Cli, LocateTellsRegionDistanceAndGlobal) {
     const travo::Member f = travo::generate(travo::Parameters{});
     const auto g = f.minimizer(1), l = f.minimizer(2);
     char input[300];
-    std::snprintf(input, sizeof input, "%.17g %.17g\n%.17g %.17g\n%.17g %.17g\n1 1.5\n", g[0], g[1] + 1e-7, l[0],
-                  l[1], f.minimizer(0)[0], f.minimizer(0)[1]);
+    std::snprintf(input, sizeof input, "%.17g %.17g\n%.17g %.17g\n%.17g %.17g\n1 1.5\n", g[0], g[1] + 1e-7, l[0], l[1],
+                  f.minimizer(0)[0], f.minimizer(0)[1]);
     const ToolRun r = run({"locate", "--no-header"}, input);
     ASSERT_EQ(r.status, 0) << r.err;
     const auto rows = csv_rows(r.out);
@@ -219,8 +221,8 @@ TEST_F(Cli, PlotWritesCompletePicturesAndNothingElse) {
     EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
     EXPECT_EQ(png.substr(16, 8), std::string("\0\0\x02\x80\0\0\x02\x58", 8));  // IHDR: 640 x 600
     EXPECT_NE(png.find("tEXtComment"), std::string::npos);
-    r = run({"plot", "-o", "slice.svg", "--dim", "4", "--minima", "20", "--axes", "2,4", "--kind", "nd",
-             "--resolution", "40", "--title", "A #1 slice"});
+    r = run({"plot", "-o", "slice.svg", "--dim", "4", "--minima", "20", "--axes", "2,4", "--kind", "nd", "--resolution",
+             "40", "--title", "A #1 slice"});
     ASSERT_EQ(r.status, 0) << r.err;
     // SVG: real text, the colours as one path per band, the options that
     // make the picture again.
@@ -257,8 +259,9 @@ TEST_F(Cli, OutputsAreWrittenCompletelyOrNotAtAll) {
     EXPECT_TRUE(travo::testing::fs::is_symlink(dir_ / "link.png"));
     EXPECT_EQ(travo::testing::slurp(dir_ / "real.png").substr(1, 3), "PNG");
 
-    r = shell("mkfifo pipe.png && (timeout 20 cat pipe.png > got.png &) && travo plot -o pipe.png --resolution 20 "
-              "&& sleep 0.2 && test -p pipe.png");
+    r = shell(
+        "mkfifo pipe.png && (timeout 20 cat pipe.png > got.png &) && travo plot -o pipe.png --resolution 20 "
+        "&& sleep 0.2 && test -p pipe.png");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(travo::testing::slurp(dir_ / "got.png").substr(1, 3), "PNG");
 

@@ -62,8 +62,8 @@ std::vector<double> probes(std::uint32_t n, std::uint32_t m, const double *const
     for (std::uint32_t k = 0; k < m; k++) {
         const double rho = std::isfinite(radii[k]) ? radii[k] : 1.0;
         const std::uint32_t axis = static_cast<std::uint32_t>(gen() % n);
-        for (double step : {0.0, rho, std::nextafter(rho, 0.0), std::nextafter(rho, kInf), 0.5e-10, 2e-10,
-                            0.5 * rho, -rho, -0.7 * rho}) {
+        for (double step : {0.0, rho, std::nextafter(rho, 0.0), std::nextafter(rho, kInf), 0.5e-10, 2e-10, 0.5 * rho,
+                            -rho, -0.7 * rho}) {
             for (std::uint32_t c = 0; c < n; c++) out.push_back(rows[k][c] + (c == axis ? step : 0.0));
         }
     }
@@ -140,9 +140,13 @@ TEST(BatchEvaluation, BlocksMatchThePerPointLookupOnGeneratedMembers) {
         std::uint32_t n, m;
         bool blocked;
     };
-    const Case cases[] = {{2, 2, true},  {2, 10, true},  {2, BatchEvaluator::kMaxRegions + 1, true},
-                          {3, 40, true}, {BatchEvaluator::kMaxDim, 20, true},
-                          {2, BatchEvaluator::kMaxRegions + 2, false}, {BatchEvaluator::kMaxDim + 1, 10, false}};
+    const Case cases[] = {{2, 2, true},
+                          {2, 10, true},
+                          {2, BatchEvaluator::kMaxRegions + 1, true},
+                          {3, 40, true},
+                          {BatchEvaluator::kMaxDim, 20, true},
+                          {2, BatchEvaluator::kMaxRegions + 2, false},
+                          {BatchEvaluator::kMaxDim + 1, 10, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m);
         travo::testing::TestMember own(c.n, c.m);
@@ -157,9 +161,9 @@ TEST(BatchEvaluation, BlocksMatchThePerPointLookupOnGeneratedMembers) {
 // infinite, tiny, huge: every point takes the per-point lookup); and a
 // member not generated. The blocks still give the per-point results.
 TEST(BatchEvaluation, BlocksMatchThePerPointLookupOnAwkwardMembers) {
-    const std::vector<std::vector<double>> rows = {{0.0, 0.0, 0.0}, {1.0, 1.0, 1.0},   {1.5, 1.0, 1.0},
-                                                   {-2.0, 3.0, 0.5}, {1e200, 0.0, 0.0}, {4.0, -4.0, 4.0},
-                                                   {-3.0, -3.0, -3.0}, {2.0, 2.0, -2.0}, {0.5, 0.5, 0.5}};
+    const std::vector<std::vector<double>> rows = {{0.0, 0.0, 0.0},    {1.0, 1.0, 1.0},   {1.5, 1.0, 1.0},
+                                                   {-2.0, 3.0, 0.5},   {1e200, 0.0, 0.0}, {4.0, -4.0, 4.0},
+                                                   {-3.0, -3.0, -3.0}, {2.0, 2.0, -2.0},  {0.5, 0.5, 0.5}};
     const std::vector<std::vector<double>> radii_sets = {{0.0, 0.6, 0.7, 1.2, 0.5, -0.5, 2.0, 0.3, 0.2},
                                                          {0.0, 0.6, 0.7, kNaN, 1e300, -0.5, 1e-150, kInf, 0.0}};
     for (const auto &radii : radii_sets) {
@@ -197,8 +201,8 @@ TEST(BatchEvaluation, CppBatchesGiveTheSinglePointResultsForEveryThreadCount) {
     };
     constexpr std::uint32_t kLargest = core::BatchEvaluator::kMaxRegions + 1;
     constexpr std::uint32_t kWidest = core::BatchEvaluator::kMaxDim;
-    const Case cases[] = {{2, 10, 40000},         {2, kLargest, 600}, {3, 40, 600},
-                          {kWidest, 20, 300},     {2, kLargest + 1, 600}, {kWidest + 1, 10, 100}};
+    const Case cases[] = {{2, 10, 40000},     {2, kLargest, 600},     {3, 40, 600},
+                          {kWidest, 20, 300}, {2, kLargest + 1, 600}, {kWidest + 1, 10, 100}};
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m);
         travo::Parameters p = travo::Parameters::in_cube(c.n);
@@ -207,8 +211,8 @@ TEST(BatchEvaluation, CppBatchesGiveTheSinglePointResultsForEveryThreadCount) {
         const travo::Member f = travo::generate(p);
         std::vector<const double *> rows;
         for (std::uint32_t k = 0; k < c.m; k++) rows.push_back(f.minimizer(k).data());
-        const auto pts = probes(c.n, c.m, rows.data(), f.radii().data(), p.lower.data(), p.upper.data(),
-                                c.random_count, c.m);
+        const auto pts = probes(c.n, c.m, rows.data(), f.radii().data(), p.lower.data(), p.upper.data(), c.random_count,
+                                c.m);
         const std::size_t n = c.n, count = pts.size() / n;
 
         std::vector<double> v[3], gd(count * n), gd2(count * n), h(count * n * n);
@@ -298,12 +302,24 @@ TEST_F(GatewayPointActions, EveryActionGivesTheModuleWideResults) {
                 for (std::size_t p = 0; p < pts.size(); p += 2) {
                     const double *x = &pts[p];
                     switch (a.action) {
-                    case 1: w.push_back(TRAVO_ND_func(x)); break;
-                    case 2: w.push_back(TRAVO_D_func(x)); break;
-                    case 3: w.push_back(TRAVO_D2_func(x)); break;
-                    case 4: w.push_back(TRAVO_D_deriv(a.i, x)); break;
-                    case 5: w.push_back(TRAVO_D2_deriv1(a.i, x)); break;
-                    default: w.push_back(TRAVO_D2_deriv2(a.i, a.j, x)); break;
+                    case 1:
+                        w.push_back(TRAVO_ND_func(x));
+                        break;
+                    case 2:
+                        w.push_back(TRAVO_D_func(x));
+                        break;
+                    case 3:
+                        w.push_back(TRAVO_D2_func(x));
+                        break;
+                    case 4:
+                        w.push_back(TRAVO_D_deriv(a.i, x));
+                        break;
+                    case 5:
+                        w.push_back(TRAVO_D2_deriv1(a.i, x));
+                        break;
+                    default:
+                        w.push_back(TRAVO_D2_deriv2(a.i, a.j, x));
+                        break;
                     }
                 }
                 want.push_back(w);
@@ -333,7 +349,8 @@ TEST_F(GatewayPointActions, EveryActionGivesTheModuleWideResults) {
         }
         for (std::size_t p = 0, at = 0; p < count; p += 29, at += 3) {
             for (int a = 7; a <= 9; a++) {
-                const Outcome out = call_with(1, inputs(double(c.m), c.g, c.d, c.r, double(a), double(c.test), X[p], Y[p]));
+                const Outcome out = call_with(
+                    1, inputs(double(c.m), c.g, c.d, c.r, double(a), double(c.test), X[p], Y[p]));
                 ASSERT_TRUE(Succeeds(out, 2, a == 9 ? 2 : 1)) << "action " << a;
                 ASSERT_TRUE(SameBits(single[at + (a - 7)], out.result.data)) << "action " << a << " point " << p;
             }

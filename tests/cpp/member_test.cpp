@@ -48,13 +48,15 @@ TEST(CppParameters, EachRefusalNamesItsStatusAndRule) {
         {[](Parameters &p) { p.dim = 3; }, Status::bad_domain, "needs 3 lower"},
         {[](Parameters &p) { p.distance = 1.0; }, Status::bad_global_distance,
          "half the shortest box side minus 1e-10, 0.9999999999 here (it is 1)"},
-        {[](Parameters &p) { p.global_value = std::numeric_limits<double>::quiet_NaN(); },
-         Status::no_global_minimum, "no minimizer takes the global value nan"},
-        {[](Parameters &p) { p = Parameters::in_box({std::nan(""), 0.0}, {1.0, 1.0}); }, Status::bad_domain,
-         "in coordinate 1 the bounds must be finite numbers (they are nan and 1)"},
+        {[](Parameters &p) { p.global_value = std::numeric_limits<double>::quiet_NaN(); }, Status::no_global_minimum,
+         "no minimizer takes the global value nan"},
+        {[](Parameters &p) {
+             p = Parameters::in_box({std::nan(""), 0.0}, {1.0, 1.0});
+         },
+         Status::bad_domain, "in coordinate 1 the bounds must be finite numbers (they are nan and 1)"},
         {[](Parameters &p) { p.radius = std::nan(""); }, Status::bad_global_radius, "(it is nan)"},
-        {[](Parameters &p) { p.global_value = -std::numeric_limits<double>::infinity(); },
-         Status::bad_global_value, "must be a finite number below -1e-10 (it is -inf)"},
+        {[](Parameters &p) { p.global_value = -std::numeric_limits<double>::infinity(); }, Status::bad_global_value,
+         "must be a finite number below -1e-10 (it is -inf)"},
     };
     for (const auto &c : cases) {
         Parameters p;
@@ -117,8 +119,7 @@ TEST(CppMember, GenerationProgressAndAbandonment) {
 
     const auto before = travo::host::live_blocks();
     EXPECT_THROW((void)travo::generate(p, [](double f) { return f < 0.5; }), travo::GenerationAbandoned);
-    EXPECT_THROW((void)travo::generate(p, [](double) -> bool { throw std::logic_error("stop"); }),
-                 std::logic_error);
+    EXPECT_THROW((void)travo::generate(p, [](double) -> bool { throw std::logic_error("stop"); }), std::logic_error);
     EXPECT_EQ(travo::host::live_blocks(), before);
 }
 

@@ -194,9 +194,12 @@ double run_library(const std::string &example, bool failing) {
             const std::string lhs = trim(s.substr(0, eq)), rhs = trim(s.substr(eq + 1));
             const bool named = std::isalpha(static_cast<unsigned char>(rhs[0])) && rhs != "NAN";
             const double v = named ? *place(rhs) : scalar(rhs);
-            if (lhs == "TRAVO_dim") TRAVO_dim = static_cast<uint32_t>(v);
-            else if (lhs == "TRAVO_num_minima") TRAVO_num_minima = static_cast<uint32_t>(v);
-            else *place(lhs) = v;
+            if (lhs == "TRAVO_dim")
+                TRAVO_dim = static_cast<uint32_t>(v);
+            else if (lhs == "TRAVO_num_minima")
+                TRAVO_num_minima = static_cast<uint32_t>(v);
+            else
+                *place(lhs) = v;
             continue;
         }
         const auto open = s.find('(');
@@ -218,11 +221,12 @@ double run_library(const std::string &example, bool failing) {
             {"TRAVO_ND_func", [&] { return TRAVO_ND_func(x); }},
             {"TRAVO_D2_func", [&] { return TRAVO_D2_func(point); }},
             {"TRAVO_domain_free", [] { return (TRAVO_domain_free(), 0.0); }},
-            {"ranf_array", [&] {  // a[0] after the call; 7 before it
-                std::vector<double> buf(std::max<uint32_t>(a.at(0), 1), 7.0);
-                ranf_array(buf.data(), static_cast<int32_t>(a.at(0)));
-                return buf[0];
-            }},
+            {"ranf_array",
+             [&] {  // a[0] after the call; 7 before it
+                 std::vector<double> buf(std::max<uint32_t>(a.at(0), 1), 7.0);
+                 ranf_array(buf.data(), static_cast<int32_t>(a.at(0)));
+                 return buf[0];
+             }},
             {"TRAVO_D2_deriv2", [&] { return TRAVO_D2_deriv2(a.at(0), a.at(1), x); }},
         };
         last = ops.at(s.substr(0, open))();
@@ -266,19 +270,23 @@ int run_handles(const std::string &example) {
     EXPECT_EQ(travo_member_new(&p, &f, nullptr, 0), TRAVO_STATUS_OK);
     double x[2] = {0.1, -0.2}, g[2], v[4], h[4];
     char why[256];
-    const std::map<std::string, void *> names = {{"NULL", nullptr}, {"f", f}, {"&f", &made}, {"&p", &p},
-                                                 {"x", x}, {"g", g}, {"v", v}, {"h", h}, {"why", why}};
-    const std::map<std::string, double> numbers = {
-        {"TRAVO_KIND_ND", TRAVO_KIND_ND}, {"TRAVO_KIND_D", TRAVO_KIND_D}, {"TRAVO_KIND_D2", TRAVO_KIND_D2},
-        {"SIZE_MAX", double(SIZE_MAX)}};
+    const std::map<std::string, void *> names = {{"NULL", nullptr}, {"f", f}, {"&f", &made}, {"&p", &p},  {"x", x},
+                                                 {"g", g},          {"v", v}, {"h", h},      {"why", why}};
+    const std::map<std::string, double> numbers = {{"TRAVO_KIND_ND", TRAVO_KIND_ND},
+                                                   {"TRAVO_KIND_D", TRAVO_KIND_D},
+                                                   {"TRAVO_KIND_D2", TRAVO_KIND_D2},
+                                                   {"SIZE_MAX", double(SIZE_MAX)}};
     int last = -1;
     for (const auto &s : split(example, ';')) {
         if (const auto eq = s.find('='); eq != std::string::npos) {
             const std::string lhs = trim(s.substr(0, eq));
             const double value = scalar(trim(s.substr(eq + 1)));
-            if (lhs == "p.distance") p.distance = value;
-            else if (lhs == "x[0]") x[0] = value;
-            else throw std::runtime_error("unknown name: " + lhs);
+            if (lhs == "p.distance")
+                p.distance = value;
+            else if (lhs == "x[0]")
+                x[0] = value;
+            else
+                throw std::runtime_error("unknown name: " + lhs);
             continue;
         }
         const auto open = s.find('(');
@@ -411,8 +419,8 @@ TEST_F(BadInputDocTool, ToolExamplesGiveTheirMessageAndStatus) {
         if (message.rfind("--", 0) == 0) options.insert(message.substr(0, message.find_first_of(": ")));
     }
     for (const char *o : {"--dim", "--minima", "--global-value", "--distance", "--radius", "--test", "--box",
-                          "--format", "--kind", "--gradient", "--hessian", "--threads", "--axes", "--size",
-                          "--levels", "--resolution", "--output", "--tolerance"}) {
+                          "--format", "--kind", "--gradient", "--hessian", "--threads", "--axes", "--size", "--levels",
+                          "--resolution", "--output", "--tolerance"}) {
         EXPECT_EQ(options.count(o), 1u) << "no row for " << o;
     }
 }

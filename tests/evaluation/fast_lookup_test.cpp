@@ -86,8 +86,8 @@ TEST(FastLookup, GeneratedMembersMatchTheReference) {
         uint32_t n, m;
         int32_t test;
         bool stretched;
-    } cases[] = {{2, 10, 1, false},  {2, 1500, 2, false}, {4, 600, 4, false}, {10, 300, 6, false},
-                 {50, 100, 9, false}, {2, 2, 10, false},  {5, 600, 31, true}};
+    } cases[] = {{2, 10, 1, false},   {2, 1500, 2, false}, {4, 600, 4, false}, {10, 300, 6, false},
+                 {50, 100, 9, false}, {2, 2, 10, false},   {5, 600, 31, true}};
     std::set<RegionIndex::Mode> modes;
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m << " test=" << c.test);
@@ -159,8 +159,11 @@ TEST(FastLookup, SpecialRadii) {
             radii[at] = special;
             HandMember hm(rows, radii);
             EXPECT_EQ(RegionIndex(hm.mb).mode() == RegionIndex::Mode::Scan, std::isnan(special));
-            const Rows xs = {rows[at], {rows[at][0] + 1e-160, rows[at][1]}, {rows[at][0] + 2.0, rows[at][1]},
-                             {50.0, 50.0}, {99.0, 99.0}};
+            const Rows xs = {rows[at],
+                             {rows[at][0] + 1e-160, rows[at][1]},
+                             {rows[at][0] + 2.0, rows[at][1]},
+                             {50.0, 50.0},
+                             {99.0, 99.0}};
             expect_same(hm.mb, xs, true, {kChosen, kRows});
         }
     }

@@ -130,8 +130,8 @@ TEST(Properties, DerivativesAreContinuousAndMatchCentralDifferences) {
                 for (uint32_t j = 1; j <= n; j++) {
                     EXPECT_TRUE(!sphere ||
                                 Close(deriv2_at(mb, i, j, in.data()), deriv2_at(mb, i, j, out.data()), 1e-2));
-                    const double fd =
-                        (deriv_at(mb, Kind::D2, j, xp.data()) - deriv_at(mb, Kind::D2, j, xm.data())) / (2 * h);
+                    const double fd = (deriv_at(mb, Kind::D2, j, xp.data()) - deriv_at(mb, Kind::D2, j, xm.data())) /
+                                      (2 * h);
                     EXPECT_TRUE(!inner || Close(fd, deriv2_at(mb, i, j, x.data()), 1e-5 / std::min(1.0, rho * rho)));
                     EXPECT_TRUE(Close(deriv2_at(mb, i, j, x.data()), deriv2_at(mb, j, i, x.data()), 1e-9));
                 }

@@ -27,10 +27,9 @@ std::vector<host::Array> action_inputs(int a, Act action, host::Array x, host::A
 class GatewayActions : public GatewayTest {};
 
 // Every action, by name and by number, gives its shape and the C
-// interface's results on the same member, bit for bit: element (i, j) at (X(i, j), Y(i, j)); "info" holds values, radii and
-// coordinates; row r, column c of the Hessian is the derivative along r then
-// c. The points include a minimizer, points just inside and beyond the box
-// tolerance.
+// interface's results on the same member, bit for bit: element (i, j) at (X(i, j), Y(i, j)); "info" holds values, radii
+// and coordinates; row r, column c of the Hessian is the derivative along r then c. The points include a minimizer,
+// points just inside and beyond the box tolerance.
 TEST_F(GatewayActions, ResultsAreTheCInterfacesBitForBit) {
     const std::vector<double> xs = {-0.7626144224129618, -0.3, 0.0, 0.25, 1.0, -1.0, 0.5, 1.0 + 5e-11, 1.5, 0.1};
     const std::vector<double> ys = {0.5972540849837097, 0.7, 0.0, -0.25, 1.0, -1.0, -0.9, 0.3, 0.0, -0.93};
@@ -54,15 +53,16 @@ TEST_F(GatewayActions, ResultsAreTheCInterfacesBitForBit) {
     std::vector<std::vector<double>> want(10);
     for (int c = 0; c < 4; c++) {
         for (std::size_t i = 0; i < 10; i++) {
-            want[0].push_back(c == 0 ? TRAVO_minima.values[i] : c == 1 ? TRAVO_minima.radii[i]
-                                                                       : TRAVO_minima.points[i][c - 2]);
+            want[0].push_back(c == 0   ? TRAVO_minima.values[i]
+                              : c == 1 ? TRAVO_minima.radii[i]
+                                       : TRAVO_minima.points[i][c - 2]);
         }
     }
     for (std::size_t k = 0; k < xs.size(); k++) {
         const double p[2] = {xs[k], ys[k]};
         double g[2], h0[2], h1[2], *h[2] = {h0, h1};
-        const double one[] = {TRAVO_ND_func(p), TRAVO_D_func(p), TRAVO_D2_func(p), TRAVO_D_deriv(2, p),
-                              TRAVO_D2_deriv1(1, p), TRAVO_D2_deriv2(1, 2, p)};
+        const double one[] = {TRAVO_ND_func(p),    TRAVO_D_func(p),       TRAVO_D2_func(p),
+                              TRAVO_D_deriv(2, p), TRAVO_D2_deriv1(1, p), TRAVO_D2_deriv2(1, 2, p)};
         for (int a = 1; a <= 6; a++) want[a].push_back(one[a - 1]);
         TRAVO_D_gradient(p, g);
         want[7].insert(want[7].end(), g, g + 2);
@@ -88,10 +88,10 @@ TEST_F(GatewayActions, EachFailedAllocationGivesItsMessageAndLeaksNothing) {
     const std::string generation = "Internal error generating the function: check input data to be consistent";
     for (int a = -1; a < 10; a++) {
         const bool one = a >= 7;
-        auto in = a < 0 ? inputs(2.0, -1.0, 0.9, 0.4, 0.0, 2.0)
-                : a == 0 ? inputs(10.0, -1.0, kDist, kRadius, "info", 1.0)
-                         : action_inputs(a, kNames[a], one ? point(0.3) : host::matrix(2, 2, {0, 0.1, 0.2, 0.3}),
-                                         one ? point(-0.4) : host::matrix(2, 2, {0, 0, 0, 0}));
+        auto in = a < 0    ? inputs(2.0, -1.0, 0.9, 0.4, 0.0, 2.0)
+                  : a == 0 ? inputs(10.0, -1.0, kDist, kRadius, "info", 1.0)
+                           : action_inputs(a, kNames[a], one ? point(0.3) : host::matrix(2, 2, {0, 0.1, 0.2, 0.3}),
+                                           one ? point(-0.4) : host::matrix(2, 2, {0, 0, 0, 0}));
         std::vector<std::string> expected;
         if (a >= 0) expected.push_back("Error allocating action string");
         expected.insert(expected.end(), 2, "Error allocating domain");

@@ -40,7 +40,7 @@ TEST_F(GatewayChecks, MessagesComeInTheOrderOfTheChecks) {
         {6, host::matrix(2, 3, {}), 10, 1, "Wrong first partial derivative index"},
         {8, input(1.0), 10, 1, "Wrong second partial derivative index"},
         {9, input(2.0), 10, 1, "Error allocating domain"},  // 1: the action text, 2: the lower bounds
-        {1, input(0.0), 10, 1,  // the gateway sets no bound on the value
+        {1, input(0.0), 10, 1,                              // the gateway sets no bound on the value
          "Internal error generating the function: check input data to be consistent"},
     };
     for (Step &s : steps) {
@@ -76,8 +76,8 @@ TEST_F(GatewayChecks, EachCheckRefusesItsEdges) {
         EXPECT_TRUE(Fails(member("info", t), test)) << t;
     }
     for (double a : {-0.5, nan, inf, -inf}) EXPECT_TRUE(Fails(member(a, 1.0), number)) << a;
-    for (const std::string &a : std::vector<std::string>{"info ", " info", "D_grad", "", "d2_hessian",
-                                                         std::string("info\0", 5)}) {
+    for (const std::string &a :
+         std::vector<std::string>{"info ", " info", "D_grad", "", "d2_hessian", std::string("info\0", 5)}) {
         EXPECT_TRUE(Fails(member(a, 1.0), text)) << a;
     }
     for (double i : {3.0, -1.0, -0.5, 2147483648.0, nan, inf}) {

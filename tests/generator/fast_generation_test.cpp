@@ -38,9 +38,9 @@ TEST(FastGeneration, GeneratedMembersMatchTheScans) {
         int32_t test;
         double lo, hi, stretch, radius_share;  // R as a share of d/2
     } cases[] = {
-        {2, 10, 1, -1, 1, 0, 1.0},         {2, 1500, 3, 0, 1, 0, 0.2},     {3, 900, 9, 10, 11, 0.75, 0.3},
+        {2, 10, 1, -1, 1, 0, 1.0},        {2, 1500, 3, 0, 1, 0, 0.2},       {3, 900, 9, 10, 11, 0.75, 0.3},
         {5, 500, 11, 100, 101.5, 0, 1.0}, {16, 200, 13, 10, 11, 0.75, 0.5}, {50, 100, 21, 10, 11, 0.75, 0.9},
-        {2, 2, 1, -1, 1, 0, 1.0},          {4, 3, 8, -1, 1, 0, 1.0},
+        {2, 2, 1, -1, 1, 0, 1.0},         {4, 3, 8, -1, 1, 0, 1.0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m << " test=" << c.test);
@@ -115,7 +115,11 @@ TEST(FastCoincidence, MatchesTheScan) {
         {"pair just within", [](Rows &r) { r[152].assign(r[152].size(), 0.25), (r[153] = r[152])[1] += 9.9999e-11; },
          TRAVO_MINIMA_COINCIDENCE},
         {"vertex and global only", [](Rows &r) { r[1] = r[0]; }, TRAVO_STATUS_OK},
-        {"pair apart across axes", [](Rows &r) { for (double &v : (r[903] = r[14])) v += 6e-11; }, TRAVO_STATUS_OK},
+        {"pair apart across axes",
+         [](Rows &r) {
+             for (double &v : (r[903] = r[14])) v += 6e-11;
+         },
+         TRAVO_STATUS_OK},
         {"NaN row", [](Rows &r) { r[50][1] = kNaN; }, TRAVO_STATUS_OK},
         {"NaN row and pair", [](Rows &r) { r[50][0] = kNaN, r[70] = r[71]; }, TRAVO_MINIMA_COINCIDENCE},
         {"infinite rows", [](Rows &r) { r[60][1] = kInf, r[61][1] = kInf; }, TRAVO_STATUS_OK},

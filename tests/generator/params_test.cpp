@@ -65,14 +65,14 @@ TEST_F(Parameters, BoundsAndTheirTolerances) {
         double *field, value;
         TravoStatus expected;
     } cases[] = {
-        {&TRAVO_domain_right[1], -1.0, TRAVO_BAD_DOMAIN},     {&TRAVO_domain_right[1], -1 + 1e-10, TRAVO_BAD_DOMAIN},
-        {&TRAVO_domain_left[0], kNaN, TRAVO_BAD_DOMAIN},      {&TRAVO_domain_right[1], kInf, TRAVO_BAD_DOMAIN},
-        {&TRAVO_domain_right[1], 1e308, TRAVO_BAD_DOMAIN},    {&TRAVO_global_value, -1e-10, TRAVO_BAD_GLOBAL_VALUE},
-        {&TRAVO_global_value, kNaN, TRAVO_STATUS_OK},         {&TRAVO_global_value, -kInf, TRAVO_BAD_GLOBAL_VALUE},
-        {&TRAVO_global_value, -1e305, TRAVO_BAD_GLOBAL_VALUE}, {&TRAVO_global_dist, 1.0, TRAVO_BAD_GLOBAL_DISTANCE},
+        {&TRAVO_domain_right[1], -1.0, TRAVO_BAD_DOMAIN},       {&TRAVO_domain_right[1], -1 + 1e-10, TRAVO_BAD_DOMAIN},
+        {&TRAVO_domain_left[0], kNaN, TRAVO_BAD_DOMAIN},        {&TRAVO_domain_right[1], kInf, TRAVO_BAD_DOMAIN},
+        {&TRAVO_domain_right[1], 1e308, TRAVO_BAD_DOMAIN},      {&TRAVO_global_value, -1e-10, TRAVO_BAD_GLOBAL_VALUE},
+        {&TRAVO_global_value, kNaN, TRAVO_STATUS_OK},           {&TRAVO_global_value, -kInf, TRAVO_BAD_GLOBAL_VALUE},
+        {&TRAVO_global_value, -1e305, TRAVO_BAD_GLOBAL_VALUE},  {&TRAVO_global_dist, 1.0, TRAVO_BAD_GLOBAL_DISTANCE},
         {&TRAVO_global_dist, 1e-10, TRAVO_BAD_GLOBAL_DISTANCE}, {&TRAVO_global_dist, 0.5, TRAVO_STATUS_OK},
-        {&TRAVO_global_dist, kNaN, TRAVO_BAD_GLOBAL_DISTANCE}, {&TRAVO_global_radius, 0.3 + 0.5e-10, TRAVO_STATUS_OK},
-        {&TRAVO_global_radius, 0.31, TRAVO_BAD_GLOBAL_RADIUS}, {&TRAVO_global_radius, 0.0, TRAVO_BAD_GLOBAL_RADIUS},
+        {&TRAVO_global_dist, kNaN, TRAVO_BAD_GLOBAL_DISTANCE},  {&TRAVO_global_radius, 0.3 + 0.5e-10, TRAVO_STATUS_OK},
+        {&TRAVO_global_radius, 0.31, TRAVO_BAD_GLOBAL_RADIUS},  {&TRAVO_global_radius, 0.0, TRAVO_BAD_GLOBAL_RADIUS},
         {&TRAVO_global_radius, kNaN, TRAVO_BAD_GLOBAL_RADIUS},
     };
     for (const auto &c : cases) {
@@ -102,8 +102,8 @@ TEST_F(Parameters, OverflowLimitsKeepEveryResultFinite) {
     const struct {
         std::vector<double> upper;
         double d, r;
-    } members[] = {{{1e48, 1.0}, 0.3, 0.15}, {{7e47, 7e47}, 2e47, 0.9e47}, {{1.0, 1.0}, 0.3, 1.5e-10},
-                   {{1.0, 1.0}, 0.3, 0.15}};
+    } members[] = {
+        {{1e48, 1.0}, 0.3, 0.15}, {{7e47, 7e47}, 2e47, 0.9e47}, {{1.0, 1.0}, 0.3, 1.5e-10}, {{1.0, 1.0}, 0.3, 0.15}};
     const auto within = [](double v) { return std::fabs(v) < TRAVO_ERROR_VALUE; };  // false for NaN
     for (const auto &c : members) {
         const double g = core::lowest_global_value(c.d, c.r);
@@ -168,7 +168,7 @@ TEST_F(Parameters, EachFailedAllocationGivesNoMemoryAndLeaksNothing) {
     reset();
     host::fail_allocation(2);
     EXPECT_EQ(TRAVO_set_default(), TRAVO_NO_MEMORY);
-    EXPECT_EQ(TRAVO_num_minima, 10u);  // the defaults are in place before the box is looked at
+    EXPECT_EQ(TRAVO_num_minima, 10u);        // the defaults are in place before the box is looked at
     configure(2, 536870912u, -1, 0.5, 0.2);  // m * 8 = 2^32
     const auto before = host::allocation_count();
     EXPECT_EQ(TRAVO_alloc(), TRAVO_NO_MEMORY);

@@ -79,16 +79,16 @@ protected:
 
 inline ::testing::AssertionResult Fails(const Outcome &out, const std::string &message) {
     if (out.ok || out.filled || out.error != message) {
-        return ::testing::AssertionFailure() << (out.ok ? "succeeded" : "\"" + out.error + "\"")
-                                             << (out.filled ? " with a result" : "") << "; expected \"" << message
-                                             << "\"";
+        return ::testing::AssertionFailure()
+               << (out.ok ? "succeeded" : "\"" + out.error + "\"") << (out.filled ? " with a result" : "")
+               << "; expected \"" << message << "\"";
     }
     return ::testing::AssertionSuccess();
 }
 
 inline ::testing::AssertionResult Succeeds(const Outcome &out, std::size_t rows, std::size_t cols) {
-    if (!out.ok || !out.filled || out.result_class != mxDOUBLE_CLASS || out.result_complex ||
-        out.result.rows != rows || out.result.cols != cols) {
+    if (!out.ok || !out.filled || out.result_class != mxDOUBLE_CLASS || out.result_complex || out.result.rows != rows ||
+        out.result.cols != cols) {
         return ::testing::AssertionFailure() << "\"" << out.error << "\", result " << out.result.rows << " x "
                                              << out.result.cols << "; expected " << rows << " x " << cols;
     }

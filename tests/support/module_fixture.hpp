@@ -64,8 +64,8 @@ inline Rows probes(const core::Member &mb, uint32_t random_count, uint32_t seed)
     for (uint32_t k = 0; k < m; k += std::max(1u, m / 200)) {
         const double *p = mb.minima.points[k], rho = mb.minima.radii[k];
         const uint32_t axis = static_cast<uint32_t>(gen() % n);
-        for (double t : {0.0, rho, std::nextafter(rho, 0.0), std::nextafter(rho, 2 * rho + 1), 1e-10, 0.5 * rho,
-                         -rho, -std::nextafter(rho, 0.0), -1e-10}) {
+        for (double t : {0.0, rho, std::nextafter(rho, 0.0), std::nextafter(rho, 2 * rho + 1), 1e-10, 0.5 * rho, -rho,
+                         -std::nextafter(rho, 0.0), -1e-10}) {
             out.emplace_back(p, p + n);
             out.back()[axis] += t;
         }
@@ -86,8 +86,7 @@ struct TestMember {
     core::Member mb;
     core::RandomSource rng;
 
-    TestMember(const std::vector<double> &lo, const std::vector<double> &hi, uint32_t m, double g, double d,
-               double r) {
+    TestMember(const std::vector<double> &lo, const std::vector<double> &hi, uint32_t m, double g, double d, double r) {
         mb.dim = static_cast<uint32_t>(lo.size());
         mb.num_minima = m;
         EXPECT_EQ(core::domain_alloc(mb), TRAVO_STATUS_OK);
@@ -147,9 +146,9 @@ inline ::testing::AssertionResult SameTables(const core::Member &a, const core::
 
 // The module-wide member seen as a core member (sharing its tables).
 inline core::Member module_view() {
-    return {TRAVO_dim,           TRAVO_num_minima,   TRAVO_domain_left, TRAVO_domain_right,
-            TRAVO_global_dist,   TRAVO_global_radius, TRAVO_global_value, TRAVO_minima,
-            TRAVO_glob,          TRAVO_get_is_arg_set(), TRAVO_get_delta()};
+    return {TRAVO_dim,         TRAVO_num_minima,       TRAVO_domain_left,  TRAVO_domain_right,
+            TRAVO_global_dist, TRAVO_global_radius,    TRAVO_global_value, TRAVO_minima,
+            TRAVO_glob,        TRAVO_get_is_arg_set(), TRAVO_get_delta()};
 }
 
 // Releases the module-wide member and box before and after each test, so

@@ -48,10 +48,10 @@ protected:
     // first on PATH, `input` as standard input.
     ToolRun shell(const std::string &command, const std::string &input = "") const {
         std::ofstream(base_ / "in", std::ios::binary) << input;
-        const std::string cmd = "cd " + shell_quote(dir_) + " && PATH=" +
-                                shell_quote(fs::path(TRAVO_CLI).parent_path()) + ":\"$PATH\" && (" + command +
-                                ") <" + shell_quote(base_ / "in") + " >" + shell_quote(base_ / "out") + " 2>" +
-                                shell_quote(base_ / "err");
+        const std::string cmd = "cd " + shell_quote(dir_) +
+                                " && PATH=" + shell_quote(fs::path(TRAVO_CLI).parent_path()) + ":\"$PATH\" && (" +
+                                command + ") <" + shell_quote(base_ / "in") + " >" + shell_quote(base_ / "out") +
+                                " 2>" + shell_quote(base_ / "err");
         const int raw = std::system(cmd.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(base_ / "out"), slurp(base_ / "err")};
     }

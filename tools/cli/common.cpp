@@ -16,7 +16,6 @@
 namespace travo::cli {
 namespace {
 
-
 bool given(const CLI::Option *opt) { return opt != nullptr && opt->count() > 0; }
 
 }  // namespace
@@ -51,10 +50,14 @@ NumberRead read_real(std::string_view text, double &v) {
 double parse_real(std::string_view text, std::string_view what) {
     double v = 0.0;
     switch (read_real(trim(text), v)) {
-    case NumberRead::ok: return v;
-    case NumberRead::out_of_range: throw UsageError(std::string(what) + ": " + excerpt(text) + " is out of range");
-    case NumberRead::not_finite: throw UsageError(std::string(what) + ": " + excerpt(text) + " is not a finite number");
-    case NumberRead::not_a_number: break;
+    case NumberRead::ok:
+        return v;
+    case NumberRead::out_of_range:
+        throw UsageError(std::string(what) + ": " + excerpt(text) + " is out of range");
+    case NumberRead::not_finite:
+        throw UsageError(std::string(what) + ": " + excerpt(text) + " is not a finite number");
+    case NumberRead::not_a_number:
+        break;
     }
     throw UsageError(std::string(what) + ": " + excerpt(text) + " is not a number");
 }
@@ -93,8 +96,8 @@ std::int64_t parse_count(std::string_view text, std::string_view what, std::int6
         const NumberRead r = read_real(trim(text), d);
         if (!(r == NumberRead::out_of_range || (r == NumberRead::ok && d == std::floor(d)))) throw;
         const std::string shown = excerpt(trim(text));
-        throw UsageError(std::string(what) + ": " + std::string(rule) + " (it is " +
-                         shown.substr(1, shown.size() - 2) + ")");
+        throw UsageError(std::string(what) + ": " + std::string(rule) + " (it is " + shown.substr(1, shown.size() - 2) +
+                         ")");
     }
     if (v < lo || v > hi) {
         throw UsageError(std::string(what) + ": " + std::string(rule) + " (it is " + std::to_string(v) + ")");
@@ -107,7 +110,8 @@ std::vector<double> parse_reals(std::string_view text, std::string_view what) {
     std::size_t start = 0;
     while (true) {
         const std::size_t comma = text.find(',', start);
-        out.push_back(parse_real(text.substr(start, comma == std::string_view::npos ? text.npos : comma - start), what));
+        out.push_back(
+            parse_real(text.substr(start, comma == std::string_view::npos ? text.npos : comma - start), what));
         if (comma == std::string_view::npos) break;
         start = comma + 1;
     }
@@ -155,7 +159,8 @@ std::string read_input(const std::string &path, const std::string &source) {
         content.append(buf, k);
         if (k < sizeof buf) break;
     }
-    if (std::ferror(in)) throw DataError(path.empty() || path == "-" ? "cannot read standard input" : "cannot read " + path);
+    if (std::ferror(in))
+        throw DataError(path.empty() || path == "-" ? "cannot read standard input" : "cannot read " + path);
     return content;
 }
 
@@ -169,9 +174,12 @@ Kind parse_kind(const std::string &text) {
 
 const char *kind_name(Kind kind) {
     switch (kind) {
-    case Kind::ND: return "nd";
-    case Kind::D: return "d";
-    case Kind::D2: return "d2";
+    case Kind::ND:
+        return "nd";
+    case Kind::D:
+        return "d";
+    case Kind::D2:
+        return "d2";
     }
     return "?";
 }
@@ -181,13 +189,13 @@ void MemberOptions::add_to(CLI::App &app) {
     dim_opt_ = app.add_option("--dim", dim_, "Dimension, 2 to 1008 [2, or the number of --box ranges]")
                    ->type_name("N")
                    ->group(group);
-    minima_opt_ = app.add_option("--minima", minima_, "Number of minima, the paraboloid vertex counted, at least 2 [10]")
+    minima_opt_ = app.add_option("--minima", minima_,
+                                 "Number of minima, the paraboloid vertex counted, at least 2 [10]")
                       ->type_name("M")
                       ->group(group);
-    global_value_opt_ =
-        app.add_option("--global-value", global_value_, "Global minimum value, below -1e-10 [-1]")
-            ->type_name("VALUE")
-            ->group(group);
+    global_value_opt_ = app.add_option("--global-value", global_value_, "Global minimum value, below -1e-10 [-1]")
+                            ->type_name("VALUE")
+                            ->group(group);
     distance_opt_ = app.add_option("--distance", distance_,
                                    "Distance from the paraboloid vertex to the global minimizer, between 1e-10 and "
                                    "half the shortest box side [shortest side / 3]")
@@ -284,22 +292,36 @@ Member MemberOptions::generate() const {
     } catch (const Error &e) {
         std::string option;
         switch (e.status()) {
-        case Status::bad_dimension: option = "--dim"; break;
-        case Status::bad_minima_count: option = "--minima"; break;
-        case Status::bad_test_number: option = "--test"; break;
+        case Status::bad_dimension:
+            option = "--dim";
+            break;
+        case Status::bad_minima_count:
+            option = "--minima";
+            break;
+        case Status::bad_test_number:
+            option = "--test";
+            break;
         case Status::bad_domain:
         case Status::parabola_coincidence:
-        case Status::minima_coincidence: option = "--box"; break;
+        case Status::minima_coincidence:
+            option = "--box";
+            break;
         case Status::bad_global_value:
-        case Status::no_global_minimum: option = "--global-value"; break;
+        case Status::no_global_minimum:
+            option = "--global-value";
+            break;
         case Status::bad_global_distance:
             option = given(distance_opt_) ? "--distance" : "--distance (taken from --box)";
             break;
         case Status::bad_global_radius:
             option = given(radius_opt_) ? "--radius" : "--radius (half the distance)";
             break;
-        case Status::no_memory: option = "--minima"; break;
-        default: option = "parameters"; break;
+        case Status::no_memory:
+            option = "--minima";
+            break;
+        default:
+            option = "parameters";
+            break;
         }
         throw UsageError(option + ": " + e.rule());
     }
@@ -313,8 +335,8 @@ std::string describe(const Parameters &p) {
         box += (c > 0 ? "," : "") + number(p.lower[c]) + "," + number(p.upper[c]);
     }
     return "--dim " + std::to_string(p.dim) + " --minima " + std::to_string(p.num_minima) + " --global-value " +
-           number(p.global_value) + " --distance " + number(p.distance) + " --radius " + number(p.radius) +
-           " --test " + std::to_string(p.test_number) + " --box " + box;
+           number(p.global_value) + " --distance " + number(p.distance) + " --radius " + number(p.radius) + " --test " +
+           std::to_string(p.test_number) + " --box " + box;
 }
 
 void json_number(std::string &out, double v) {

@@ -83,8 +83,8 @@ public:
 
 private:
     std::string dim_, minima_, global_value_, distance_, radius_, test_, box_;
-    CLI::Option *dim_opt_ = nullptr, *minima_opt_ = nullptr, *global_value_opt_ = nullptr,
-                *distance_opt_ = nullptr, *radius_opt_ = nullptr, *test_opt_ = nullptr, *box_opt_ = nullptr;
+    CLI::Option *dim_opt_ = nullptr, *minima_opt_ = nullptr, *global_value_opt_ = nullptr, *distance_opt_ = nullptr,
+                *radius_opt_ = nullptr, *test_opt_ = nullptr, *box_opt_ = nullptr;
 };
 
 // Number of worker threads: --threads, or the machine's cores.

@@ -1,8 +1,8 @@
 // travo eval: values, gradients and Hessians at points read as CSV.
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>

@@ -48,25 +48,26 @@ void run_locate(const MemberOptions &member, const LocateOptions &opts) {
                std::find(glob.begin(), glob.end(), static_cast<std::uint32_t>(rows[p])) != glob.end();
     };
     auto where = [&](std::size_t p) {
-        return rows[p] >= 0 ? std::to_string(rows[p]) : f.contains(std::span(coords.data() + p * n, n)) ? "none"
-                                                                                                    : "outside";
+        return rows[p] >= 0                                      ? std::to_string(rows[p])
+               : f.contains(std::span(coords.data() + p * n, n)) ? "none"
+                                                                 : "outside";
     };
 
     std::string text;
     if (format == "csv") {
         if (!opts.no_header) {
             text += csv_record("locate", f.parameters());
-            text += "# region: row of the minima table whose region holds the point, none (on the paraboloid) or "
-                    "outside (the box); distance: to that row's minimizer; global: yes when the row is a global "
-                    "minimizer and the distance is at most the tolerance " +
-                    number(tol) + "\n";
+            text +=
+                "# region: row of the minima table whose region holds the point, none (on the paraboloid) or "
+                "outside (the box); distance: to that row's minimizer; global: yes when the row is a global "
+                "minimizer and the distance is at most the tolerance " +
+                number(tol) + "\n";
             for (std::uint32_t c = 1; c <= n; c++) text += "x" + std::to_string(c) + ",";
             text += "region,distance,global\n";
         }
         for (std::size_t p = 0; p < count; p++) {
             for (std::uint32_t c = 0; c < n; c++) text += number(coords[p * n + c]) + ",";
-            text += where(p) + "," + (rows[p] >= 0 ? number(dist[p]) : "") + "," + (is_global(p) ? "yes" : "no") +
-                    "\n";
+            text += where(p) + "," + (rows[p] >= 0 ? number(dist[p]) : "") + "," + (is_global(p) ? "yes" : "no") + "\n";
         }
     } else {
         text = "{" + json_record("locate", f.parameters()) + ",\"tolerance\":";

@@ -31,17 +31,19 @@ std::string plain(const CLI::ParseError &e) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    CLI::App app{"travo: test functions for global optimisation with known minima.\n"
-                 "Generates a member of the test class and reports its minima, evaluates it at points, tells which "
-                 "region holds a point, or draws it.",
-                 "travo"};
+    CLI::App app{
+        "travo: test functions for global optimisation with known minima.\n"
+        "Generates a member of the test class and reports its minima, evaluates it at points, tells which "
+        "region holds a point, or draws it.",
+        "travo"};
     app.set_version_flag("--version", "travo " + std::string(travo::version()));
     app.require_subcommand(1);
-    app.footer("Exit status: 0 on success, 2 for a bad parameter, 1 for bad input data or a failed read or write.\n"
-               "Choices such as --kind and --format may be given in any case. Output files are written completely "
-               "or not at all.\n"
-               "The GNU Octave module travo.mex is built in build/mex; 'cmake --install' puts it into Octave's site "
-               "folder for compiled functions (TRAVO_OCTAVE_SITE_DIR chooses another); see the README.");
+    app.footer(
+        "Exit status: 0 on success, 2 for a bad parameter, 1 for bad input data or a failed read or write.\n"
+        "Choices such as --kind and --format may be given in any case. Output files are written completely "
+        "or not at all.\n"
+        "The GNU Octave module travo.mex is built in build/mex; 'cmake --install' puts it into Octave's site "
+        "folder for compiled functions (TRAVO_OCTAVE_SITE_DIR chooses another); see the README.");
 
     MemberOptions info_member, eval_member, locate_member, plot_member;
 
@@ -59,9 +61,10 @@ int main(int argc, char **argv) {
     eval_cmd->add_option("-k,--kind", eval.kind, "Kind: nd, d or d2")->capture_default_str();
     eval_cmd->add_flag("-g,--gradient", eval.gradient, "Also write the gradient (kinds d and d2)");
     eval_cmd->add_flag("-H,--hessian", eval.hessian, "Also write the Hessian, row by row (kind d2)");
-    eval_cmd->add_option("--format", eval.format,
-                         "Output format: csv (with a comment block naming the version and the member) or json "
-                         "(one compact document)")
+    eval_cmd
+        ->add_option("--format", eval.format,
+                     "Output format: csv (with a comment block naming the version and the member) or json "
+                     "(one compact document)")
         ->capture_default_str();
     eval_cmd->add_flag("--no-header", eval.no_header, "Leave out the CSV comment block and header line");
     eval_cmd->add_option("-o,--output", eval.output, "Output file, - for standard output")->capture_default_str();
@@ -69,18 +72,19 @@ int main(int argc, char **argv) {
 
     LocateOptions locate;
     CLI::App *locate_cmd = app.add_subcommand(
-        "locate", "For points read as in eval (an optimiser's answers), the region that holds each, the distance to "
-                  "its minimizer and whether the point is the global minimizer within --tolerance");
+        "locate",
+        "For points read as in eval (an optimiser's answers), the region that holds each, the distance to "
+        "its minimizer and whether the point is the global minimizer within --tolerance");
     locate_member.add_to(*locate_cmd);
     locate_cmd->add_option("input", locate.input, "File of points, - for standard input")->capture_default_str();
-    locate_cmd->add_option("--tolerance", locate.tolerance,
-                           "Largest distance to a global minimizer at which a point counts as found")
+    locate_cmd
+        ->add_option("--tolerance", locate.tolerance,
+                     "Largest distance to a global minimizer at which a point counts as found")
         ->capture_default_str();
     locate_cmd->add_option("--format", locate.format, "Output format: csv or json")->capture_default_str();
     locate_cmd->add_flag("--no-header", locate.no_header, "Leave out the CSV comment block and header line");
     locate_cmd->add_option("-o,--output", locate.output, "Output file, - for standard output")->capture_default_str();
-    locate_cmd->add_option("-j,--threads", locate.threads, "Worker threads, 0 for one per core")
-        ->capture_default_str();
+    locate_cmd->add_option("-j,--threads", locate.threads, "Worker threads, 0 for one per core")->capture_default_str();
 
     PlotOptions plot;
     CLI::App *plot_cmd = app.add_subcommand(

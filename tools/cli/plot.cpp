@@ -5,6 +5,7 @@
 // overlays come from PLplot's SVG device, which keeps text as text.
 #include <plplot.h>
 
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -14,7 +15,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "commands.hpp"
@@ -28,8 +28,8 @@ namespace {
 enum Colour : PLINT { kWhite = 0, kBlack = 1, kRed = 2, kMarker = 3, kOrange = 4, kLegendBack = 5 };
 
 // Viridis, sampled at nine evenly spaced points.
-constexpr double kViridis[9][3] = {{68, 1, 84},    {71, 45, 123},  {59, 82, 139},  {44, 114, 142}, {33, 144, 140},
-                                   {39, 173, 129}, {93, 200, 99},  {170, 220, 50}, {253, 231, 37}};
+constexpr double kViridis[9][3] = {{68, 1, 84},    {71, 45, 123}, {59, 82, 139},  {44, 114, 142}, {33, 144, 140},
+                                   {39, 173, 129}, {93, 200, 99}, {170, 220, 50}, {253, 231, 37}};
 
 // The file being drawn, removed if PLplot gives up on it.
 std::string g_partial;
@@ -79,7 +79,7 @@ double tick_step(double range, double most = 8.0) {
 }
 
 struct Layout {
-    int width = 0, height = 0;  // 0: fitted to the plot
+    int width = 0, height = 0;     // 0: fitted to the plot
     std::uint32_t ax = 0, ay = 0;  // coordinates along the axes, from 0
     const char *device = nullptr;
     std::string format;  // png, svg or pdf
@@ -130,8 +130,9 @@ Layout check_options(const PlotOptions &o, std::uint32_t dim) {
     l.ax = static_cast<std::uint32_t>(axes[0]) - 1;
     l.ay = static_cast<std::uint32_t>(axes[1]) - 1;
 
-    const std::int64_t res = o.resolution == "0" ? 0 : parse_count(o.resolution, "--resolution", 10, 4000,
-                                                                       "must lie from 10 to 4000 grid points");
+    const std::int64_t res = o.resolution == "0" ? 0
+                                                 : parse_count(o.resolution, "--resolution", 10, 4000,
+                                                               "must lie from 10 to 4000 grid points");
     l.resolution = res != 0 ? res : fmt == "svg" ? 150 : 400;
     l.levels = parse_count(o.levels, "--levels", 2, 256, "must lie from 2 to 256");
     return l;
@@ -402,7 +403,8 @@ std::string svg_bands(const Grid &g, const Frame &fr) {
     auto add_polygon = [&](std::string &d, const std::vector<P> &poly) {
         double ax = 0, ay = 0;
         for (std::size_t k = 0; k < poly.size(); k++) {
-            const double x = std::round((px0 + poly[k].x * sx) * 10) / 10, y = std::round((py0 + poly[k].y * sy) * 10) / 10;
+            const double x = std::round((px0 + poly[k].x * sx) * 10) / 10,
+                         y = std::round((py0 + poly[k].y * sy) * 10) / 10;
             d += k == 0 ? 'M' : k == 1 ? 'l' : ' ';
             put(d, k == 0 ? x : x - ax);
             d += ' ';
@@ -432,8 +434,9 @@ std::string svg_bands(const Grid &g, const Frame &fr) {
         auto close_run = [&](std::size_t end) {
             if (!in_run) return;
             const double x = static_cast<double>(run_start), y = static_cast<double>(j);
-            add_polygon(paths[run_band], {{x, y, 0}, {static_cast<double>(end), y, 0},
-                                          {static_cast<double>(end), y + 1, 0}, {x, y + 1, 0}});
+            add_polygon(
+                paths[run_band],
+                {{x, y, 0}, {static_cast<double>(end), y, 0}, {static_cast<double>(end), y + 1, 0}, {x, y + 1, 0}});
             in_run = false;
         };
         for (std::size_t i = 0; i + 1 < nx; i++) {
@@ -457,7 +460,8 @@ std::string svg_bands(const Grid &g, const Frame &fr) {
             const std::vector<P> tris[2] = {{{x, y, c[0]}, {x + 1, y, c[1]}, {x + 1, y + 1, c[2]}},
                                             {{x, y, c[0]}, {x + 1, y + 1, c[2]}, {x, y + 1, c[3]}}};
             for (const auto &tri : tris) {
-                const double lo = std::min({tri[0].v, tri[1].v, tri[2].v}), hi = std::max({tri[0].v, tri[1].v, tri[2].v});
+                const double lo = std::min({tri[0].v, tri[1].v, tri[2].v}),
+                             hi = std::max({tri[0].v, tri[1].v, tri[2].v});
                 for (std::size_t k = band_of(lo); k <= band_of(hi); k++) {
                     std::vector<P> part = tri;
                     if (k > 0) part = clip(part, g.levels[k], true);
@@ -520,8 +524,8 @@ void draw_overlays(const Overlays &o, const PlotOptions &opts, const Frame &fr) 
 }
 
 // Axes, labels, title, colour bar and legend.
-void draw_frame(const Member &f, const Grid &g, const Overlays &o, const Layout &l, const PlotOptions &opts,
-                Kind kind, const Frame &fr, const std::string &title) {
+void draw_frame(const Member &f, const Grid &g, const Overlays &o, const Layout &l, const PlotOptions &opts, Kind kind,
+                const Frame &fr, const std::string &title) {
     const double s = fr.scale, t = fr.text;
     const std::uint32_t n = f.dim();
     plcol0(kBlack);
@@ -601,18 +605,18 @@ void draw_frame(const Member &f, const Grid &g, const Overlays &o, const Layout 
     PLFLT lw = 0, lh = 0;
     pllegend(&lw, &lh, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
              PL_POSITION_BOTTOM | PL_POSITION_OUTSIDE | PL_POSITION_VIEWPORT, 0.0, 72 * s / fr.plot_h,
-             40 * s / fr.plot_w, kLegendBack, kBlack, 1, rows, cols, static_cast<PLINT>(k), kinds.data(), 0.8,
-             0.85 * t, 2.0, 0.0, text_colours.data(), text.data(), nullptr, nullptr, nullptr, nullptr,
-             line_colours.data(), line_styles.data(), line_widths.data(), symbol_colours.data(),
-             symbol_scales.data(), symbol_numbers.data(), symbols.data());
+             40 * s / fr.plot_w, kLegendBack, kBlack, 1, rows, cols, static_cast<PLINT>(k), kinds.data(), 0.8, 0.85 * t,
+             2.0, 0.0, text_colours.data(), text.data(), nullptr, nullptr, nullptr, nullptr, line_colours.data(),
+             line_styles.data(), line_widths.data(), symbol_colours.data(), symbol_scales.data(), symbol_numbers.data(),
+             symbols.data());
 }
 
 // The tool's version and every option behind the picture, so that it can be
 // drawn again.
 std::string describe_picture(const Member &f, Kind kind, const Layout &l) {
     return "travo " + std::string(version()) + " plot --kind " + kind_name(kind) + " --axes " +
-           std::to_string(l.ax + 1) + "," + std::to_string(l.ay + 1) + " --resolution " +
-           std::to_string(l.resolution) + " --levels " + std::to_string(l.levels) + " " + describe(f.parameters());
+           std::to_string(l.ax + 1) + "," + std::to_string(l.ay + 1) + " --resolution " + std::to_string(l.resolution) +
+           " --levels " + std::to_string(l.levels) + " " + describe(f.parameters());
 }
 
 std::uint32_t crc32(std::string_view data) {
@@ -643,8 +647,8 @@ void add_pdf_subject(std::string &pic, const std::string &text) {
     }
     if (pic.back() != '\n') pic += '\n';
     const std::size_t object_at = pic.size();
-    pic += std::to_string(size) + " 0 obj\n<< /Producer (travo " + std::string(version()) + ") /Subject (" +
-           escaped + ") >>\nendobj\n";
+    pic += std::to_string(size) + " 0 obj\n<< /Producer (travo " + std::string(version()) + ") /Subject (" + escaped +
+           ") >>\nendobj\n";
     const std::size_t xref_at = pic.size();
     char entry[32];
     std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", object_at);
@@ -699,11 +703,13 @@ void run_plot(const MemberOptions &member, const PlotOptions &o) {
     const std::uint32_t n = f.dim();
 
     const Grid g = evaluate_grid(f, kind, l, threads);
-    const std::string title =
-        o.title_given ? plplot_text(o.title)
-                      : std::string(kind == Kind::ND ? "ND" : kind == Kind::D ? "D" : "D2") + " member, test " +
-                            std::to_string(f.parameters().test_number) + " (dimension " + std::to_string(n) + ", " +
-                            std::to_string(f.num_minima()) + " minima)";
+    const std::string title = o.title_given
+                                  ? plplot_text(o.title)
+                                  : std::string(kind == Kind::ND  ? "ND"
+                                                : kind == Kind::D ? "D"
+                                                                  : "D2") +
+                                        " member, test " + std::to_string(f.parameters().test_number) + " (dimension " +
+                                        std::to_string(n) + ", " + std::to_string(f.num_minima()) + " minima)";
     const int title_lines = (title.empty() ? 0 : 1) + (n > 2 ? 1 : 0);
     const Frame fr = frame_for(l.width, l.height, (g.y1 - g.y0) / (g.x1 - g.x0), title_lines, !o.no_legend);
     // Half a pixel, in plot units: a circle smaller than that cannot be seen.

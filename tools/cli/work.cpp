@@ -34,8 +34,9 @@ public:
         if (now - start_ < std::chrono::milliseconds(500) || now - last_ < std::chrono::milliseconds(100)) return;
         last_ = now;
         shown_ = true;
-        const unsigned pct = total_ == 0 ? 100u : static_cast<unsigned>(100.0 * static_cast<double>(done) /
-                                                                         static_cast<double>(total_));
+        const unsigned pct = total_ == 0 ? 100u
+                                         : static_cast<unsigned>(100.0 * static_cast<double>(done) /
+                                                                 static_cast<double>(total_));
         std::fprintf(stderr, "\r%s %3u%%", label_.c_str(), pct);
         std::fflush(stderr);
     }
