@@ -61,6 +61,14 @@ void run_plot(const MemberOptions &member, const PlotOptions &opts);
 // messages.
 std::vector<double> parse_points(const std::string &text, std::uint32_t n, const std::string &source);
 
+// The points of the file or standard input ("-" or empty) named by `input`,
+// and the name that messages give it.
+struct Points {
+    std::string source;
+    std::vector<double> coords;
+};
+Points read_points(const std::string &input, std::uint32_t n);
+
 // "travo <version>" and the member's options, as comment lines of CSV.
 std::string csv_record(const char *command, const Parameters &p);
 

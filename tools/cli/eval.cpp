@@ -91,6 +91,13 @@ std::vector<double> parse_points(const std::string &text, std::uint32_t n, const
     return coords;
 }
 
+Points read_points(const std::string &input, std::uint32_t n) {
+    Points p;
+    p.source = input.empty() || input == "-" ? "standard input" : input;
+    p.coords = parse_points(read_input(input, p.source), n, p.source);
+    return p;
+}
+
 std::string csv_record(const char *command, const Parameters &p) {
     return "# travo " + std::string(version()) + " " + command + "\n# member: " + describe(p) + "\n";
 }
@@ -113,8 +120,7 @@ void run_eval(const MemberOptions &member, const EvalOptions &opts) {
     const Member f = member.generate();
     const std::uint32_t n = f.dim();
 
-    const std::string source = opts.input.empty() || opts.input == "-" ? "standard input" : opts.input;
-    const std::vector<double> coords = parse_points(read_input(opts.input, source), n, source);
+    const auto [source, coords] = read_points(opts.input, n);
     const std::size_t count = coords.size() / n;
     const std::size_t nn = static_cast<std::size_t>(n) * n;
 

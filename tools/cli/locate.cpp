@@ -26,8 +26,7 @@ void run_locate(const MemberOptions &member, const LocateOptions &opts) {
     const Member f = member.generate();
     const std::uint32_t n = f.dim();
 
-    const std::string source = opts.input.empty() || opts.input == "-" ? "standard input" : opts.input;
-    const std::vector<double> coords = parse_points(read_input(opts.input, source), n, source);
+    const auto [source, coords] = read_points(opts.input, n);
     const std::size_t count = coords.size() / n;
     std::vector<std::int64_t> rows(count);
     std::vector<double> dist(count);
