@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "support/gateway_fixture.hpp"
+#include "travo/travo.hpp"
 #ifdef TRAVO_CLI
 #include "support/tool.hpp"
 #endif
@@ -390,6 +391,50 @@ TEST(BadInputDocHandles, ReentrantExamplesGiveTheirStatus) {
     const std::set<int> own = library_statuses("include/travo/member.h");
     EXPECT_TRUE(std::includes(documented.begin(), documented.end(), own.begin(), own.end()))
         << "every status of member.h has a row";
+}
+
+// Each example of the C++ interface throws the exception its row names.
+TEST(BadInputDocCpp, ExamplesThrowWhatTheirRowSays) {
+    using travo::Kind;
+    const std::vector<double> x{0.1, -0.2};
+    const std::map<std::string, std::function<void()>> examples = {
+        {"auto g = std::move(f); f.dim()",
+         [] {
+             travo::Member f = travo::generate(travo::Parameters{});
+             auto g = std::move(f);
+             (void)f.dim();  // NOLINT(bugprone-use-after-move): the fault shown
+         }},
+        {"f.value(travo::Kind::D2, std::vector<double>{0.1})",
+         [] { (void)travo::generate(travo::Parameters{}).value(Kind::D2, std::vector<double>{0.1}); }},
+        {"f.gradient(travo::Kind::ND, x)", [&x] { (void)travo::generate(travo::Parameters{}).gradient(Kind::ND, x); }},
+        {"p.distance = 1; travo::generate(p)",
+         [] {
+             travo::Parameters p;
+             p.distance = 1;
+             (void)travo::generate(p);
+         }},
+    };
+    const Table rows = tables_of("C++ interface")["Fault"];
+    ASSERT_EQ(rows.size(), examples.size());
+    for (const auto &row : rows) {
+        const auto example = examples.find(code(row.at(1)));
+        ASSERT_NE(example, examples.end()) << row.at(1);
+        std::string thrown = "nothing";
+        try {
+            example->second();
+        } catch (const travo::Error &e) {
+            thrown = "travo::Error status " + std::to_string(static_cast<int>(e.status()));
+        } catch (const std::invalid_argument &) {
+            thrown = "std::invalid_argument";
+        } catch (const std::logic_error &) {
+            thrown = "std::logic_error";
+        }
+        const std::string named = code(row.at(2));
+        EXPECT_EQ(thrown.rfind(named, 0), 0u) << row.at(1) << " threw " << thrown;
+        if (named == "travo::Error") {
+            EXPECT_EQ(thrown, "travo::Error status 6");
+        }
+    }
 }
 
 #ifdef TRAVO_CLI
