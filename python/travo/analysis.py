@@ -235,6 +235,22 @@ def _axes(ax):
     return fig, ax
 
 
+def _finish(fig, ax):
+    """Grid and legend of the per-solver figures."""
+    ax.grid(alpha=0.3)
+    ax.legend(loc="upper left", fontsize="small")
+    return fig
+
+
+def _cost_grid(data: Data, suites: Sequence[str]):
+    """Costs from 1 to the largest budget of the suites, geometrically spaced."""
+    return np.unique(np.geomspace(1, max(data.budget(s) for s in suites), 300).round())
+
+
+def _runs_of(data: Data, solver: str, suites: Sequence[str]):
+    return [r for r in data.select(solver=solver) if r["suite"] in suites]
+
+
 def plot_operational(data: Data, suite: str, ax=None):
     """Operational characteristics of every solver on one class, with the zone of stochastic methods."""
     fig, ax = _axes(ax)
@@ -252,9 +268,7 @@ def plot_operational(data: Data, suite: str, ax=None):
     members = len({(r["kind"], r["test"]) for r in data.select(suite=suite)})
     ax.set(xlabel="trials (cost in value evaluations)", ylabel="members solved", xlim=(0, budget),
            ylim=(0, members * 1.02), title=f"Operational characteristics, class {suite}")
-    ax.grid(alpha=0.3)
-    ax.legend(loc="upper left", fontsize="small")
-    return fig
+    return _finish(fig, ax)
 
 
 def plot_operational_all(data: Data, cols: int = 4):
@@ -278,37 +292,32 @@ def plot_ecdf_runtime(data: Data, suites: Sequence[str] | None = None, target: s
     """Fixed-target ECDF of the cost to meet a target, over members and repetitions, per solver."""
     fig, ax = _axes(ax)
     suites = list(suites or data.suites())
-    budget = max(data.budget(s) for s in suites)
-    grid = np.unique(np.geomspace(1, budget, 300).round())
+    grid = _cost_grid(data, suites)
     for i, solver in enumerate(data.solvers()):
-        runs = [r for r in data.select(solver=solver) if r["suite"] in suites]
+        runs = _runs_of(data, solver, suites)
         b, frac = ecdf_runtime(runs, target, grid)
         ax.step(b, frac, where="post", color=f"C{i}", label=solver)
     what = "the box rule" if target == "box" else f"f* + 1e{target}"
     ax.set(xscale="log", xlabel="cost (value evaluations)", ylabel="fraction of problems", ylim=(0, 1.02),
            title=f"Runtime to {what}, {_suites_text(suites)}")
-    ax.grid(alpha=0.3)
-    ax.legend(loc="upper left", fontsize="small")
-    return fig
+    return _finish(fig, ax)
 
 
 def plot_ecdf_targets(data: Data, suites: Sequence[str] | None = None, ax=None):
     """Fixed-target ECDF aggregated over the value targets f* + 10**k, per solver."""
     fig, ax = _axes(ax)
     suites = list(suites or data.suites())
-    grid = np.unique(np.geomspace(1, max(data.budget(s) for s in suites), 300).round())
+    grid = _cost_grid(data, suites)
     ks: list = []
     for i, solver in enumerate(data.solvers()):
-        runs = [r for r in data.select(solver=solver) if r["suite"] in suites]
+        runs = _runs_of(data, solver, suites)
         ks = runs[0]["target_exponents"] if runs else ks
         b, frac = ecdf_runtime_targets(runs, grid)
         ax.step(b, frac, where="post", color=f"C{i}", label=solver)
     ax.set(xscale="log", xlabel="cost (value evaluations)", ylabel="fraction of (problem, target) pairs",
            ylim=(0, 1.02), title=f"Runtime to f* + 10^k, k = {ks[0]} to {ks[-1]}, {_suites_text(suites)}"
            if ks else "Runtime to the value targets")
-    ax.grid(alpha=0.3)
-    ax.legend(loc="upper left", fontsize="small")
-    return fig
+    return _finish(fig, ax)
 
 
 def plot_ecdf_best_value(data: Data, suite: str, budget: float | None = None, ax=None):
@@ -322,9 +331,7 @@ def plot_ecdf_best_value(data: Data, suite: str, budget: float | None = None, ax
         ax.step(p, frac, where="post", color=f"C{i}", label=solver)
     ax.set(xscale="log", xlabel="best value - f* within the budget", ylabel="fraction of problems", ylim=(0, 1.02),
            title=f"Best value within {budget:g} evaluations, class {suite}")
-    ax.grid(alpha=0.3)
-    ax.legend(loc="upper left", fontsize="small")
-    return fig
+    return _finish(fig, ax)
 
 
 def plot_performance_profile(data: Data, suites: Sequence[str] | None = None, ax=None):
@@ -352,9 +359,7 @@ def plot_data_profile(data: Data, suites: Sequence[str] | None = None, ax=None):
         ax.step(kappas, d[i], where="post", color=f"C{i}", label=s)
     ax.set(xscale="log", xlabel="κ (simplex gradients: cost / (n + 1))", ylabel="fraction of problems solved",
            ylim=(0, 1.02), title=f"Data profiles, {_suites_text(suites or data.suites())}")
-    ax.grid(alpha=0.3)
-    ax.legend(loc="upper left", fontsize="small")
-    return fig
+    return _finish(fig, ax)
 
 
 def plot_convergence(data: Data, suite: str, ax=None):
