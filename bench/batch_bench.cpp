@@ -8,7 +8,10 @@
 //     per_point    one point after another through the member's
 //                  RegionIndex (the batch loop before blocks and threads);
 //     one_thread   travo::Member's batch form on the calling thread;
-//     all_threads  the same over std::thread::hardware_concurrency() threads.
+//     all_threads  the same over std::thread::hardware_concurrency() threads;
+//     sse2, avx2, avx512  (values) core::BatchEvaluator held to that
+//                  instruction set, one thread (absent where the processor
+//                  lacks it); one_thread runs the widest the processor has.
 //   host_D2/<path>/points:<k>: travo(10, -1, 2/3, 1/3, "D2_func", 1, X, Y) with
 //   X, Y of k points,
 //     entry         the host entry called through travo's host layer
@@ -33,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "evaluation/batch.hpp"
 #include "evaluation/evaluate.hpp"
 #include "evaluation/lookup.hpp"
 #include "generator/member.hpp"
@@ -119,6 +123,18 @@ void batch_value(benchmark::State &state, Path path, uint32_t n, uint32_t m) {
         } else {
             fx.f->values(travo::Kind::D2, fx.points, out, threads_of(path));
         }
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    finish(state, fx);
+}
+
+void batch_value_simd(benchmark::State &state, core::Simd simd, uint32_t n, uint32_t m) {
+    Fixture &fx = fixture("value_D2", n, m);
+    std::vector<double> out(fx.count);
+    const core::BatchEvaluator batch(fx.mb, fx.index.get(), simd);
+    for (auto _ : state) {
+        batch.values(core::Kind::D2, fx.points.data(), fx.count, out.data());
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -258,6 +274,10 @@ void register_all() {
                                                          {10, 10}, {10, 1000}, {100, 10}, {1000, 10}};
     for (const auto &[n, m] : value_sizes) {
         for (const auto &[pname, path] : paths) reg(name("value_D2", pname, n, m), batch_value, path, n, m);
+        for (core::Simd simd : {core::Simd::SSE2, core::Simd::AVX2, core::Simd::AVX512}) {
+            if (!core::BatchEvaluator::supported(simd)) continue;
+            reg(name("value_D2", core::BatchEvaluator::name(simd), n, m), batch_value_simd, simd, n, m);
+        }
     }
     const std::pair<uint32_t, uint32_t> gradient_sizes[] = {{2, 10}, {10, 10}, {1000, 10}};
     for (const auto &[n, m] : gradient_sizes) {

@@ -1,38 +1,43 @@
 // Evaluation of many points of one generated member at a time, with the
 // bits of the per-point operations.
 //
-// For a member with few regions in few dimensions (the common test
-// functions: m up to kMaxRegions + 1, n up to kMaxDim, every coordinate
+// For a member with few regions (m up to kMaxRegions + 1, every coordinate
 // finite) points are taken a block of kBlock at a time, in the lanes of
-// vector registers, and each step acts on every lane alike:
+// vector registers as wide as the processor has (SSE2: 2 doubles, AVX2: 4,
+// AVX-512: 8; chosen at run time, see Simd), and each step acts on every
+// lane alike:
 //
 //  - the box test of `admitted`;
-//  - the region search: for each region, from the last to the first, the
-//    sum of squares of every point, summed as norm sums it (squares of
-//    centre - x in increasing coordinate order); a point keeps the region
-//    if the sum is not above the upper bound of find_region_scan, so the
-//    lowest such region is kept. Every region before it had its sum above
-//    that bound (surely outside); the kept one is surely inside when its
-//    sum is at or below the lower bound. Points whose kept sum lies between
-//    the bounds (the square root would decide), or with a NaN coordinate,
-//    are evaluated again by the per-point lookup;
-//  - for values, every point's distance to its kept row (to the vertex for
-//    the paraboloid: the same squares as norm(x, vertex)) and the
+//  - the region search: the sum of squares to the vertex, then for each
+//    region, from the last to the first, the sum of squares of every point,
+//    summed as norm sums it (squares of centre - x in increasing coordinate
+//    order). A point keeps the region and its sum if the sum is not above
+//    the upper bound of find_region_scan, so the lowest such region is kept
+//    (none: the vertex). Every region before it had its sum above that bound
+//    (surely outside); the kept one is surely inside when its sum is at or
+//    below the lower bound. Points whose kept sum lies between the bounds
+//    (the square root would decide), or with a NaN coordinate, are
+//    evaluated again by the per-point lookup;
+//  - for values, every point's distance to its kept row and the
 //    paraboloid's value; then the points settled in regions, packed into
 //    lanes of their own, get the region formulas of formulas.hpp, the same
 //    templates that `value` instantiates for one double. What depends on
 //    the region alone (A, 10 A / rho^2, ...) is computed once per region by
-//    RegionTerms, which `value` uses at each point.
+//    RegionTerms, which `value` uses at each point;
+//  - for locate and the derivatives, the region and distance of every
+//    point, from which the per-point operations take over.
 //
 // Each lane rounds as the scalar instruction does, and nothing is
-// contracted or reassociated (-ffp-contract=off, no fast-math), so every
-// point gets the bits that locate and value give it, whichever block and
-// lane it is in. Other members go point by point through the lookup the
-// evaluator is given (a RegionIndex, or the scan).
+// contracted or reassociated (-ffp-contract=off, no fast-math, no fused
+// multiply-add), so every point gets the bits that locate and value give
+// it, whichever block, lane and vector width it is in. Other members go
+// point by point through the lookup the evaluator is given (a RegionIndex,
+// or the scan).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "evaluation/evaluate.hpp"
@@ -42,94 +47,140 @@
 
 namespace travo::core {
 
+// The vector instruction sets of the block kernels, narrowest first.
+enum class Simd { SSE2, AVX2, AVX512 };
+
+// What a lane needs of a row (row 0 is the vertex): for regions the lower
+// bound on the sum of squares, the radius and its powers, the minimum value
+// and the terms of the value formulas that depend on A.
+struct BatchRow {
+    double sure_in = 0.0;
+    double rho = 1.0, rho2 = 1.0, rho3 = 1.0;
+    double f = 0.0;
+    double nd_a = 0.0;                             // A / rho^2
+    double d_a3 = 0.0, d_a2 = 0.0;                 // 2 A / rho^3, 3 A / rho^2
+    double d2_c3 = 0.0, d2_c4 = 0.0, d2_c5 = 0.0;  // 10, 15, 6 A / rho^2
+};
+
+// Where the points of a batch are: one after another (coordinate c of point
+// p at rows[p * n + c]) or by coordinate (at columns[c][p]).
+struct BatchPoints {
+    const double *rows = nullptr;
+    const double *const *columns = nullptr;
+    double at(std::size_t p, uint32_t c, uint32_t n) const {
+        return rows != nullptr ? rows[p * n + c] : columns[c][p];
+    }
+};
+
+// What the block search found for a point: the region k (0: the
+// paraboloid) and its sum of squares, kRefused outside the box, kUnsure
+// where the per-point lookup must decide.
+struct BatchFound {
+    static constexpr int64_t kRefused = -2;
+    static constexpr int64_t kUnsure = -1;
+    int64_t k;
+    double sum;
+};
+
+// The numbers the block kernels read, prepared once per member.
+struct BatchTables {
+    const Member *mb = nullptr;
+    const RegionIndex *index = nullptr;
+    uint32_t n = 0, m = 0;
+    const double *lo = nullptr, *hi = nullptr;  // the box less and plus the tolerance
+    const double *coord = nullptr;              // row by row, row 0 the vertex
+    const double *edge = nullptr;               // row by row: vertex - row
+    const double *out_bound = nullptr;          // by row: sum of squares above it, surely outside
+    const BatchRow *rows = nullptr;
+    double vertex_value = 0.0;
+    double delta_half = 0.0, delta_15 = 0.0, delta_05 = 0.0;  // delta / 2, 1.5 delta, 0.5 delta
+};
+
+// One instruction set's block kernels. `scratch` holds at least
+// scratch_size(n) doubles, aligned to 64 bytes.
+struct BatchKernels {
+    void (*values)(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t count, double *out,
+                   double *scratch);
+    void (*find)(const BatchTables &t, BatchPoints pts, std::size_t first, std::size_t used, BatchFound *found,
+                 double *scratch);
+};
+
 class BatchEvaluator {
 public:
     static constexpr std::size_t kBlock = 16;
     // Largest member searched in blocks (measured with bench/batch_bench:
     // beyond it a RegionIndex is faster).
     static constexpr uint32_t kMaxRegions = 256;  // regions 1..m-1
-    static constexpr uint32_t kMaxDim = 16;
 
     BatchEvaluator() = default;
     // Reads `mb` (and `index`, which may be null: then the per-point lookup
     // is the scan) on every call: both must outlive the evaluator and stay
     // unchanged. Copies of the member's numbers are taken from the heap
-    // (std::bad_alloc) when it is searched in blocks.
-    BatchEvaluator(const Member &mb, const RegionIndex *index);
+    // (std::bad_alloc) when it is searched in blocks. `simd` imposes an
+    // instruction set (one the processor lacks gives the widest it has
+    // below it); by default the widest the processor has, or at most the
+    // one named by the environment variable TRAVO_SIMD ("sse2", "avx2",
+    // "avx512").
+    BatchEvaluator(const Member &mb, const RegionIndex *index, std::optional<Simd> simd = std::nullopt);
 
     // Whether a member is searched in blocks.
     static bool fits(const Member &mb) {
-        return mb.dim != 0 && mb.dim <= kMaxDim && mb.num_minima != 0 && mb.num_minima <= kMaxRegions + 1;
+        return mb.dim != 0 && mb.num_minima != 0 && mb.num_minima <= kMaxRegions + 1;
     }
+    // Whether this build and processor run the kernels of `simd`.
+    static bool supported(Simd simd);
+    // The instruction set chosen when none is imposed.
+    static Simd chosen();
+    static const char *name(Simd simd);
 
-    // Whether points are located a block at a time.
-    bool blocked() const { return blocked_; }
+    // Whether points are located a block at a time, and with what.
+    bool blocked() const { return kernels_ != nullptr; }
+    Simd simd() const { return simd_; }
 
     // Values at `count` points stored one after another, dim coordinates
     // each: coordinate c of point p at points[p * dim + c].
     void values(Kind kind, const double *points, std::size_t count, double *out) const;
-    // The same with coordinate c of point p at columns[c][p] (for a member
-    // not searched in blocks, in more than kMaxDim dimensions, a point buffer
-    // is taken from the heap).
+    // The same with coordinate c of point p at columns[c][p].
     void values(Kind kind, const double *const *columns, std::size_t count, double *out) const;
 
     // Sites of `count` points stored one after another, as locate gives
     // them; sites[p].x points into `points`.
     void locate(const double *points, std::size_t count, Site *sites) const;
 
+    // First derivative i (1-based, D or D2) and second derivative (i, j)
+    // (D2) at points given by coordinate, as deriv_at and deriv2_at give
+    // them (the error value for an index out of range).
+    void derivatives(Kind kind, uint32_t i, const double *const *columns, std::size_t count, double *out) const;
+    void second_derivatives(uint32_t i, uint32_t j, const double *const *columns, std::size_t count,
+                            double *out) const;
+
     // One point, by the evaluator's per-point lookup.
     Site locate_one(const double *x) const;
 
 private:
-    // A vector register of two doubles (GCC and Clang vector types; SSE2,
-    // the baseline of x86-64, has them).
-    using Lanes = double __attribute__((vector_size(16)));
-    static constexpr std::size_t kWidth = 2;
-    static_assert(sizeof(Lanes) == kWidth * sizeof(double));
-
-    struct Block;  // a block of points in lanes, and what the search found
-    template <class Load>
-    void load(Block &b, Load load_at, std::size_t first, std::size_t used) const;
-    template <uint32_t N>
-    void search(Block &b) const;
-    // Region of lane p of a searched block (0: the paraboloid), or -1 when
-    // the per-point lookup must decide; *sum: the sum of squares of the
-    // region's distance.
-    int64_t settle(const Block &b, std::size_t p, double *sum) const;
-    template <Kind K, uint32_t N>
-    void block_values(Block &b, std::size_t used, double *out) const;
-    template <uint32_t N, class Load>
-    void values_with(Kind kind, Load load_at, std::size_t count, double *out) const;
-
-    // What a lane needs of a row (row 0 is the vertex): for regions the
-    // lower bound on the sum of squares, the radius and its powers, the
-    // minimum value and the terms of the value formulas that depend on A.
-    struct RowNumbers {
-        double sure_in = 0.0;
-        double rho = 1.0, rho2 = 1.0, rho3 = 1.0;
-        double f = 0.0;
-        double nd_a = 0.0;                             // A / rho^2
-        double d_a3 = 0.0, d_a2 = 0.0;                 // 2 A / rho^3, 3 A / rho^2
-        double d2_c3 = 0.0, d2_c4 = 0.0, d2_c5 = 0.0;  // 10, 15, 6 A / rho^2
-    };
-    struct LaneTerms;  // the RowNumbers of two regions as the terms of the value formulas
+    template <class Each>
+    void each_site(BatchPoints pts, std::size_t count, const Each &each) const;
+    // The tables over this evaluator's own copies (pointers are taken at
+    // each call, so that copies and moves of the evaluator stay sound).
+    BatchTables tables() const;
 
     const Member *mb_ = nullptr;
     const RegionIndex *index_ = nullptr;
-    bool blocked_ = false;
-    uint32_t n_ = 0;
-    uint32_t m_ = 0;
-    // The search's numbers, each repeated in kWidth lanes: the box less
-    // and plus the tolerance (by coordinate), each row's coordinates (row
-    // by row), upper bound and number.
-    std::vector<double> lo_lanes_, hi_lanes_, coord_lanes_, out_lanes_, row_lanes_;
-    // Row by row: coordinates, vertex - row, and the other numbers.
-    std::vector<double> coord_, edge_;
-    std::vector<RowNumbers> rows_;
-    double vertex_value_ = 0.0;
-    double delta_half_ = 0.0;  // delta / 2
-    double delta_15_ = 0.0;    // 1.5 delta
-    double delta_05_ = 0.0;    // 0.5 delta
+    const BatchKernels *kernels_ = nullptr;
+    Simd simd_ = Simd::SSE2;
+    BatchTables numbers_;  // the member, sizes and scalars (no pointers into the copies)
+    // Row by row: coordinates, vertex - row; by row: the upper bound and the
+    // other numbers; the box less and plus the tolerance.
+    std::vector<double> coord_, edge_, out_bound_, lo_, hi_;
+    std::vector<BatchRow> rows_;
 };
+
+// The kernels of each instruction set (null where the build lacks it), and
+// the per-point fallback they use.
+const BatchKernels *batch_kernels_sse2();
+const BatchKernels *batch_kernels_avx2();
+const BatchKernels *batch_kernels_avx512();
+std::size_t batch_scratch_size(uint32_t n);
+Site batch_locate_one(const BatchTables &t, const double *x);
 
 }  // namespace travo::core

@@ -350,6 +350,47 @@ void values(const core::Member &mb, const KeptMember *kept, core::Kind kind, con
     }
 }
 
+// Actions 4 to 6 at every element of X and Y, located a block at a time
+// like the values; same bits as the module-wide operations at each point.
+void derivatives(int action, const core::Member &mb, const KeptMember *kept, uint32_t i, uint32_t j, const double *x,
+                 const double *y, std::size_t count, double *out) {
+    const double *const columns[2] = {x, y};
+    const auto run = [&](const core::BatchEvaluator &batch) {
+        if (action == kDDeriv) {
+            batch.derivatives(core::Kind::D, i, columns, count, out);
+        } else if (action == kD2Deriv1) {
+            batch.derivatives(core::Kind::D2, i, columns, count, out);
+        } else {
+            batch.second_derivatives(i, j, columns, count, out);
+        }
+    };
+    try {
+        if (kept != nullptr) {
+            run(kept->batch);
+            return;
+        }
+        std::optional<core::RegionIndex> index;
+        if (!core::BatchEvaluator::fits(mb) && count >= kIndexedPoints) index.emplace(mb);
+        run(core::BatchEvaluator(mb, index ? &*index : nullptr));
+        return;
+    } catch (const std::exception &) {
+        // Nothing was written: the evaluator takes its memory before it
+        // evaluates.
+    }
+    double point[2];
+    for (std::size_t k = 0; k < count; k++) {
+        point[0] = x[k];
+        point[1] = y[k];
+        if (action == kDDeriv) {
+            out[k] = core::deriv_at(mb, core::Kind::D, i, point);
+        } else if (action == kD2Deriv1) {
+            out[k] = core::deriv_at(mb, core::Kind::D2, i, point);
+        } else {
+            out[k] = core::deriv2_at(mb, i, j, point);
+        }
+    }
+}
+
 // Actions 1 to 6: one evaluation per element of X and Y, in storage order.
 // The member (the kept one, or the one the call generated, read from the
 // module-wide state once) is evaluated by the core operations behind the
@@ -375,25 +416,7 @@ const char *pointLoop(int action, const Points &pts, uint32_t i, uint32_t j, con
         values(mb, kept, core::Kind::D2, x, y, count, out);
         break;
     default:
-        for (std::size_t k = 0; k < count; k++) {
-            point[0] = x[k];
-            point[1] = y[k];
-            if (kept != nullptr) {
-                if (action == kDDeriv) {
-                    out[k] = core::deriv_at(mb, kept->index, core::Kind::D, i, point);
-                } else if (action == kD2Deriv1) {
-                    out[k] = core::deriv_at(mb, kept->index, core::Kind::D2, i, point);
-                } else {
-                    out[k] = core::deriv2_at(mb, kept->index, i, j, point);
-                }
-            } else if (action == kDDeriv) {
-                out[k] = core::deriv_at(mb, core::Kind::D, i, point);
-            } else if (action == kD2Deriv1) {
-                out[k] = core::deriv_at(mb, core::Kind::D2, i, point);
-            } else {
-                out[k] = core::deriv2_at(mb, i, j, point);
-            }
-        }
+        derivatives(action, mb, kept, i, j, x, y, count, out);
         break;
     }
     *result = r;

@@ -1,0 +1,291 @@
+// The block kernels of batch evaluation for one vector width (see batch.hpp
+// for what they compute). Included once by each of batch_sse2.cpp,
+// batch_avx2.cpp and batch_avx512.cpp, each compiled for its instruction
+// set with TRAVO_SIMD_NS naming its namespace and TRAVO_SIMD_WIDTH the
+// doubles of a vector. Everything defined here has internal linkage, so that
+// no function compiled for a wider set can stand in for a narrower one's at
+// link time; the kernels call out only to functions compiled for the
+// baseline (value, batch_locate_one).
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
+#include "evaluation/batch.hpp"
+
+namespace travo::core::TRAVO_SIMD_NS {
+namespace {
+
+constexpr std::size_t kWidth = TRAVO_SIMD_WIDTH;
+constexpr std::size_t kBlock = BatchEvaluator::kBlock;
+constexpr std::size_t kVectors = kBlock / kWidth;
+static_assert(kBlock % kWidth == 0);
+
+using Lanes = double __attribute__((vector_size(kWidth * sizeof(double))));
+
+inline Lanes all(double v) { return Lanes{} + v; }
+
+inline Lanes load(const double *p) {
+    Lanes r;
+    std::memcpy(&r, p, sizeof r);
+    return r;
+}
+
+inline void store(double *p, const Lanes &v) { std::memcpy(p, &v, sizeof v); }
+
+// A vector built lane by lane from get(i).
+template <class Get>
+inline Lanes gather(const Get &get) {
+    Lanes r;
+    for (std::size_t i = 0; i < kWidth; i++) r[i] = get(i);
+    return r;
+}
+
+// Correctly rounded square roots, as std::sqrt gives them.
+inline Lanes roots(const Lanes &v) {
+#if TRAVO_SIMD_WIDTH == 8 && defined(__AVX512F__)
+    // The masked form with every lane set: the plain one reads an undefined
+    // source that GCC 12 warns about.
+    const __m512d x = reinterpret_cast<__m512d>(v);
+    return reinterpret_cast<Lanes>(_mm512_mask_sqrt_pd(x, static_cast<__mmask8>(0xff), x));
+#elif TRAVO_SIMD_WIDTH == 4 && defined(__AVX__)
+    return reinterpret_cast<Lanes>(_mm256_sqrt_pd(reinterpret_cast<__m256d>(v)));
+#elif TRAVO_SIMD_WIDTH == 2 && defined(__SSE2__)
+    return reinterpret_cast<Lanes>(_mm_sqrt_pd(reinterpret_cast<__m128d>(v)));
+#else
+    return gather([&v](std::size_t i) { return std::sqrt(v[i]); });
+#endif
+}
+
+// The terms of the value formulas of kWidth regions, one a lane, as
+// RegionTerms computed them once per region.
+struct LaneTerms {
+    Lanes nd, da3, da2, c3, c4, c5;
+    double half, d15, d05;
+
+    Lanes nd_a() const { return nd; }
+    Lanes d_a3() const { return da3; }
+    Lanes d_a2() const { return da2; }
+    Lanes d2_c3() const { return c3; }
+    Lanes d2_c4() const { return c4; }
+    Lanes d2_c5() const { return c5; }
+    double delta_half() const { return half; }
+    double delta_15() const { return d15; }
+    double delta_05() const { return d05; }
+};
+
+// A block of points, coordinate c of block point p at x[c * kBlock + p];
+// the lanes beyond `used` repeat the last point (evaluated, not stored).
+template <bool Columns>
+inline void load_block(const BatchTables &t, BatchPoints pts, std::size_t first, std::size_t used, double *x) {
+    const uint32_t n = t.n;
+    for (uint32_t c = 0; c < n; c++) {
+        double *xc = x + std::size_t(c) * kBlock;
+        for (std::size_t p = 0; p < kBlock; p++) {
+            const std::size_t at = first + (p < used ? p : used - 1);
+            xc[p] = Columns ? pts.columns[c][at] : pts.rows[at * n + c];
+        }
+    }
+}
+
+// What the search found, lane p of vector p / kWidth: the kept row (0: the
+// vertex) and its sum of squares, whether the point is outside the box and
+// whether it has a NaN coordinate (1.0 or 0.0).
+struct Searched {
+    Lanes row[kVectors], sum[kVectors], outside[kVectors], nan[kVectors];
+
+    static double lane(const Lanes (&v)[kVectors], std::size_t p) { return v[p / kWidth][p % kWidth]; }
+};
+
+// The sum of squares of row `row` - x over the first n coordinates of the
+// block's vector v, from the first square on (0.0 + d * d, the first step
+// of norm's sum, is d * d itself).
+inline Lanes row_sum(const double *coord, const double *x, std::size_t v, uint32_t n) {
+    const Lanes d0 = all(coord[0]) - load(x + v * kWidth);
+    Lanes sum = d0 * d0;
+    for (uint32_t c = 1; c < n; c++) {
+        const Lanes d = all(coord[c]) - load(x + std::size_t(c) * kBlock + v * kWidth);
+        sum += d * d;
+    }
+    return sum;
+}
+
+// N: the dimension when known at compile time (0: t.n).
+template <uint32_t N>
+inline void search(const BatchTables &t, const double *x, Searched &s) {
+    const uint32_t n = N != 0 ? N : t.n;
+    const Lanes zero = all(0.0), one = all(1.0);
+    for (std::size_t v = 0; v < kVectors; v++) {
+        Lanes outside = zero, nan = zero;
+        for (uint32_t c = 0; c < n; c++) {
+            const Lanes xv = load(x + std::size_t(c) * kBlock + v * kWidth);
+            outside = xv < all(t.lo[c]) ? one : outside;
+            outside = xv > all(t.hi[c]) ? one : outside;
+            nan = xv != xv ? one : nan;
+        }
+        s.outside[v] = outside;
+        s.nan[v] = nan;
+        s.sum[v] = row_sum(t.coord, x, v, n);
+        s.row[v] = zero;
+    }
+    for (uint32_t k = t.m - 1; k >= 1; k--) {
+        const double *coord = t.coord + std::size_t(k) * n;
+        const Lanes bound = all(t.out_bound[k]), row = all(static_cast<double>(k));
+        for (std::size_t v = 0; v < kVectors; v++) {
+            const Lanes sum = row_sum(coord, x, v, n);
+            const auto in = sum <= bound;
+            s.row[v] = in ? row : s.row[v];
+            s.sum[v] = in ? sum : s.sum[v];
+        }
+    }
+}
+
+// The per-point lookup for block point p.
+inline Site locate_again(const BatchTables &t, const double *x, std::size_t p, double *point) {
+    for (uint32_t c = 0; c < t.n; c++) point[c] = x[std::size_t(c) * kBlock + p];
+    return batch_locate_one(t, point);
+}
+
+template <Kind K, uint32_t N>
+void block_values(const BatchTables &t, const double *x, std::size_t used, double *out, double *point) {
+    const uint32_t n = N != 0 ? N : t.n;
+    Searched s;
+    search<N>(t, x, s);
+    // Every point's distance to its kept row and the paraboloid's value
+    // (the same squares as norm(x, vertex), with the other sign inside).
+    // Points settled in a region are then packed into lanes of their own for
+    // the region formulas; refused ones get the error value and unsettled
+    // ones are evaluated point by point.
+    uint32_t rows[kBlock];
+    double first[kBlock], in[kBlock];
+    Lanes dist[kVectors];
+    for (std::size_t v = 0; v < kVectors; v++) {
+        for (std::size_t i = 0; i < kWidth; i++) {
+            const uint32_t row = static_cast<uint32_t>(s.row[v][i]);
+            rows[v * kWidth + i] = row;
+            in[v * kWidth + i] = t.rows[row].sure_in;
+        }
+        dist[v] = roots(s.sum[v]);
+        const Lanes paraboloid = paraboloid_value(dist[v], t.vertex_value);
+        store(first + v * kWidth, s.outside[v] != all(0.0) ? all(kHuge) : paraboloid);
+    }
+    std::size_t reg[kBlock], again[kBlock];
+    std::size_t nr = 0, na = 0;
+    for (std::size_t p = 0; p < used; p++) {
+        const bool outside = Searched::lane(s.outside, p) != 0.0;
+        const bool settled = Searched::lane(s.nan, p) == 0.0 && Searched::lane(s.sum, p) <= in[p];
+        out[p] = first[p];
+        reg[nr] = p;
+        nr += !outside && settled && rows[p] != 0;
+        again[na] = p;
+        na += !outside && !settled;
+    }
+
+    for (std::size_t a = 0; a < nr; a += kWidth) {
+        std::size_t lane[kWidth];
+        const BatchRow *row[kWidth];
+        for (std::size_t i = 0; i < kWidth; i++) {
+            lane[i] = reg[a + i < nr ? a + i : nr - 1];
+            row[i] = &t.rows[rows[lane[i]]];
+        }
+        const Lanes r = gather([&](std::size_t i) { return Searched::lane(dist, lane[i]); });
+        const Lanes rho = gather([&](std::size_t i) { return row[i]->rho; });
+        const Lanes rho2 = gather([&](std::size_t i) { return row[i]->rho2; });
+        const Lanes rho3 = gather([&](std::size_t i) { return row[i]->rho3; });
+        const Lanes f = gather([&](std::size_t i) { return row[i]->f; });
+        // (x - M).(T - M), in coordinate order from 0.0.
+        Lanes sdot = all(0.0);
+        for (uint32_t c = 0; c < n; c++) {
+            const Lanes xc = gather([&](std::size_t i) { return x[std::size_t(c) * kBlock + lane[i]]; });
+            const Lanes mc = gather([&](std::size_t i) { return t.coord[rows[lane[i]] * std::size_t(n) + c]; });
+            const Lanes ec = gather([&](std::size_t i) { return t.edge[rows[lane[i]] * std::size_t(n) + c]; });
+            sdot += (xc - mc) * ec;
+        }
+        const Lanes q = sdot / r;
+        const LaneTerms terms{gather([&](std::size_t i) { return row[i]->nd_a; }),
+                              gather([&](std::size_t i) { return row[i]->d_a3; }),
+                              gather([&](std::size_t i) { return row[i]->d_a2; }),
+                              gather([&](std::size_t i) { return row[i]->d2_c3; }),
+                              gather([&](std::size_t i) { return row[i]->d2_c4; }),
+                              gather([&](std::size_t i) { return row[i]->d2_c5; }),
+                              t.delta_half,
+                              t.delta_15,
+                              t.delta_05};
+        const Lanes region = region_value<K>(q, r, rho, rho2, rho3, f, terms);
+        const Lanes value = r < all(kTol) ? f : region;  // kTol: the centre
+        for (std::size_t i = kWidth; i-- > 0;) out[lane[i]] = value[i];
+    }
+
+    for (std::size_t a = 0; a < na; a++) out[again[a]] = value(K, locate_again(t, x, again[a], point));
+}
+
+template <Kind K, uint32_t N, bool Columns>
+void values_with(const BatchTables &t, BatchPoints pts, std::size_t count, double *out, double *scratch) {
+    double *point = scratch + std::size_t(t.n) * kBlock;
+    for (std::size_t first = 0; first < count; first += kBlock) {
+        const std::size_t used = count - first < kBlock ? count - first : kBlock;
+        load_block<Columns>(t, pts, first, used, scratch);
+        block_values<K, N>(t, scratch, used, out + first, point);
+    }
+}
+
+template <Kind K>
+void values_of(const BatchTables &t, BatchPoints pts, std::size_t count, double *out, double *scratch) {
+    if (pts.rows != nullptr) {
+        if (t.n == 2) return values_with<K, 2, false>(t, pts, count, out, scratch);
+        return values_with<K, 0, false>(t, pts, count, out, scratch);
+    }
+    if (t.n == 2) return values_with<K, 2, true>(t, pts, count, out, scratch);
+    values_with<K, 0, true>(t, pts, count, out, scratch);
+}
+
+void values(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t count, double *out, double *scratch) {
+    switch (kind) {
+    case Kind::ND:
+        return values_of<Kind::ND>(t, pts, count, out, scratch);
+    case Kind::D:
+        return values_of<Kind::D>(t, pts, count, out, scratch);
+    case Kind::D2:
+        return values_of<Kind::D2>(t, pts, count, out, scratch);
+    }
+}
+
+template <uint32_t N>
+void find_in(const BatchTables &t, const double *x, std::size_t used, BatchFound *found) {
+    Searched s;
+    search<N>(t, x, s);
+    for (std::size_t p = 0; p < used; p++) {
+        const uint32_t row = static_cast<uint32_t>(Searched::lane(s.row, p));
+        const double sum = Searched::lane(s.sum, p);
+        if (Searched::lane(s.outside, p) != 0.0) {
+            found[p] = {BatchFound::kRefused, 0.0};
+        } else if (Searched::lane(s.nan, p) != 0.0 || !(sum <= t.rows[row].sure_in)) {
+            found[p] = {BatchFound::kUnsure, 0.0};
+        } else {
+            found[p] = {row, sum};
+        }
+    }
+}
+
+void find(const BatchTables &t, BatchPoints pts, std::size_t first, std::size_t used, BatchFound *found,
+          double *scratch) {
+    if (pts.rows != nullptr) {
+        load_block<false>(t, pts, first, used, scratch);
+    } else {
+        load_block<true>(t, pts, first, used, scratch);
+    }
+    if (t.n == 2) {
+        find_in<2>(t, scratch, used, found);
+    } else {
+        find_in<0>(t, scratch, used, found);
+    }
+}
+
+}  // namespace
+
+const BatchKernels kKernels{values, find};
+
+}  // namespace travo::core::TRAVO_SIMD_NS
