@@ -12,7 +12,6 @@ namespace travo {
 
 using detail::differentiable;
 using detail::expect_length;
-using detail::fill_gradient;
 using detail::fill_hessian;
 using detail::point_count;
 using detail::region_of;
@@ -57,9 +56,7 @@ void Member::gradients(Kind kind, std::span<const double> points, std::span<doub
     const double *x = points.data();
     double *g = out.data();
     spread(count, 2 * n, threads, [&batch = impl().batch, k, n, x, g](std::size_t first, std::size_t last) {
-        each_site(batch, x, n, first, last, [k, n, g](std::size_t p, const core::Site &site) {
-            fill_gradient(k, site, static_cast<std::uint32_t>(n), g + p * n);
-        });
+        batch.gradients(k, x + first * n, last - first, g + first * n);
     });
 }
 
@@ -74,10 +71,8 @@ void Member::values_and_gradients(Kind kind, std::span<const double> points, std
     double *v = values_out.data();
     double *g = gradients_out.data();
     spread(count, 2 * n + 1, threads, [&batch = impl().batch, k, n, x, v, g](std::size_t first, std::size_t last) {
-        each_site(batch, x, n, first, last, [k, n, v, g](std::size_t p, const core::Site &site) {
-            fill_gradient(k, site, static_cast<std::uint32_t>(n), g + p * n);
-            v[p] = core::value(k, site);
-        });
+        batch.values(k, x + first * n, last - first, v + first);
+        batch.gradients(k, x + first * n, last - first, g + first * n);
     });
 }
 

@@ -54,6 +54,11 @@ constexpr uint32_t kStackDim = 16;
 
 std::size_t batch_scratch_size(uint32_t n) { return (std::size_t(n) + 1) * BatchEvaluator::kBlock + n; }
 
+uint32_t batch_find_region(const BatchTables &t, const double *x) {
+    double r = 0.0;
+    return t.index->find(*t.mb, x, &r);
+}
+
 Site batch_locate_one(const BatchTables &t, const double *x) {
     return t.index != nullptr ? core::locate(*t.mb, *t.index, x) : core::locate(*t.mb, x);
 }
@@ -89,7 +94,14 @@ BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index, std::
     numbers_.index = index;
     numbers_.n = mb.dim;
     numbers_.m = mb.num_minima;
-    if (!mb.isArgSet || !fits(mb)) return;
+    if (!mb.isArgSet || mb.dim == 0 || mb.num_minima == 0) return;
+    // Regions searched in lanes, or found by the index (a grid or a tree).
+    const bool low = index != nullptr && index->mode() == RegionIndex::Mode::Grid;
+    const bool searched = mb.num_minima <= (low ? kMaxGridRegions : kMaxRegions) + 1;
+    const bool found = index != nullptr && mb.num_minima <= kMaxIndexedRegions + 1 &&
+                       (index->mode() == RegionIndex::Mode::Grid || index->mode() == RegionIndex::Mode::Tree);
+    if (!searched && !found) return;
+    numbers_.indexed = !searched;
     if (tab.points == nullptr || tab.values == nullptr || tab.radii == nullptr || mb.domain_left == nullptr ||
         mb.domain_right == nullptr) {
         return;
@@ -115,6 +127,7 @@ BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index, std::
     const double *t = tab.points[0];
     numbers_.vertex_value = tab.values[0];
     const double dl = mb.delta;
+    numbers_.delta = dl;
     const RegionTerms delta_terms{0.0, 1.0, 1.0, dl};
     numbers_.delta_half = delta_terms.delta_half();
     numbers_.delta_15 = delta_terms.delta_15();
@@ -143,6 +156,7 @@ BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index, std::
         rn.rho2 = rho2;
         rn.rho3 = rho3;
         rn.f = f;
+        rn.A = terms.A;
         rn.nd_a = terms.nd_a();
         rn.d_a3 = terms.d_a3();
         rn.d_a2 = terms.d_a2();
@@ -258,10 +272,27 @@ void BatchEvaluator::locate(const double *points, std::size_t count, Site *sites
     each_site(BatchPoints{points, nullptr}, count, [sites](std::size_t p, const Site &st) { sites[p] = st; });
 }
 
+void BatchEvaluator::gradients(Kind kind, const double *points, std::size_t count, double *out) const {
+    const uint32_t n = numbers_.n;
+    if (kernels_ == nullptr) {
+        for (std::size_t p = 0; p < count; p++) first_derivatives(kind, locate_one(points + p * n), n, out + p * n);
+        return;
+    }
+    if (count == 0) return;
+    Scratch scratch(n);
+    kernels_->gradients(tables(), kind, BatchPoints{points, nullptr}, count, 0, n, out, n, scratch.data());
+}
+
 void BatchEvaluator::derivatives(Kind kind, uint32_t i, const double *const *columns, std::size_t count,
                                  double *out) const {
     if (i == 0 || i > numbers_.n) {
         for (std::size_t p = 0; p < count; p++) out[p] = kHuge;
+        return;
+    }
+    if (kernels_ != nullptr) {
+        if (count == 0) return;
+        Scratch scratch(numbers_.n);
+        kernels_->gradients(tables(), kind, BatchPoints{nullptr, columns}, count, i - 1, i, out, 1, scratch.data());
         return;
     }
     each_site(BatchPoints{nullptr, columns}, count,

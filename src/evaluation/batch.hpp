@@ -57,6 +57,7 @@ struct BatchRow {
     double sure_in = 0.0;
     double rho = 1.0, rho2 = 1.0, rho3 = 1.0;
     double f = 0.0;
+    double A = 0.0;                                // height
     double nd_a = 0.0;                             // A / rho^2
     double d_a3 = 0.0, d_a2 = 0.0;                 // 2 A / rho^3, 3 A / rho^2
     double d2_c3 = 0.0, d2_c4 = 0.0, d2_c5 = 0.0;  // 10, 15, 6 A / rho^2
@@ -86,6 +87,7 @@ struct BatchFound {
 struct BatchTables {
     const Member *mb = nullptr;
     const RegionIndex *index = nullptr;
+    bool indexed = false;  // regions found by the index, point by point, not searched in lanes
     uint32_t n = 0, m = 0;
     const double *lo = nullptr, *hi = nullptr;  // the box less and plus the tolerance
     const double *coord = nullptr;              // row by row, row 0 the vertex
@@ -93,6 +95,7 @@ struct BatchTables {
     const double *out_bound = nullptr;          // by row: sum of squares above it, surely outside
     const BatchRow *rows = nullptr;
     double vertex_value = 0.0;
+    double delta = 0.0;
     double delta_half = 0.0, delta_15 = 0.0, delta_05 = 0.0;  // delta / 2, 1.5 delta, 0.5 delta
 };
 
@@ -103,14 +106,24 @@ struct BatchKernels {
                    double *scratch);
     void (*find)(const BatchTables &t, BatchPoints pts, std::size_t first, std::size_t used, BatchFound *found,
                  double *scratch);
+    // First derivatives of kind D or D2, components [from, to) of each point
+    // (0-based), those of point p at out[p * stride ...].
+    void (*gradients)(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t count, uint32_t from, uint32_t to,
+                      double *out, std::size_t stride, double *scratch);
 };
 
 class BatchEvaluator {
 public:
     static constexpr std::size_t kBlock = 16;
-    // Largest member searched in blocks (measured with bench/batch_bench:
-    // beyond it a RegionIndex is faster).
+    // Largest member searched in lanes (measured with bench/batch_bench:
+    // beyond it a RegionIndex is faster), and in up to three dimensions,
+    // where the index is a grid, the largest searched in lanes when an index
+    // is given.
     static constexpr uint32_t kMaxRegions = 256;  // regions 1..m-1
+    static constexpr uint32_t kMaxGridRegions = 32;
+    // Largest member whose blocks take their regions from the index (the
+    // evaluator copies about 100 bytes a row).
+    static constexpr uint32_t kMaxIndexedRegions = 1u << 16;
 
     BatchEvaluator() = default;
     // Reads `mb` (and `index`, which may be null: then the per-point lookup
@@ -123,7 +136,7 @@ public:
     // "avx512").
     BatchEvaluator(const Member &mb, const RegionIndex *index, std::optional<Simd> simd = std::nullopt);
 
-    // Whether a member is searched in blocks.
+    // Whether a member is searched in lanes (without an index).
     static bool fits(const Member &mb) {
         return mb.dim != 0 && mb.num_minima != 0 && mb.num_minima <= kMaxRegions + 1;
     }
@@ -133,8 +146,10 @@ public:
     static Simd chosen();
     static const char *name(Simd simd);
 
-    // Whether points are located a block at a time, and with what.
+    // Whether points are evaluated a block at a time, with their regions
+    // searched in lanes or found by the index, and with what.
     bool blocked() const { return kernels_ != nullptr; }
+    bool indexed() const { return numbers_.indexed; }
     Simd simd() const { return simd_; }
 
     // Values at `count` points stored one after another, dim coordinates
@@ -146,6 +161,10 @@ public:
     // Sites of `count` points stored one after another, as locate gives
     // them; sites[p].x points into `points`.
     void locate(const double *points, std::size_t count, Site *sites) const;
+
+    // Gradients (D or D2) at points stored one after another, those of point
+    // p at out[p * dim ...], as first_derivatives gives them.
+    void gradients(Kind kind, const double *points, std::size_t count, double *out) const;
 
     // First derivative i (1-based, D or D2) and second derivative (i, j)
     // (D2) at points given by coordinate, as deriv_at and deriv2_at give
@@ -182,5 +201,6 @@ const BatchKernels *batch_kernels_avx2();
 const BatchKernels *batch_kernels_avx512();
 std::size_t batch_scratch_size(uint32_t n);
 Site batch_locate_one(const BatchTables &t, const double *x);
+uint32_t batch_find_region(const BatchTables &t, const double *x);
 
 }  // namespace travo::core

@@ -5,7 +5,7 @@
 // doubles of a vector. Everything defined here has internal linkage, so that
 // no function compiled for a wider set can stand in for a narrower one's at
 // link time; the kernels call out only to functions compiled for the
-// baseline (value, batch_locate_one).
+// baseline (value, first_derivative, batch_locate_one, batch_find_region).
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -92,10 +92,11 @@ inline void load_block(const BatchTables &t, BatchPoints pts, std::size_t first,
 }
 
 // What the search found, lane p of vector p / kWidth: the kept row (0: the
-// vertex) and its sum of squares, whether the point is outside the box and
-// whether it has a NaN coordinate (1.0 or 0.0).
+// vertex), its sum of squares and (for values) (x - M).(T - M) with M its
+// centre, whether the point is outside the box and whether it has a NaN
+// coordinate (1.0 or 0.0).
 struct Searched {
-    Lanes row[kVectors], sum[kVectors], outside[kVectors], nan[kVectors];
+    Lanes row[kVectors], sum[kVectors], dot[kVectors], outside[kVectors], nan[kVectors];
 
     static double lane(const Lanes (&v)[kVectors], std::size_t p) { return v[p / kWidth][p % kWidth]; }
 };
@@ -113,9 +114,41 @@ inline Lanes row_sum(const double *coord, const double *x, std::size_t v, uint32
     return sum;
 }
 
-// N: the dimension when known at compile time (0: t.n).
-template <uint32_t N>
-inline void search(const BatchTables &t, const double *x, Searched &s) {
+inline bool any(const decltype(Lanes{} < Lanes{}) &mask) {
+    for (std::size_t i = 0; i < kWidth; i++) {
+        if (mask[i] != 0) return true;
+    }
+    return false;
+}
+
+// Row k against the block's vector v: its sum of squares (as row_sum) and,
+// with Dot, (x - M).(T - M) summed as located sums it: from 0.0, each term
+// (x_c - M_c) e_c, which is -(d_c e_c) exactly for d = M - x, so the sum
+// subtracts d_c e_c. In many dimensions, false with the sums unfinished
+// once no lane can be within `bound` (a running sum of squares never
+// decreases; a NaN lane is never within it either way), checked every eight
+// coordinates.
+template <bool Dot>
+inline bool row_within(const double *coord, const double *edge, const double *x, std::size_t v, uint32_t n,
+                       const Lanes &bound, Lanes &sum, Lanes &dot) {
+    constexpr uint32_t kChunk = 8;
+    sum = all(0.0);
+    dot = all(0.0);
+    for (uint32_t c = 0; c < n; c++) {
+        const Lanes d = all(coord[c]) - load(x + std::size_t(c) * kBlock + v * kWidth);
+        sum = c == 0 ? d * d : sum + d * d;
+        if constexpr (Dot) dot -= d * all(edge[c]);
+        if (n > 2 * kChunk && c % kChunk == kChunk - 1 && !any(sum <= bound)) return false;
+    }
+    return true;
+}
+
+// N: the dimension when known at compile time (0: t.n). With t.indexed the
+// regions are not searched in lanes: the member's RegionIndex finds each
+// point's region (the reference's answer), and the kept sum is that
+// region's; `point` is room for one point.
+template <uint32_t N, bool Dot>
+inline void search(const BatchTables &t, const double *x, std::size_t used, double *point, Searched &s) {
     const uint32_t n = N != 0 ? N : t.n;
     const Lanes zero = all(0.0), one = all(1.0);
     for (std::size_t v = 0; v < kVectors; v++) {
@@ -130,15 +163,38 @@ inline void search(const BatchTables &t, const double *x, Searched &s) {
         s.nan[v] = nan;
         s.sum[v] = row_sum(t.coord, x, v, n);
         s.row[v] = zero;
+        s.dot[v] = zero;
+    }
+    if (t.indexed) {
+        for (std::size_t p = 0; p < used; p++) {
+            if (Searched::lane(s.outside, p) != 0.0 || Searched::lane(s.nan, p) != 0.0) continue;
+            for (uint32_t c = 0; c < n; c++) point[c] = x[std::size_t(c) * kBlock + p];
+            const uint32_t k = batch_find_region(t, point);
+            if (k == 0) continue;
+            const double *coord = t.coord + std::size_t(k) * n;
+            const double *edge = t.edge + std::size_t(k) * n;
+            double sum = 0.0, dot = 0.0;
+            for (uint32_t c = 0; c < n; c++) {
+                const double d = coord[c] - point[c];
+                sum += d * d;
+                if constexpr (Dot) dot += (point[c] - coord[c]) * edge[c];
+            }
+            s.row[p / kWidth][p % kWidth] = static_cast<double>(k);
+            s.sum[p / kWidth][p % kWidth] = sum;
+            s.dot[p / kWidth][p % kWidth] = dot;
+        }
+        return;
     }
     for (uint32_t k = t.m - 1; k >= 1; k--) {
-        const double *coord = t.coord + std::size_t(k) * n;
+        const double *coord = t.coord + std::size_t(k) * n, *edge = t.edge + std::size_t(k) * n;
         const Lanes bound = all(t.out_bound[k]), row = all(static_cast<double>(k));
         for (std::size_t v = 0; v < kVectors; v++) {
-            const Lanes sum = row_sum(coord, x, v, n);
+            Lanes sum, dot;
+            if (!row_within<Dot>(coord, edge, x, v, n, bound, sum, dot)) continue;
             const auto in = sum <= bound;
             s.row[v] = in ? row : s.row[v];
             s.sum[v] = in ? sum : s.sum[v];
+            if constexpr (Dot) s.dot[v] = in ? dot : s.dot[v];
         }
     }
 }
@@ -151,9 +207,8 @@ inline Site locate_again(const BatchTables &t, const double *x, std::size_t p, d
 
 template <Kind K, uint32_t N>
 void block_values(const BatchTables &t, const double *x, std::size_t used, double *out, double *point) {
-    const uint32_t n = N != 0 ? N : t.n;
     Searched s;
-    search<N>(t, x, s);
+    search<N, true>(t, x, used, point, s);
     // Every point's distance to its kept row and the paraboloid's value
     // (the same squares as norm(x, vertex), with the other sign inside).
     // Points settled in a region are then packed into lanes of their own for
@@ -196,14 +251,7 @@ void block_values(const BatchTables &t, const double *x, std::size_t used, doubl
         const Lanes rho2 = gather([&](std::size_t i) { return row[i]->rho2; });
         const Lanes rho3 = gather([&](std::size_t i) { return row[i]->rho3; });
         const Lanes f = gather([&](std::size_t i) { return row[i]->f; });
-        // (x - M).(T - M), in coordinate order from 0.0.
-        Lanes sdot = all(0.0);
-        for (uint32_t c = 0; c < n; c++) {
-            const Lanes xc = gather([&](std::size_t i) { return x[std::size_t(c) * kBlock + lane[i]]; });
-            const Lanes mc = gather([&](std::size_t i) { return t.coord[rows[lane[i]] * std::size_t(n) + c]; });
-            const Lanes ec = gather([&](std::size_t i) { return t.edge[rows[lane[i]] * std::size_t(n) + c]; });
-            sdot += (xc - mc) * ec;
-        }
+        const Lanes sdot = gather([&](std::size_t i) { return Searched::lane(s.dot, lane[i]); });
         const Lanes q = sdot / r;
         const LaneTerms terms{gather([&](std::size_t i) { return row[i]->nd_a; }),
                               gather([&](std::size_t i) { return row[i]->d_a3; }),
@@ -253,10 +301,101 @@ void values(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t count,
     }
 }
 
-template <uint32_t N>
-void find_in(const BatchTables &t, const double *x, std::size_t used, BatchFound *found) {
+// First derivatives of kind K, components [from, to), of the block's `used`
+// points: the error value outside the box, 2 (x - T) on the paraboloid, 0
+// at a centre; points settled in a region are packed into lanes for the
+// derivative formulas of formulas.hpp, with the factors that do not depend
+// on the component computed once a lane; unsettled points go point by
+// point.
+template <Kind K, uint32_t N>
+void block_gradients(const BatchTables &t, const double *x, std::size_t used, uint32_t from, uint32_t to, double *out,
+                     std::size_t stride, double *point) {
+    const uint32_t n = N != 0 ? N : t.n;
     Searched s;
-    search<N>(t, x, s);
+    search<N, true>(t, x, used, point, s);
+    uint32_t rows[kBlock];
+    double in[kBlock];
+    Lanes dist[kVectors];
+    for (std::size_t v = 0; v < kVectors; v++) {
+        for (std::size_t i = 0; i < kWidth; i++) {
+            const uint32_t row = static_cast<uint32_t>(s.row[v][i]);
+            rows[v * kWidth + i] = row;
+            in[v * kWidth + i] = t.rows[row].sure_in;
+        }
+        dist[v] = roots(s.sum[v]);
+    }
+    std::size_t reg[kBlock], nr = 0;
+    for (std::size_t p = 0; p < used; p++) {
+        double *g = out + p * stride;
+        if (Searched::lane(s.outside, p) != 0.0) {
+            for (uint32_t c = from; c < to; c++) g[c - from] = kHuge;
+        } else if (Searched::lane(s.nan, p) != 0.0 || !(Searched::lane(s.sum, p) <= in[p])) {
+            const Site site = locate_again(t, x, p, point);
+            for (uint32_t c = from; c < to; c++) g[c - from] = first_derivative(K, c + 1, site);
+        } else if (rows[p] == 0) {
+            for (uint32_t c = from; c < to; c++) g[c - from] = 2.0 * (x[std::size_t(c) * kBlock + p] - t.coord[c]);
+        } else if (Searched::lane(dist, p) < kTol) {
+            for (uint32_t c = from; c < to; c++) g[c - from] = 0.0;
+        } else {
+            reg[nr++] = p;
+        }
+    }
+    for (std::size_t a = 0; a < nr; a += kWidth) {
+        std::size_t lane[kWidth];
+        const BatchRow *row[kWidth];
+        for (std::size_t i = 0; i < kWidth; i++) {
+            lane[i] = reg[a + i < nr ? a + i : nr - 1];
+            row[i] = &t.rows[rows[lane[i]]];
+        }
+        const Lanes r = gather([&](std::size_t i) { return Searched::lane(dist, lane[i]); });
+        const Lanes sdot = gather([&](std::size_t i) { return Searched::lane(s.dot, lane[i]); });
+        const Lanes rho = gather([&](std::size_t i) { return row[i]->rho; });
+        const Lanes A = gather([&](std::size_t i) { return row[i]->A; });
+        const Lanes q = sdot / r;
+        const FirstFactors<K, Lanes> factors(rho, r, sdot, q, A, t.delta);
+        for (uint32_t c = from; c < to; c++) {
+            const Lanes xc = gather([&](std::size_t i) { return x[std::size_t(c) * kBlock + lane[i]]; });
+            const Lanes mc = gather([&](std::size_t i) { return t.coord[rows[lane[i]] * std::size_t(n) + c]; });
+            const Lanes ec = gather([&](std::size_t i) { return t.edge[rows[lane[i]] * std::size_t(n) + c]; });
+            const Lanes d = xc - mc;
+            const Lanes g = factors.entry(d, gradient_g(ec, r, sdot, d));
+            for (std::size_t i = kWidth; i-- > 0;) out[lane[i] * stride + (c - from)] = g[i];
+        }
+    }
+}
+
+template <Kind K, uint32_t N, bool Columns>
+void gradients_with(const BatchTables &t, BatchPoints pts, std::size_t count, uint32_t from, uint32_t to, double *out,
+                    std::size_t stride, double *scratch) {
+    double *point = scratch + std::size_t(t.n) * kBlock;
+    for (std::size_t first = 0; first < count; first += kBlock) {
+        const std::size_t used = count - first < kBlock ? count - first : kBlock;
+        load_block<Columns>(t, pts, first, used, scratch);
+        block_gradients<K, N>(t, scratch, used, from, to, out + first * stride, stride, point);
+    }
+}
+
+template <Kind K>
+void gradients_of(const BatchTables &t, BatchPoints pts, std::size_t count, uint32_t from, uint32_t to, double *out,
+                  std::size_t stride, double *scratch) {
+    if (pts.rows != nullptr) {
+        if (t.n == 2) return gradients_with<K, 2, false>(t, pts, count, from, to, out, stride, scratch);
+        return gradients_with<K, 0, false>(t, pts, count, from, to, out, stride, scratch);
+    }
+    if (t.n == 2) return gradients_with<K, 2, true>(t, pts, count, from, to, out, stride, scratch);
+    gradients_with<K, 0, true>(t, pts, count, from, to, out, stride, scratch);
+}
+
+void gradients(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t count, uint32_t from, uint32_t to,
+               double *out, std::size_t stride, double *scratch) {
+    if (kind == Kind::D) return gradients_of<Kind::D>(t, pts, count, from, to, out, stride, scratch);
+    gradients_of<Kind::D2>(t, pts, count, from, to, out, stride, scratch);
+}
+
+template <uint32_t N>
+void find_in(const BatchTables &t, const double *x, std::size_t used, BatchFound *found, double *point) {
+    Searched s;
+    search<N, false>(t, x, used, point, s);
     for (std::size_t p = 0; p < used; p++) {
         const uint32_t row = static_cast<uint32_t>(Searched::lane(s.row, p));
         const double sum = Searched::lane(s.sum, p);
@@ -277,15 +416,16 @@ void find(const BatchTables &t, BatchPoints pts, std::size_t first, std::size_t 
     } else {
         load_block<true>(t, pts, first, used, scratch);
     }
+    double *point = scratch + std::size_t(t.n) * kBlock;
     if (t.n == 2) {
-        find_in<2>(t, scratch, used, found);
+        find_in<2>(t, scratch, used, found, point);
     } else {
-        find_in<0>(t, scratch, used, found);
+        find_in<0>(t, scratch, used, found, point);
     }
 }
 
 }  // namespace
 
-const BatchKernels kKernels{values, find};
+const BatchKernels kKernels{values, find, gradients};
 
 }  // namespace travo::core::TRAVO_SIMD_NS

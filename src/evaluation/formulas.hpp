@@ -77,6 +77,13 @@ inline T paraboloid_value(const T &dist, double t) {
     return dist * dist + t;
 }
 
+// G for one component of a point in a region: e r - s d / r, with d = x - M,
+// e = T - M for the component and s = (x - M).(T - M).
+template <class T>
+inline T gradient_g(const T &e, const T &r, const T &s, const T &d) {
+    return e * r - s * d / r;
+}
+
 // Inside a region (r >= 1e-10): d = x - M and e = T - M by component.
 struct RegionPoint {
     const double *x, *centre, *vertex;
@@ -84,49 +91,62 @@ struct RegionPoint {
 
     double d(uint32_t c) const { return x[c] - centre[c]; }
     double e(uint32_t c) const { return vertex[c] - centre[c]; }
-    double G(uint32_t c) const { return e(c) * r - s * d(c) / r; }
+    double G(uint32_t c) const { return gradient_g(e(c), r, s, d(c)); }
 };
 
-// First partial derivatives of kind K (D or D2) in a region: the factors
-// that do not depend on the component, then entry(c) for component c
-// (0-based).
-template <Kind K>
-class FirstDerivative {
+// The factors of the first partial derivatives of kind K (D or D2) in a
+// region that do not depend on the component, over the number type T (one
+// double, or the lanes of batch evaluation), and entry(d, G) for a component
+// with its d and G.
+template <Kind K, class T>
+class FirstFactors {
     static_assert(K == Kind::D || K == Kind::D2);
 
 public:
-    explicit FirstDerivative(const RegionPoint &p) : p_(p) {
-        const double rho = p.rho, r = p.r, s = p.s, q = p.q, A = p.A;
+    FirstFactors(const T &rho, const T &r, const T &s, const T &q, const T &A, double delta) : r_(r), delta_(delta) {
         rho2_ = rho * rho;
-        const double rho3 = rho2_ * rho;
+        const T rho3 = rho2_ * rho;
         if constexpr (K == Kind::D) {
             a_ = 2.0 * r / rho2_ - 4.0 / rho;
             b_ = 2.0 + 6.0 * A / rho2_ + 6.0 * s / rho2_ - 6.0 * A * r / rho3 - 8.0 * q / rho;
         } else {
-            const double dl = p.delta;
-            const double r2 = r * r;
-            const double P = (5.0 - 30.0 * q / rho + 30.0 * A / rho2_ - 2.5 * dl) / rho3;
-            const double Q = (-12.0 + 64.0 * q / rho - 60.0 * A / rho2_ + 6.0 * dl) / rho2_;
-            const double R = (9.0 - 36.0 * q / rho + 30.0 * A / rho2_ - 4.5 * dl) / rho;
+            const double dl = delta;
+            const T r2 = r * r;
+            const T P = (5.0 - 30.0 * q / rho + 30.0 * A / rho2_ - 2.5 * dl) / rho3;
+            const T Q = (-12.0 + 64.0 * q / rho - 60.0 * A / rho2_ + 6.0 * dl) / rho2_;
+            const T R = (9.0 - 36.0 * q / rho + 30.0 * A / rho2_ - 4.5 * dl) / rho;
             a_ = -6.0 * r2 / rho2_ + 16.0 * r / rho - 12.0;
             b_ = P * r2 + Q * r + R;
         }
     }
 
-    double entry(uint32_t c) const {
-        const double d = p_.d(c), G = p_.G(c);
+    T entry(const T &d, const T &G) const {
         if constexpr (K == Kind::D) {
             return G * a_ + d * b_;
         } else {
-            const double r = p_.r;
-            return p_.delta * d + (G * r / rho2_) * a_ + d * r * b_;
+            return delta_ * d + (G * r_ / rho2_) * a_ + d * r_ * b_;
         }
     }
 
 private:
+    T r_;
+    double delta_;
+    T rho2_;
+    T a_, b_;  // D: factors of G and d; D2: the polynomials in r that G r / rho^2 and d r multiply
+};
+
+// First partial derivatives of kind K (D or D2) at a point in a region:
+// entry(c) for component c (0-based).
+template <Kind K>
+class FirstDerivative {
+public:
+    explicit FirstDerivative(const RegionPoint &p) : p_(p), f_(p.rho, p.r, p.s, p.q, p.A, p.delta) {}
+
+    double entry(uint32_t c) const { return f_.entry(p_.d(c), p_.G(c)); }
+
+private:
     RegionPoint p_;
-    double rho2_;
-    double a_, b_;  // D: factors of G and d; D2: the polynomials in r that G r / rho^2 and d r multiply
+    FirstFactors<K, double> f_;
 };
 
 // Second partial derivatives of the D2 kind in a region: the factors that

@@ -1,7 +1,9 @@
 #include "evaluation/lookup.hpp"
 
 #include <cmath>
+#include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace travo::core {
 namespace {
@@ -76,6 +78,116 @@ bool RegionIndex::tree_pays(uint32_t n, uint32_t m) {
     return false;
 }
 
+bool RegionIndex::grid_pays(uint32_t n, uint32_t m) { return n <= kGridMaxDim && m >= 16; }
+
+void RegionIndex::copy_rows(const MinimaTable &tab) {
+    coords_.resize(std::size_t(m_ - 1) * n_);
+    for (uint32_t k = 1; k < m_; k++) {
+        std::copy(tab.points[k], tab.points[k] + n_, &coords_[std::size_t(k - 1) * n_]);
+        const SumBounds b = sum_bounds(tab.radii[k]);
+        radius_[k - 1] = tab.radii[k];
+        sure_in_[k - 1] = b.in;
+        sure_out_[k - 1] = b.out;
+    }
+}
+
+// The cell along axis c of coordinate v: non-decreasing in v (a difference
+// and a product by a positive number round monotonically), so a point
+// between two values lies in a cell between theirs.
+uint32_t RegionIndex::grid_cell(uint32_t c, double v) const {
+    const double t = (v - grid_lo_[c]) * grid_inv_[c];
+    if (!(t > 0.0)) return 0;
+    if (t >= double(grid_cells_[c])) return grid_cells_[c] - 1;
+    return static_cast<uint32_t>(t);
+}
+
+bool RegionIndex::build_grid(const MinimaTable &tab) {
+    if (n_ > kGridMaxDim) return false;
+    // A region can hold a point only within its radius of its centre in
+    // every coordinate (where the reference's sum of squares decides
+    // inside, no square in it exceeds the radius squared by more than
+    // rounding); the reach adds a margin far beyond that. Regions with a
+    // negative radius hold no point.
+    constexpr double kMargin = 1.0 + 1e-6;
+    double lo[kGridMaxDim], hi[kGridMaxDim];
+    for (uint32_t c = 0; c < n_; c++) {
+        lo[c] = std::numeric_limits<double>::infinity();
+        hi[c] = -lo[c];
+    }
+    std::vector<uint32_t> live;
+    for (uint32_t k = 1; k < m_; k++) {
+        const double rho = tab.radii[k];
+        if (rho < 0.0) continue;
+        if (!(rho >= kMinBoundRadius && rho <= kMaxBoundRadius)) return false;
+        const double reach = rho * kMargin;
+        for (uint32_t c = 0; c < n_; c++) {
+            lo[c] = std::min(lo[c], tab.points[k][c] - reach);
+            hi[c] = std::max(hi[c], tab.points[k][c] + reach);
+        }
+        live.push_back(k);
+    }
+    if (live.empty()) return false;
+    // About two cells a region, as many along each axis.
+    const auto per_axis = static_cast<uint32_t>(std::ceil(std::pow(2.0 * double(live.size()), 1.0 / n_)));
+    std::size_t cells = 1;
+    for (uint32_t c = 0; c < n_; c++) {
+        grid_cells_[c] = std::max(1u, std::min(per_axis, 1u << 12));
+        grid_lo_[c] = lo[c];
+        grid_inv_[c] = hi[c] > lo[c] ? double(grid_cells_[c]) / (hi[c] - lo[c]) : 0.0;
+        cells *= grid_cells_[c];
+    }
+    // The cells of region k: a box of cells, first[c]..last[c] by axis.
+    const auto span = [&](uint32_t k, uint32_t *first, uint32_t *last) {
+        const double reach = tab.radii[k] * kMargin;
+        for (uint32_t c = 0; c < n_; c++) {
+            first[c] = grid_cell(c, tab.points[k][c] - reach);
+            last[c] = grid_cell(c, tab.points[k][c] + reach);
+        }
+    };
+    const auto for_each_cell = [&](const uint32_t *first, const uint32_t *last, auto each) {
+        uint32_t at[kGridMaxDim];
+        std::copy(first, first + n_, at);
+        for (;;) {
+            std::size_t cell = 0;
+            for (uint32_t c = 0; c < n_; c++) cell = cell * grid_cells_[c] + at[c];
+            each(cell);
+            uint32_t c = n_;
+            while (c > 0 && at[c - 1] == last[c - 1]) {
+                at[c - 1] = first[c - 1];
+                c--;
+            }
+            if (c == 0) return;
+            at[c - 1]++;
+        }
+    };
+    // Count first: regions that would be listed many times over (radii
+    // large against the spacing) leave the member to the tree.
+    uint64_t entries = 0;
+    for (uint32_t k : live) {
+        uint32_t first[kGridMaxDim], last[kGridMaxDim];
+        span(k, first, last);
+        uint64_t count = 1;
+        for (uint32_t c = 0; c < n_; c++) count *= uint64_t(last[c] - first[c]) + 1;
+        entries += count;
+    }
+    if (entries > 16 * uint64_t(live.size()) + cells || entries >= std::numeric_limits<uint32_t>::max()) return false;
+    cell_start_.assign(cells + 1, 0);
+    for (uint32_t k : live) {
+        uint32_t first[kGridMaxDim], last[kGridMaxDim];
+        span(k, first, last);
+        for_each_cell(first, last, [this](std::size_t cell) { cell_start_[cell + 1]++; });
+    }
+    for (std::size_t cell = 0; cell < cells; cell++) cell_start_[cell + 1] += cell_start_[cell];
+    cell_rows_.resize(entries);
+    std::vector<uint32_t> fill(cell_start_.begin(), cell_start_.end() - 1);
+    for (uint32_t k : live) {  // in row order, so each cell lists its rows in order
+        uint32_t first[kGridMaxDim], last[kGridMaxDim];
+        span(k, first, last);
+        for_each_cell(first, last, [&](std::size_t cell) { cell_rows_[fill[cell]++] = k; });
+    }
+    return true;
+}
+
 RegionIndex::RegionIndex(const Member &mb, Layout layout) : n_(mb.dim), m_(mb.num_minima) {
     const MinimaTable &tab = mb.minima;
     if (m_ < 2 || n_ == 0 || tab.points == nullptr || tab.radii == nullptr) return;
@@ -95,7 +207,13 @@ RegionIndex::RegionIndex(const Member &mb, Layout layout) : n_(mb.dim), m_(mb.nu
         sure_out_[at] = b.out;
     };
 
-    const bool tree = layout == Layout::Tree || (layout == Layout::Chosen && tree_pays(n_, m_));
+    const bool grid_wanted = layout == Layout::Grid || (layout == Layout::Chosen && grid_pays(n_, m_));
+    if (grid_wanted && build_grid(tab)) {
+        mode_ = Mode::Grid;
+        copy_rows(tab);
+        return;
+    }
+    const bool tree = layout == Layout::Tree || layout == Layout::Grid || (layout == Layout::Chosen && tree_pays(n_, m_));
     if (tree) {
         mode_ = Mode::Tree;
         tree_ = KdTree(n_, tab.points, 1, m_);
@@ -107,11 +225,7 @@ RegionIndex::RegionIndex(const Member &mb, Layout layout) : n_(mb.dim), m_(mb.nu
         }
     } else {
         mode_ = Mode::Rows;
-        coords_.resize(std::size_t(regions) * n_);
-        for (uint32_t k = 1; k < m_; k++) {
-            std::copy(tab.points[k], tab.points[k] + n_, &coords_[std::size_t(k - 1) * n_]);
-            set_bounds(k - 1, tab.radii[k]);
-        }
+        copy_rows(tab);
     }
 }
 
@@ -120,7 +234,34 @@ uint32_t RegionIndex::find(const Member &mb, const double *x, double *r_out) con
     for (uint32_t c = 0; c < n_; c++) {
         if (!is_safe_value(x[c])) return find_region_scan(mb, x, r_out);
     }
-    return mode_ == Mode::Tree ? find_tree(x, r_out) : find_rows(x, r_out);
+    switch (mode_) {
+    case Mode::Grid:
+        return find_grid(x, r_out);
+    case Mode::Tree:
+        return find_tree(x, r_out);
+    default:
+        return find_rows(x, r_out);
+    }
+}
+
+uint32_t RegionIndex::find_grid(const double *x, double *r_out) const {
+    std::size_t cell = 0;
+    for (uint32_t c = 0; c < n_; c++) cell = cell * grid_cells_[c] + grid_cell(c, x[c]);
+    for (uint32_t e = cell_start_[cell]; e < cell_start_[cell + 1]; e++) {
+        const uint32_t k = cell_rows_[e];
+        const double *p = &coords_[std::size_t(k - 1) * n_];
+        double sum = 0.0;
+        for (uint32_t c = 0; c < n_; c++) {
+            const double diff = p[c] - x[c];
+            sum += diff * diff;
+        }
+        if (sum > sure_out_[k - 1]) continue;
+        if (sum <= sure_in_[k - 1] || !(std::sqrt(sum) > radius_[k - 1])) {
+            *r_out = std::sqrt(sum);
+            return k;
+        }
+    }
+    return 0;
 }
 
 uint32_t RegionIndex::find_rows(const double *x, double *r_out) const {

@@ -11,8 +11,13 @@
 //    suits the module-wide interface, whose tables a caller may overwrite
 //    between any two calls.
 //
-//  - RegionIndex is built once from a generated member and answers from a
-//    k-d tree over the minimizers that carries the largest radius of each
+//  - RegionIndex is built once from a generated member. In up to three
+//    dimensions it answers from a uniform grid over the regions' reach:
+//    each cell lists, in row order, the regions whose reach (the radius and
+//    a margin far beyond rounding) meets it, so the cell of a point holds
+//    every region that can contain it, and the first of them that does is
+//    the reference's answer. In a few more dimensions it answers from a k-d
+//    tree over the minimizers that carries the largest radius of each
 //    subtree and its lowest row, so the search visits only subtrees that can
 //    hold a region containing the point with a lower index than any found.
 //    In high dimension, where a tree cannot prune, it scans rows in order
@@ -73,10 +78,14 @@ uint32_t find_region_scan(const Member &mb, const double *x, double *r_out);
 
 class RegionIndex {
 public:
-    enum class Mode { Scan, Rows, Tree };
-    // Which search structure to build: the one tree_pays() chooses, or one
-    // imposed (for comparisons); a member that needs the scan gets it anyway.
-    enum class Layout { Chosen, Tree, Rows };
+    enum class Mode { Scan, Rows, Tree, Grid };
+    // Which search structure to build: the one tree_pays() and grid_pays()
+    // choose, or one imposed (for comparisons); a member that needs the scan
+    // gets it anyway, and a grid that cannot be built (more than three
+    // dimensions, radii beyond the bounds of sum_bounds, regions so large
+    // that the cells would list them many times over) gives way to the tree.
+    enum class Layout { Chosen, Tree, Rows, Grid };
+    static constexpr uint32_t kGridMaxDim = 3;
 
     RegionIndex() = default;
     explicit RegionIndex(const Member &mb, Layout layout = Layout::Chosen);
@@ -90,20 +99,31 @@ public:
     // Whether a member with m minima in n dimensions gets a tree (otherwise
     // the row scan), measured with bench/evaluation_bench.
     static bool tree_pays(uint32_t n, uint32_t m);
+    // Whether it gets a grid instead, measured the same way.
+    static bool grid_pays(uint32_t n, uint32_t m);
 
 private:
     uint32_t find_tree(const double *x, double *r_out) const;
     uint32_t find_rows(const double *x, double *r_out) const;
+    uint32_t find_grid(const double *x, double *r_out) const;
+    bool build_grid(const MinimaTable &tab);
+    uint32_t grid_cell(uint32_t c, double v) const;
+    void copy_rows(const MinimaTable &tab);
 
     Mode mode_ = Mode::Scan;
     uint32_t n_ = 0;
     uint32_t m_ = 0;
     KdTree tree_;                      // Tree: rows 1..m-1
-    std::vector<double> coords_;       // Rows: rows 1..m-1, contiguous
-    std::vector<double> radius_;       // by slot (Tree) or by row - 1 (Rows)
+    std::vector<double> coords_;       // Rows, Grid: rows 1..m-1, contiguous
+    std::vector<double> radius_;       // by slot (Tree) or by row - 1 (Rows, Grid)
     std::vector<double> sure_in_;      // sum of squares at or below: inside
     std::vector<double> sure_out_;     // sum of squares above: outside
     std::vector<double> node_reach2_;  // Tree: box distance^2 above which a node holds no hit
+    // Grid: cells by axis, where the grid starts and cells per unit; the
+    // rows of cell k (in order) at cell_rows_[cell_start_[k]..cell_start_[k + 1]).
+    uint32_t grid_cells_[kGridMaxDim] = {};
+    double grid_lo_[kGridMaxDim] = {}, grid_inv_[kGridMaxDim] = {};
+    std::vector<uint32_t> cell_start_, cell_rows_;
 };
 
 }  // namespace travo::core

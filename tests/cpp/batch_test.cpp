@@ -113,7 +113,8 @@ std::vector<core::Simd> simd_paths() {
 
 // The evaluator's values (points one after another and in columns), Sites
 // and derivatives by coordinate (indices out of range included) against
-// locate, value and the derivatives at each point, on every vector path.
+// locate, value and the derivatives at each point, on every vector path,
+// with the regions searched in lanes and found by a region index.
 void expect_blocks_match(const core::Member &mb, const std::vector<double> &pts) {
     const std::uint32_t n = mb.dim;
     const std::size_t count = pts.size() / n;
@@ -132,9 +133,11 @@ void expect_blocks_match(const core::Member &mb, const std::vector<double> &pts)
     };
     const std::uint32_t i = n, j = 1 + n / 2;
 
+    const core::RegionIndex region_index(mb);
     for (core::Simd simd : simd_paths()) {
-        SCOPED_TRACE(core::BatchEvaluator::name(simd));
-        const core::BatchEvaluator batch(mb, nullptr, simd);
+      for (const core::RegionIndex *index : {static_cast<const core::RegionIndex *>(nullptr), &region_index}) {
+        SCOPED_TRACE(::testing::Message() << core::BatchEvaluator::name(simd) << (index ? " indexed" : ""));
+        const core::BatchEvaluator batch(mb, index, simd);
         ASSERT_EQ(batch.simd(), simd);
         std::vector<double> got(count);
         for (core::Kind kind : {core::Kind::ND, core::Kind::D, core::Kind::D2}) {
@@ -145,6 +148,10 @@ void expect_blocks_match(const core::Member &mb, const std::vector<double> &pts)
             ASSERT_TRUE(SameBits(v, got)) << "kind " << int(kind) << ", columns";
         }
         for (core::Kind kind : {core::Kind::D, core::Kind::D2}) {
+            std::vector<double> g(count * n), want_g(count * n);
+            for (std::size_t p = 0; p < count; p++) core::first_derivatives(kind, want[p], n, &want_g[p * n]);
+            batch.gradients(kind, pts.data(), count, g.data());
+            ASSERT_TRUE(SameBits(want_g, g)) << "gradients, kind " << int(kind);
             batch.derivatives(kind, i, cols.data(), count, got.data());
             ASSERT_TRUE(SameBits(each([&](const core::Site &st) { return core::first_derivative(kind, i, st); }), got));
             batch.derivatives(kind, n + 1, cols.data(), count, got.data());
@@ -162,6 +169,7 @@ void expect_blocks_match(const core::Member &mb, const std::vector<double> &pts)
             ASSERT_EQ(sites[p].k, want[p].k) << "point " << p;
             ASSERT_TRUE(SameBits(outcomes(want[p], n), outcomes(sites[p], n))) << "point " << p;
         }
+      }
     }
 }
 
@@ -175,12 +183,14 @@ TEST(BatchEvaluation, BlocksMatchThePerPointLookupOnGeneratedMembers) {
     };
     const Case cases[] = {{2, 2, true},     {2, 10, true},     {2, BatchEvaluator::kMaxRegions + 1, true},
                           {3, 40, true},    {17, 20, true},    {2, BatchEvaluator::kMaxRegions + 2, false},
-                          {100, 10, true}};
+                          {100, 10, true},  {2, 1500, false}, {3, 300, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m);
         travo::testing::TestMember own(c.n, c.m);
         ASSERT_EQ(own.generate(static_cast<int32_t>(c.m % 100 + 1)), TRAVO_STATUS_OK);
         EXPECT_EQ(BatchEvaluator(own.mb, nullptr).blocked(), c.blocked);
+        const core::RegionIndex index(own.mb);
+        EXPECT_TRUE(BatchEvaluator(own.mb, &index).blocked());
         expect_blocks_match(own.mb, probes(own.mb, c.n > 20 ? 200 : 1500, c.n * 131 + c.m));
     }
 }

@@ -19,6 +19,7 @@ namespace {
 constexpr auto kChosen = RegionIndex::Layout::Chosen;
 constexpr auto kTree = RegionIndex::Layout::Tree;
 constexpr auto kRows = RegionIndex::Layout::Rows;
+constexpr auto kGrid = RegionIndex::Layout::Grid;
 
 // The three lookups agree on the region and on the distance's bits; with
 // `evaluate`, values, gradients and Hessian through the index and through
@@ -96,9 +97,10 @@ TEST(FastLookup, GeneratedMembersMatchTheReference) {
         TestMember own(lo, hi, c.m, -2.5, 0.6, 0.2);
         ASSERT_EQ(own.generate(c.test), TRAVO_STATUS_OK);
         modes.insert(RegionIndex(own.mb).mode());
-        expect_same(own.mb, probes(own.mb, 500, c.test), c.n <= 20, {kChosen, kTree, kRows});
+        expect_same(own.mb, probes(own.mb, 500, c.test), c.n <= 20, {kChosen, kTree, kRows, kGrid});
     }
-    EXPECT_EQ(modes, (std::set<RegionIndex::Mode>{RegionIndex::Mode::Tree, RegionIndex::Mode::Rows}));
+    EXPECT_EQ(modes, (std::set<RegionIndex::Mode>{RegionIndex::Mode::Tree, RegionIndex::Mode::Rows,
+                                                  RegionIndex::Mode::Grid}));
     TestMember own(2, 400), other(2, 300);
     ASSERT_EQ(own.generate(6), TRAVO_STATUS_OK);
     ASSERT_EQ(other.generate(6), TRAVO_STATUS_OK);
@@ -115,8 +117,8 @@ TEST(FastLookup, TouchingAndOverlappingRegions) {
     for (int a = 0; a < 85 * 85; a++) grid.push_back({-1.0 + 0.25 * (a % 85), -1.0 + 0.25 * (a / 85)});
     for (double radius : {0.5, 1.0, 0.75}) {
         HandMember hm(rows, std::vector<double>(rows.size(), radius));
-        ASSERT_EQ(RegionIndex(hm.mb).mode(), RegionIndex::Mode::Tree);
-        expect_same(hm.mb, grid, true, {kChosen, kRows});
+        ASSERT_EQ(RegionIndex(hm.mb).mode(), RegionIndex::Mode::Grid);
+        expect_same(hm.mb, grid, true, {kChosen, kRows, kTree});
     }
 }
 
@@ -136,7 +138,7 @@ TEST(FastLookup, PointsExactlyOnSpheres) {
                 for (double &v : radii) v = std::nextafter(v, 0.0);
             }
             HandMember hm(rows, radii);
-            expect_same(hm.mb, points, true, {kChosen, kTree});
+            expect_same(hm.mb, points, true, {kChosen, kTree, kGrid});
             const RegionIndex index(hm.mb);
             for (size_t k = 1; k < points.size() && !shrink; k++) {
                 double dist;
@@ -149,22 +151,31 @@ TEST(FastLookup, PointsExactlyOnSpheres) {
 
 // Radii of every awkward kind: negative, zero (only the centre itself is
 // inside), signed zero, tiny, huge, infinite; a NaN radius makes its region
-// hold every point, and the index must then give way to the scan.
+// hold every point, and the index must then give way to the scan. A grid
+// takes radii within the bounds of sum_bounds (1e100: a region listed in
+// every cell) and negative ones, and gives way to the tree for the others
+// and for members whose regions would all be listed in every cell.
 TEST(FastLookup, SpecialRadii) {
     Rows rows;
     for (int i = 0; i < 40; i++) rows.push_back({double(i % 8) * 3.0, double(i / 8) * 3.0});
-    for (double special : {-1.0, 0.0, -0.0, 1e-200, 5e-324, 1e-150, 1e150, 1e300, kInf, kNaN}) {
+    for (double special : {-1.0, 0.0, -0.0, 1e-200, 5e-324, 1e-150, 1e100, 1e150, 1e300, kInf, kNaN}) {
         for (size_t at : {size_t(3), size_t(20), size_t(39)}) {
             std::vector<double> radii(rows.size(), 1.0);
             radii[at] = special;
             HandMember hm(rows, radii);
             EXPECT_EQ(RegionIndex(hm.mb).mode() == RegionIndex::Mode::Scan, std::isnan(special));
+            if (!std::isnan(special)) {
+                const bool bounded = special < 0.0 || (special >= 1e-140 && special <= 1e140);
+                EXPECT_EQ(RegionIndex(hm.mb, kGrid).mode(), bounded ? RegionIndex::Mode::Grid : RegionIndex::Mode::Tree);
+            }
             const Rows xs = {rows[at],
                              {rows[at][0] + 1e-160, rows[at][1]},
                              {rows[at][0] + 2.0, rows[at][1]},
                              {50.0, 50.0},
                              {99.0, 99.0}};
-            expect_same(hm.mb, xs, true, {kChosen, kRows});
+            expect_same(hm.mb, xs, true, {kChosen, kRows, kGrid});
         }
     }
+    EXPECT_EQ(RegionIndex(HandMember(rows, std::vector<double>(rows.size(), 1e100)).mb, kGrid).mode(),
+              RegionIndex::Mode::Tree);
 }
