@@ -12,6 +12,8 @@
 //     sse2, avx2, avx512  (values) core::BatchEvaluator held to that
 //                  instruction set, one thread (absent where the processor
 //                  lacks it); one_thread runs the widest the processor has.
+//   batch_value_D2_paraboloid/<set>/n/m: the same with points outside every
+//     region only (the search and the paraboloid, no region formulas).
 //   host_D2/<path>/points:<k>: travo(10, -1, 2/3, 1/3, "D2_func", 1, X, Y) with
 //   X, Y of k points,
 //     entry         the host entry called through travo's host layer
@@ -83,6 +85,17 @@ Fixture &fixture(const std::string &op, uint32_t n, uint32_t m) {
         slot->count = batch_size(op, n);
         std::mt19937_64 gen(n * 7919u + m);
         std::uniform_real_distribution<double> u(-1.0, 1.0);
+        if (op == "value_D2_paraboloid") {
+            // Points outside every region only: the search and the
+            // paraboloid without the region formulas.
+            std::vector<double> x(n);
+            while (slot->points.size() < slot->count * n) {
+                for (double &v : x) v = u(gen);
+                if (core::locate(mb, x.data()).where != core::Site::Paraboloid) continue;
+                slot->points.insert(slot->points.end(), x.begin(), x.end());
+            }
+            return *slot;
+        }
         for (std::size_t t = 0; t < slot->count; t++) {
             if (t % 2 == 0) {
                 for (uint32_t i = 0; i < n; i++) slot->points.push_back(u(gen));
@@ -129,8 +142,8 @@ void batch_value(benchmark::State &state, Path path, uint32_t n, uint32_t m) {
     finish(state, fx);
 }
 
-void batch_value_simd(benchmark::State &state, core::Simd simd, uint32_t n, uint32_t m) {
-    Fixture &fx = fixture("value_D2", n, m);
+void batch_value_simd(benchmark::State &state, core::Simd simd, uint32_t n, uint32_t m, const char *op) {
+    Fixture &fx = fixture(op, n, m);
     std::vector<double> out(fx.count);
     const core::BatchEvaluator batch(fx.mb, fx.index.get(), simd);
     for (auto _ : state) {
@@ -276,8 +289,11 @@ void register_all() {
         for (const auto &[pname, path] : paths) reg(name("value_D2", pname, n, m), batch_value, path, n, m);
         for (core::Simd simd : {core::Simd::SSE2, core::Simd::AVX2, core::Simd::AVX512}) {
             if (!core::BatchEvaluator::supported(simd)) continue;
-            reg(name("value_D2", core::BatchEvaluator::name(simd), n, m), batch_value_simd, simd, n, m);
+            reg(name("value_D2", core::BatchEvaluator::name(simd), n, m), batch_value_simd, simd, n, m, "value_D2");
         }
+        const core::Simd widest = core::BatchEvaluator::chosen();
+        reg(name("value_D2_paraboloid", core::BatchEvaluator::name(widest), n, m), batch_value_simd, widest, n, m,
+            "value_D2_paraboloid");
     }
     const std::pair<uint32_t, uint32_t> gradient_sizes[] = {{2, 10}, {10, 10}, {1000, 10}};
     for (const auto &[n, m] : gradient_sizes) {

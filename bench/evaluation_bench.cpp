@@ -7,8 +7,9 @@
 //               bounds cannot decide (what the module-wide interface uses);
 //   index       RegionIndex built once for the member (what an immutable
 //               member of the C++ interface can own);
-//   tree, rows  RegionIndex with each of its layouts imposed (value_D2
-//               only), to show where the tree pays;
+//   tree, rows, grid  RegionIndex with each of its layouts imposed
+//               (value_D2 only; grid in up to three dimensions), to show
+//               where each pays;
 //   components  the gradient or Hessian as n or n^2 separate operations,
 //               each with its own lookup (reference lookup).
 // Along the other lookups the gradient and Hessian come from one lookup
@@ -40,7 +41,7 @@ constexpr std::size_t kPoints = 512;
 struct Fixture {
     core::Member mb;
     std::unique_ptr<core::RegionIndex> index;       // as chosen by size
-    std::unique_ptr<core::RegionIndex> tree, rows;  // each layout imposed
+    std::unique_ptr<core::RegionIndex> tree, rows, grid;  // each layout imposed
     std::vector<std::vector<double>> points;        // spread over the box
 
     Fixture() = default;
@@ -62,6 +63,7 @@ Fixture &fixture(uint32_t n, uint32_t m) {
         slot->index = std::make_unique<core::RegionIndex>(mb);
         slot->tree = std::make_unique<core::RegionIndex>(mb, core::RegionIndex::Layout::Tree);
         slot->rows = std::make_unique<core::RegionIndex>(mb, core::RegionIndex::Layout::Rows);
+        slot->grid = std::make_unique<core::RegionIndex>(mb, core::RegionIndex::Layout::Grid);
         // Half the points uniform in the box, half inside regions (near
         // minimizers), so that both branches of the formulas are timed.
         std::mt19937_64 gen(n * 7919u + m);
@@ -82,7 +84,7 @@ Fixture &fixture(uint32_t n, uint32_t m) {
     return *slot;
 }
 
-enum class Lookup { Reference, Scan, Index, Tree, Rows };
+enum class Lookup { Reference, Scan, Index, Tree, Rows, Grid };
 
 core::Site site_of(const Fixture &f, Lookup lookup, const double *x) {
     switch (lookup) {
@@ -94,6 +96,8 @@ core::Site site_of(const Fixture &f, Lookup lookup, const double *x) {
         return core::locate(f.mb, *f.tree, x);
     case Lookup::Rows:
         return core::locate(f.mb, *f.rows, x);
+    case Lookup::Grid:
+        return core::locate(f.mb, *f.grid, x);
     case Lookup::Index:
         break;
     }
@@ -191,6 +195,7 @@ void register_all() {
             }
             reg(name("value_D2", "tree", n, m), value, Kind::D2, Lookup::Tree, n, m);
             reg(name("value_D2", "rows", n, m), value, Kind::D2, Lookup::Rows, n, m);
+            if (n <= core::RegionIndex::kGridMaxDim) reg(name("value_D2", "grid", n, m), value, Kind::D2, Lookup::Grid, n, m);
             for (const auto &[lname, lookup] : lookups) {
                 reg(name("gradient_D2", lname, n, m), gradient, lookup, n, m);
                 reg(name("hessian", lname, n, m), hessian, lookup, n, m)->Unit(benchmark::kMicrosecond);

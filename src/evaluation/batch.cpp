@@ -153,8 +153,6 @@ BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index, std::
         const double tm = norm(mb.dim, t, p);
         const RegionTerms terms{region_height(tm, numbers_.vertex_value, f), rho2, rho3, dl};
         rn.rho = rho;
-        rn.rho2 = rho2;
-        rn.rho3 = rho3;
         rn.f = f;
         rn.A = terms.A;
         rn.nd_a = terms.nd_a();

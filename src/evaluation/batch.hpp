@@ -51,11 +51,11 @@ namespace travo::core {
 enum class Simd { SSE2, AVX2, AVX512 };
 
 // What a lane needs of a row (row 0 is the vertex): for regions the lower
-// bound on the sum of squares, the radius and its powers, the minimum value
-// and the terms of the value formulas that depend on A.
+// bound on the sum of squares, the radius, the minimum value, the height A
+// and the terms of the value formulas that depend on it.
 struct BatchRow {
     double sure_in = 0.0;
-    double rho = 1.0, rho2 = 1.0, rho3 = 1.0;
+    double rho = 1.0;
     double f = 0.0;
     double A = 0.0;                                // height
     double nd_a = 0.0;                             // A / rho^2

@@ -61,17 +61,22 @@ inline Lanes roots(const Lanes &v) {
 }
 
 // The terms of the value formulas of kWidth regions, one a lane, as
-// RegionTerms computed them once per region.
+// RegionTerms computed them once per region; each read from the rows only
+// if the kind's formula asks for it.
 struct LaneTerms {
-    Lanes nd, da3, da2, c3, c4, c5;
+    const BatchRow *const *row;
     double half, d15, d05;
 
-    Lanes nd_a() const { return nd; }
-    Lanes d_a3() const { return da3; }
-    Lanes d_a2() const { return da2; }
-    Lanes d2_c3() const { return c3; }
-    Lanes d2_c4() const { return c4; }
-    Lanes d2_c5() const { return c5; }
+    template <double BatchRow::*Term>
+    Lanes get() const {
+        return gather([this](std::size_t i) { return row[i]->*Term; });
+    }
+    Lanes nd_a() const { return get<&BatchRow::nd_a>(); }
+    Lanes d_a3() const { return get<&BatchRow::d_a3>(); }
+    Lanes d_a2() const { return get<&BatchRow::d_a2>(); }
+    Lanes d2_c3() const { return get<&BatchRow::d2_c3>(); }
+    Lanes d2_c4() const { return get<&BatchRow::d2_c4>(); }
+    Lanes d2_c5() const { return get<&BatchRow::d2_c5>(); }
     double delta_half() const { return half; }
     double delta_15() const { return d15; }
     double delta_05() const { return d05; }
@@ -79,9 +84,18 @@ struct LaneTerms {
 
 // A block of points, coordinate c of block point p at x[c * kBlock + p];
 // the lanes beyond `used` repeat the last point (evaluated, not stored).
-template <bool Columns>
+template <uint32_t N, bool Columns>
 inline void load_block(const BatchTables &t, BatchPoints pts, std::size_t first, std::size_t used, double *x) {
-    const uint32_t n = t.n;
+    const uint32_t n = N != 0 ? N : t.n;
+    if (used == kBlock) {
+        for (uint32_t c = 0; c < n; c++) {
+            double *xc = x + std::size_t(c) * kBlock;
+            for (std::size_t p = 0; p < kBlock; p++) {
+                xc[p] = Columns ? pts.columns[c][first + p] : pts.rows[(first + p) * n + c];
+            }
+        }
+        return;
+    }
     for (uint32_t c = 0; c < n; c++) {
         double *xc = x + std::size_t(c) * kBlock;
         for (std::size_t p = 0; p < kBlock; p++) {
@@ -248,20 +262,11 @@ void block_values(const BatchTables &t, const double *x, std::size_t used, doubl
         }
         const Lanes r = gather([&](std::size_t i) { return Searched::lane(dist, lane[i]); });
         const Lanes rho = gather([&](std::size_t i) { return row[i]->rho; });
-        const Lanes rho2 = gather([&](std::size_t i) { return row[i]->rho2; });
-        const Lanes rho3 = gather([&](std::size_t i) { return row[i]->rho3; });
+        const Lanes rho2 = rho * rho, rho3 = rho2 * rho;  // as the rows hold them
         const Lanes f = gather([&](std::size_t i) { return row[i]->f; });
         const Lanes sdot = gather([&](std::size_t i) { return Searched::lane(s.dot, lane[i]); });
         const Lanes q = sdot / r;
-        const LaneTerms terms{gather([&](std::size_t i) { return row[i]->nd_a; }),
-                              gather([&](std::size_t i) { return row[i]->d_a3; }),
-                              gather([&](std::size_t i) { return row[i]->d_a2; }),
-                              gather([&](std::size_t i) { return row[i]->d2_c3; }),
-                              gather([&](std::size_t i) { return row[i]->d2_c4; }),
-                              gather([&](std::size_t i) { return row[i]->d2_c5; }),
-                              t.delta_half,
-                              t.delta_15,
-                              t.delta_05};
+        const LaneTerms terms{row, t.delta_half, t.delta_15, t.delta_05};
         const Lanes region = region_value<K>(q, r, rho, rho2, rho3, f, terms);
         const Lanes value = r < all(kTol) ? f : region;  // kTol: the centre
         for (std::size_t i = kWidth; i-- > 0;) out[lane[i]] = value[i];
@@ -275,7 +280,7 @@ void values_with(const BatchTables &t, BatchPoints pts, std::size_t count, doubl
     double *point = scratch + std::size_t(t.n) * kBlock;
     for (std::size_t first = 0; first < count; first += kBlock) {
         const std::size_t used = count - first < kBlock ? count - first : kBlock;
-        load_block<Columns>(t, pts, first, used, scratch);
+        load_block<N, Columns>(t, pts, first, used, scratch);
         block_values<K, N>(t, scratch, used, out + first, point);
     }
 }
@@ -370,7 +375,7 @@ void gradients_with(const BatchTables &t, BatchPoints pts, std::size_t count, ui
     double *point = scratch + std::size_t(t.n) * kBlock;
     for (std::size_t first = 0; first < count; first += kBlock) {
         const std::size_t used = count - first < kBlock ? count - first : kBlock;
-        load_block<Columns>(t, pts, first, used, scratch);
+        load_block<N, Columns>(t, pts, first, used, scratch);
         block_gradients<K, N>(t, scratch, used, from, to, out + first * stride, stride, point);
     }
 }
@@ -412,9 +417,9 @@ void find_in(const BatchTables &t, const double *x, std::size_t used, BatchFound
 void find(const BatchTables &t, BatchPoints pts, std::size_t first, std::size_t used, BatchFound *found,
           double *scratch) {
     if (pts.rows != nullptr) {
-        load_block<false>(t, pts, first, used, scratch);
+        load_block<0, false>(t, pts, first, used, scratch);
     } else {
-        load_block<true>(t, pts, first, used, scratch);
+        load_block<0, true>(t, pts, first, used, scratch);
     }
     double *point = scratch + std::size_t(t.n) * kBlock;
     if (t.n == 2) {

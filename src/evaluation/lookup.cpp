@@ -127,15 +127,12 @@ bool RegionIndex::build_grid(const MinimaTable &tab) {
         live.push_back(k);
     }
     if (live.empty()) return false;
-    // About two cells a region, as many along each axis.
-    const auto per_axis = static_cast<uint32_t>(std::ceil(std::pow(2.0 * double(live.size()), 1.0 / n_)));
-    std::size_t cells = 1;
-    for (uint32_t c = 0; c < n_; c++) {
-        grid_cells_[c] = std::max(1u, std::min(per_axis, 1u << 12));
-        grid_lo_[c] = lo[c];
-        grid_inv_[c] = hi[c] > lo[c] ? double(grid_cells_[c]) / (hi[c] - lo[c]) : 0.0;
-        cells *= grid_cells_[c];
-    }
+    // About four cells a region (measured with bench/evaluation_bench), as
+    // many along each axis; fewer while regions large against the cells
+    // would be listed many times over, and none (the tree) if even a few
+    // cells list them so.
+    uint32_t per_axis = static_cast<uint32_t>(std::ceil(std::pow(4.0 * double(live.size()), 1.0 / n_)));
+    per_axis = std::max(1u, std::min(per_axis, 1u << 12));
     // The cells of region k: a box of cells, first[c]..last[c] by axis.
     const auto span = [&](uint32_t k, uint32_t *first, uint32_t *last) {
         const double reach = tab.radii[k] * kMargin;
@@ -144,6 +141,29 @@ bool RegionIndex::build_grid(const MinimaTable &tab) {
             last[c] = grid_cell(c, tab.points[k][c] + reach);
         }
     };
+    std::size_t cells = 1;
+    uint64_t entries = 0;
+    for (;;) {
+        cells = 1;
+        for (uint32_t c = 0; c < n_; c++) {
+            grid_cells_[c] = per_axis;
+            grid_lo_[c] = lo[c];
+            grid_inv_[c] = hi[c] > lo[c] ? double(per_axis) / (hi[c] - lo[c]) : 0.0;
+            cells *= per_axis;
+        }
+        entries = 0;
+        for (uint32_t k : live) {
+            uint32_t first[kGridMaxDim], last[kGridMaxDim];
+            span(k, first, last);
+            uint64_t count = 1;
+            for (uint32_t c = 0; c < n_; c++) count *= uint64_t(last[c] - first[c]) + 1;
+            entries += count;
+        }
+        if (entries <= 8 * uint64_t(live.size()) + cells) break;
+        if (per_axis <= 4) return false;
+        per_axis /= 2;
+    }
+    if (entries >= std::numeric_limits<uint32_t>::max()) return false;
     const auto for_each_cell = [&](const uint32_t *first, const uint32_t *last, auto each) {
         uint32_t at[kGridMaxDim];
         std::copy(first, first + n_, at);
@@ -160,17 +180,6 @@ bool RegionIndex::build_grid(const MinimaTable &tab) {
             at[c - 1]++;
         }
     };
-    // Count first: regions that would be listed many times over (radii
-    // large against the spacing) leave the member to the tree.
-    uint64_t entries = 0;
-    for (uint32_t k : live) {
-        uint32_t first[kGridMaxDim], last[kGridMaxDim];
-        span(k, first, last);
-        uint64_t count = 1;
-        for (uint32_t c = 0; c < n_; c++) count *= uint64_t(last[c] - first[c]) + 1;
-        entries += count;
-    }
-    if (entries > 16 * uint64_t(live.size()) + cells || entries >= std::numeric_limits<uint32_t>::max()) return false;
     cell_start_.assign(cells + 1, 0);
     for (uint32_t k : live) {
         uint32_t first[kGridMaxDim], last[kGridMaxDim];
@@ -236,7 +245,7 @@ uint32_t RegionIndex::find(const Member &mb, const double *x, double *r_out) con
     }
     switch (mode_) {
     case Mode::Grid:
-        return find_grid(x, r_out);
+        return n_ == 2 ? find_grid<2>(x, r_out) : find_grid<0>(x, r_out);
     case Mode::Tree:
         return find_tree(x, r_out);
     default:
@@ -244,21 +253,24 @@ uint32_t RegionIndex::find(const Member &mb, const double *x, double *r_out) con
     }
 }
 
+template <uint32_t N>
 uint32_t RegionIndex::find_grid(const double *x, double *r_out) const {
+    const uint32_t n = N != 0 ? N : n_;
     std::size_t cell = 0;
-    for (uint32_t c = 0; c < n_; c++) cell = cell * grid_cells_[c] + grid_cell(c, x[c]);
-    for (uint32_t e = cell_start_[cell]; e < cell_start_[cell + 1]; e++) {
-        const uint32_t k = cell_rows_[e];
-        const double *p = &coords_[std::size_t(k - 1) * n_];
+    for (uint32_t c = 0; c < n; c++) cell = cell * grid_cells_[c] + grid_cell(c, x[c]);
+    const uint32_t *rows = cell_rows_.data();
+    for (uint32_t e = cell_start_[cell], end = cell_start_[cell + 1]; e < end; e++) {
+        const uint32_t at = rows[e] - 1;
+        const double *p = &coords_[std::size_t(at) * n];
         double sum = 0.0;
-        for (uint32_t c = 0; c < n_; c++) {
+        for (uint32_t c = 0; c < n; c++) {
             const double diff = p[c] - x[c];
             sum += diff * diff;
         }
-        if (sum > sure_out_[k - 1]) continue;
-        if (sum <= sure_in_[k - 1] || !(std::sqrt(sum) > radius_[k - 1])) {
+        if (sum > sure_out_[at]) continue;
+        if (sum <= sure_in_[at] || !(std::sqrt(sum) > radius_[at])) {
             *r_out = std::sqrt(sum);
-            return k;
+            return at + 1;
         }
     }
     return 0;

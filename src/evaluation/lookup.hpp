@@ -105,6 +105,7 @@ public:
 private:
     uint32_t find_tree(const double *x, double *r_out) const;
     uint32_t find_rows(const double *x, double *r_out) const;
+    template <uint32_t N>
     uint32_t find_grid(const double *x, double *r_out) const;
     bool build_grid(const MinimaTable &tab);
     uint32_t grid_cell(uint32_t c, double v) const;

@@ -243,11 +243,18 @@ struct KeptMember {
     KeptMember(const KeptMember &) = delete;
     KeptMember &operator=(const KeptMember &) = delete;
 
-    // Storage of a kept member of m minima in n dimensions: its tables, and
-    // as much again for the region index and the block evaluator, which copy
-    // at most the coordinates and a few numbers per region.
+    // Storage of a kept member of m minima in n dimensions: its tables; the
+    // region index, which copies the coordinates and three numbers a region
+    // and lists each region in a few grid cells; and the block evaluator,
+    // which copies the coordinates twice and a row of numbers a region where
+    // it evaluates the member in blocks.
     static std::size_t bytes(std::size_t n, std::size_t m) {
-        return 2 * m * (n * sizeof(double) + sizeof(double *) + 4 * sizeof(double) + sizeof(uint32_t)) + 4096;
+        const std::size_t tables = m * (n * sizeof(double) + sizeof(double *) + 4 * sizeof(double) + sizeof(uint32_t));
+        const std::size_t index = m * (n * sizeof(double) + 3 * sizeof(double) + 8 * sizeof(uint32_t));
+        const std::size_t blocks = m <= core::BatchEvaluator::kMaxIndexedRegions + 1
+                                       ? m * (2 * n * sizeof(double) + sizeof(double) + sizeof(core::BatchRow))
+                                       : 0;
+        return tables + index + blocks + 4096;
     }
 };
 
