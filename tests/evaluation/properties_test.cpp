@@ -88,12 +88,9 @@ TEST(Properties, ValuesAndDerivatives) {
         int checked = 0;
         for (uint32_t k = 1; k < mb.num_minima; k++) {
             const double *p = mb.minima.points[k], rho = mb.minima.radii[k], h = 1e-6 * rho;
-            const auto dir = along(p, n, 1.0, gen), x = along(p, n, inner_frac(gen) * rho, gen);
-            std::vector<double> in(n), out(n);
-            for (uint32_t c = 0; c < n; c++) {
-                in[c] = p[c] + (dir[c] - p[c]) * rho * (1.0 - 1e-7);
-                out[c] = p[c] + (dir[c] - p[c]) * rho * (1.0 + 1e-7);
-            }
+            const auto x = along(p, n, inner_frac(gen) * rho, gen);
+            auto same = gen;  // one direction for both points
+            const auto in = along(p, n, rho * (1.0 - 1e-7), gen), out = along(p, n, rho * (1.0 + 1e-7), same);
             const bool sphere = region_of(mb, in) == k && region_of(mb, out) == 0;
             checked += sphere;
             for (Kind kind : kKinds) {
