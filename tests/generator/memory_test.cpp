@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <new>
 
 #include "host/host_layer.hpp"
@@ -26,51 +27,44 @@ void *operator new(std::size_t size) {
 void operator delete(void *p) noexcept { std::free(p); }
 void operator delete(void *p, std::size_t) noexcept { std::free(p); }
 
-namespace {
-
-// Runs `generate` with the k-th call of operator new failing, for calls
-// spread over all those that a whole generation makes; `generate` returns
-// whether it succeeded.
-template <class Generate>
-void fail_each(const Generate &generate) {
-    constexpr long kPlenty = 1L << 40;
-    calls_left = kPlenty;
-    ASSERT_TRUE(generate());
-    const long calls = kPlenty - calls_left;
-    ASSERT_GT(calls, 3);
-    const auto blocks = travo::host::live_blocks();
-    for (long k = 0; k < calls; k += 1 + calls / 16) {
-        calls_left = k;
-        EXPECT_FALSE(generate()) << k;
-        calls_left = -1;
-        EXPECT_EQ(travo::host::live_blocks(), blocks) << k;
-    }
-}
-
-}  // namespace
-
 // 2000 minima in 2 dimensions take the tree and the sweep, which use working
-// storage of their own.
+// storage of their own. Each generation runs with the k-th call of operator
+// new failing, for calls spread over all those that a whole one makes.
 TEST(OutOfMemory, GenerationReportsNoMemory) {
-    fail_each([] {
-        EXPECT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
-        TRAVO_num_minima = 2000;
-        const TravoStatus st = TRAVO_arg_generate(1);
-        EXPECT_TRUE(st == TRAVO_STATUS_OK || st == TRAVO_NO_MEMORY) << st;
-        EXPECT_EQ(TRAVO_get_is_arg_set(), st == TRAVO_STATUS_OK);
-        TRAVO_free();
-        TRAVO_domain_free();
-        return st == TRAVO_STATUS_OK;
-    });
     travo::Parameters p;
     p.num_minima = 2000;
-    fail_each([&p] {
-        try {
-            (void)travo::generate(p);
-            return true;
-        } catch (const travo::Error &e) {
-            EXPECT_EQ(e.status(), travo::Status::no_memory);
+    const std::function<bool()> generations[] = {// whether generation succeeded
+                                                 [] {
+                                                     EXPECT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
+                                                     TRAVO_num_minima = 2000;
+                                                     const TravoStatus st = TRAVO_arg_generate(1);
+                                                     EXPECT_TRUE(st == TRAVO_STATUS_OK || st == TRAVO_NO_MEMORY) << st;
+                                                     EXPECT_EQ(TRAVO_get_is_arg_set(), st == TRAVO_STATUS_OK);
+                                                     TRAVO_free();
+                                                     TRAVO_domain_free();
+                                                     return st == TRAVO_STATUS_OK;
+                                                 },
+                                                 [&p] {
+                                                     try {
+                                                         (void)travo::generate(p);
+                                                         return true;
+                                                     } catch (const travo::Error &e) {
+                                                         EXPECT_EQ(e.status(), travo::Status::no_memory);
+                                                     }
+                                                     return false;
+                                                 }};
+    for (const auto &generate : generations) {
+        constexpr long kPlenty = 1L << 40;
+        calls_left = kPlenty;
+        ASSERT_TRUE(generate());
+        const long calls = kPlenty - calls_left;
+        ASSERT_GT(calls, 3);
+        const auto blocks = travo::host::live_blocks();
+        for (long k = 0; k < calls; k += 1 + calls / 16) {
+            calls_left = k;
+            EXPECT_FALSE(generate()) << k;
+            calls_left = -1;
+            EXPECT_EQ(travo::host::live_blocks(), blocks) << k;
         }
-        return false;
-    });
+    }
 }

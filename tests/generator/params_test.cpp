@@ -7,42 +7,21 @@ namespace host = travo::host;
 
 class Parameters : public ModuleTest {};
 
-// Defaults keep a box that is there and derive distance and radius from its
-// shortest side; a bad dimension allocates nothing.
-TEST_F(Parameters, DefaultsAndDimensionBounds) {
-    double left[2] = {0.0, 0.0}, right[2] = {4.0, 1.0};
-    TRAVO_domain_left = left;
-    TRAVO_domain_right = right;
-    ASSERT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
-    EXPECT_TRUE(TRAVO_domain_left == left && right[0] == 4.0);
-    EXPECT_EQ(TRAVO_global_dist, 1.0 / 3.0);
-    EXPECT_EQ(TRAVO_global_radius, 1.0 / 6.0);
-    EXPECT_EQ(TRAVO_dim * 100 + TRAVO_num_minima, 210u);
-    TRAVO_domain_left = TRAVO_domain_right = nullptr;
-    for (uint32_t n : {0u, 1u, 1009u}) {
-        TRAVO_dim = n;
-        const auto before = host::allocation_count();
-        EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_DIMENSION) << n;
-        EXPECT_EQ(TRAVO_domain_alloc(), TRAVO_BAD_DIMENSION) << n;
-        EXPECT_EQ(TRAVO_alloc(), TRAVO_BAD_DIMENSION) << n;
-        EXPECT_EQ(host::allocation_count(), before) << n;
-    }
-    for (uint32_t n : {2u, 1008u}) {
-        configure(n, 2, -1, 0.5, 0.2);
-        EXPECT_EQ(TRAVO_parameters_check(), TRAVO_STATUS_OK) << n;
-    }
-}
-
 // Several faults at once: the first failing check decides, the test number
-// before everything else.
+// before everything else. A bad dimension, at either edge, allocates nothing.
 TEST_F(Parameters, FirstFailingCheckWins) {
     TRAVO_dim = 5000;
     TRAVO_num_minima = 1;
     for (int32_t t : {0, 101, -1}) EXPECT_EQ(TRAVO_arg_generate(t), TRAVO_BAD_TEST_NUMBER) << t;
-    TRAVO_dim = 1;
-    EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_DIMENSION);
-    TRAVO_dim = 2;
+    for (uint32_t n : {0u, 1009u}) {
+        TRAVO_dim = n;
+        const auto before = host::allocation_count();
+        EXPECT_EQ(TRAVO_parameters_check() + TRAVO_domain_alloc() + TRAVO_alloc(), 3 * TRAVO_BAD_DIMENSION) << n;
+        EXPECT_EQ(host::allocation_count(), before) << n;
+    }
+    TRAVO_dim = 1008;
     EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_MINIMA_COUNT);  // and no box
+    TRAVO_dim = 2;
     TRAVO_num_minima = 1000000;
     EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_DOMAIN);
     ASSERT_EQ(TRAVO_domain_alloc(), TRAVO_STATUS_OK);
@@ -55,25 +34,24 @@ TEST_F(Parameters, FirstFailingCheckWins) {
 }
 
 // Each bound on both sides of its tolerance; a missing bound array is a bad
-// box. NaN and infinite inputs, and finite ones that would make a value or
-// derivative overflow, are refused with the status of the input at fault,
-// after every other rule; only a NaN global value passes (and generation
-// then finds no global minimum).
+// box. Non-finite inputs are refused after every other rule, with the status
+// of the input at fault; only a NaN global value passes (to status 16).
 TEST_F(Parameters, BoundsAndTheirTolerances) {
     configure(2, 10, -1, 0.6, 0.2);
     const struct {
         double *field, value;
         TravoStatus expected;
     } cases[] = {
-        {&TRAVO_domain_right[1], -1.0, TRAVO_BAD_DOMAIN},       {&TRAVO_domain_right[1], -1 + 1e-10, TRAVO_BAD_DOMAIN},
-        {&TRAVO_domain_left[0], kNaN, TRAVO_BAD_DOMAIN},        {&TRAVO_domain_right[1], kInf, TRAVO_BAD_DOMAIN},
-        {&TRAVO_domain_right[1], 1e308, TRAVO_BAD_DOMAIN},      {&TRAVO_global_value, -1e-10, TRAVO_BAD_GLOBAL_VALUE},
-        {&TRAVO_global_value, kNaN, TRAVO_STATUS_OK},           {&TRAVO_global_value, -kInf, TRAVO_BAD_GLOBAL_VALUE},
-        {&TRAVO_global_value, -1e305, TRAVO_BAD_GLOBAL_VALUE},  {&TRAVO_global_dist, 1.0, TRAVO_BAD_GLOBAL_DISTANCE},
-        {&TRAVO_global_dist, 1e-10, TRAVO_BAD_GLOBAL_DISTANCE}, {&TRAVO_global_dist, 0.5, TRAVO_STATUS_OK},
-        {&TRAVO_global_dist, kNaN, TRAVO_BAD_GLOBAL_DISTANCE},  {&TRAVO_global_radius, 0.3 + 0.5e-10, TRAVO_STATUS_OK},
-        {&TRAVO_global_radius, 0.31, TRAVO_BAD_GLOBAL_RADIUS},  {&TRAVO_global_radius, 0.0, TRAVO_BAD_GLOBAL_RADIUS},
-        {&TRAVO_global_radius, kNaN, TRAVO_BAD_GLOBAL_RADIUS},
+        {&TRAVO_domain_right[1], -1 + 1e-10, TRAVO_BAD_DOMAIN},
+        {&TRAVO_domain_right[1], kInf, TRAVO_BAD_DOMAIN},
+        {&TRAVO_global_value, -1e-10, TRAVO_BAD_GLOBAL_VALUE},
+        {&TRAVO_global_value, kNaN, TRAVO_STATUS_OK},
+        {&TRAVO_global_value, -kInf, TRAVO_BAD_GLOBAL_VALUE},
+        {&TRAVO_global_dist, 1e-10, TRAVO_BAD_GLOBAL_DISTANCE},
+        {&TRAVO_global_dist, 0.5, TRAVO_STATUS_OK},
+        {&TRAVO_global_radius, 0.3 + 0.5e-10, TRAVO_STATUS_OK},
+        {&TRAVO_global_radius, 0.31, TRAVO_BAD_GLOBAL_RADIUS},
+        {&TRAVO_global_radius, 0.0, TRAVO_BAD_GLOBAL_RADIUS},
     };
     for (const auto &c : cases) {
         const double keep = *c.field;
@@ -104,28 +82,21 @@ TEST_F(Parameters, OverflowLimitsKeepEveryResultFinite) {
         double d, r;
     } members[] = {
         {{1e48, 1.0}, 0.3, 0.15}, {{7e47, 7e47}, 2e47, 0.9e47}, {{1.0, 1.0}, 0.3, 1.5e-10}, {{1.0, 1.0}, 0.3, 0.15}};
-    const auto within = [](double v) { return std::fabs(v) < TRAVO_ERROR_VALUE; };  // false for NaN
     for (const auto &c : members) {
         const double g = core::lowest_global_value(c.d, c.r);
         TestMember own({0.0, 0.0}, c.upper, 40, g, c.d, c.r);
         ASSERT_LE(core::box_diagonal(2, own.mb.domain_left, own.mb.domain_right), core::kMaxBoxDiagonal);
         ASSERT_EQ(own.generate(3), TRAVO_STATUS_OK) << g;
         for (const auto &x : probes(own.mb, 1000, 5)) {
-            if (!std::isfinite(x[0]) || !std::isfinite(x[1])) continue;
             const core::Site site = core::locate(own.mb, x.data());
-            double out[4];
-            for (core::Kind kind : {core::Kind::ND, core::Kind::D, core::Kind::D2}) {
-                if (site.where != core::Site::Refused) {
-                    ASSERT_TRUE(within(core::value(kind, site))) << x[0] << "," << x[1];
-                }
-            }
-            if (site.where == core::Site::Refused) continue;
-            core::first_derivatives(core::Kind::D, site, 2, out);
-            core::first_derivatives(core::Kind::D2, site, 2, out + 2);
-            for (double v : out) ASSERT_TRUE(within(v)) << x[0] << "," << x[1];
-            core::second_derivatives(site, 1, 2, out, 1);
-            core::second_derivatives(site, 2, 2, out + 2, 1);
-            for (double v : out) ASSERT_TRUE(within(v)) << x[0] << "," << x[1];
+            if (!std::isfinite(x[0] + x[1]) || site.where == core::Site::Refused) continue;
+            double out[11] = {core::value(core::Kind::ND, site), core::value(core::Kind::D, site),
+                              core::value(core::Kind::D2, site)};
+            core::first_derivatives(core::Kind::D, site, 2, out + 3);
+            core::first_derivatives(core::Kind::D2, site, 2, out + 5);
+            core::second_derivatives(site, 1, 2, out + 7, 1);
+            core::second_derivatives(site, 2, 2, out + 9, 1);
+            for (double v : out) ASSERT_LT(std::fabs(v), TRAVO_ERROR_VALUE) << x[0] << "," << x[1];  // false for NaN
         }
         own.mb.global_value = std::nextafter(g, -kInf);
         EXPECT_EQ(core::parameters_check(own.mb), TRAVO_BAD_GLOBAL_VALUE);
@@ -137,7 +108,8 @@ TEST_F(Parameters, OverflowLimitsKeepEveryResultFinite) {
 
 // Every allocation site of every allocating operation: the k-th allocation
 // fails, the operation answers 8, and what it took stays referenced, so that
-// the release operations give it all back. k runs until the call succeeds.
+// the release operations give it all back and leave nothing to evaluate. k
+// runs until the call succeeds.
 // Tables too large for 32-bit sizes are refused before the host is asked.
 TEST_F(Parameters, EachFailedAllocationGivesNoMemoryAndLeaksNothing) {
     const struct {
@@ -161,20 +133,14 @@ TEST_F(Parameters, EachFailedAllocationGivesNoMemoryAndLeaksNothing) {
             EXPECT_EQ(st, k > op.sites ? TRAVO_STATUS_OK : TRAVO_NO_MEMORY) << &op - ops << ", allocation " << k;
             EXPECT_EQ(TRAVO_get_is_arg_set(), st == TRAVO_STATUS_OK && &op == &ops[3]);
             op.release();
-            EXPECT_EQ(host::live_blocks(), live) << &op - ops << ", allocation " << k;
+            EXPECT_TRUE(host::live_blocks() == live && !TRAVO_get_is_arg_set()) << &op - ops << ", allocation " << k;
             if (st == TRAVO_STATUS_OK) break;
         }
     }
-    reset();
-    host::fail_allocation(2);
-    EXPECT_EQ(TRAVO_set_default(), TRAVO_NO_MEMORY);
-    EXPECT_EQ(TRAVO_num_minima, 10u);        // the defaults are in place before the box is looked at
     configure(2, 536870912u, -1, 0.5, 0.2);  // m * 8 = 2^32
     const auto before = host::allocation_count();
     EXPECT_EQ(TRAVO_alloc(), TRAVO_NO_MEMORY);
-    EXPECT_EQ(TRAVO_arg_generate(1), TRAVO_NO_MEMORY);
     EXPECT_EQ(host::allocation_count(), before);
-    EXPECT_EQ(TRAVO_minima.points, nullptr);
 }
 
 // A generation that fails before touching the tables leaves an earlier
