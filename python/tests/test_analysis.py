@@ -11,10 +11,12 @@ from travo import analysis, campaign, report, results
 F_STAR = -1.0
 
 
-def hand_made_db(path, hits):
+@pytest.fixture
+def data(tmp_path):
     """A database of one campaign on a 2-D suite: hits[solver][test] lists the box-rule hit of each repetition
     (None: unsolved). Each run's trace improves at cost 1 (value 5) and, if it hits, at its hit (value f* + 0.5)."""
-    conn = results.connect(path, create=True)
+    hits = {"A": {1: [5, 10], 2: [None, 20]}, "B": {1: [20, 20], 2: [3, 3]}}
+    conn = results.connect(tmp_path / "h.db", create=True)
     suite = {"name": "s", "dim": 2, "global_value": F_STAR}
     members = [{"suite": "s", "kind": "D", "test": t, "parameters": {}, "accuracy": 1e-4} for t in (1, 2)]
     solvers = [{"label": s, "name": s, "version": "1", "options": {}} for s in hits]
@@ -29,12 +31,7 @@ def hand_made_db(path, hits):
                     "gradients": 0, "hessians": 0, "best_value": trace[-1][4], "best_point": [0, 0], "hit": hit,
                     "target_hits": [hit], "trace": trace, "seconds": 0.0})
     conn.close()
-    return analysis.load(path)
-
-
-@pytest.fixture
-def data(tmp_path):
-    return hand_made_db(tmp_path / "h.db", {"A": {1: [5, 10], 2: [None, 20]}, "B": {1: [20, 20], 2: [3, 3]}})
+    return analysis.load(tmp_path / "h.db")
 
 
 def test_operational_characteristic_and_its_zone(data):
@@ -42,8 +39,6 @@ def test_operational_characteristic_and_its_zone(data):
     np.testing.assert_array_equal(oc["mean"], [0, 0.5, 1, 1.5, 1.5])
     np.testing.assert_array_equal(oc["best"], [0, 1, 1, 2, 2])
     np.testing.assert_array_equal(oc["worst"], [0, 0, 1, 1, 1])
-    oc = analysis.operational_characteristic(data.select(solver="B"), [2, 3, 20])
-    np.testing.assert_array_equal(oc["best"], oc["worst"])
 
 
 def test_fixed_target_and_fixed_budget_distributions(data):
@@ -78,6 +73,7 @@ def test_convergence_and_table(data):
 
 
 class Balanced(html.parser.HTMLParser):
+    """Every element closed, innermost first; void elements have no end tag."""
     VOID = {"meta", "img", "br", "hr", "link", "input"}
 
     def __init__(self):
@@ -85,14 +81,10 @@ class Balanced(html.parser.HTMLParser):
         self.open = []
 
     def handle_starttag(self, tag, attrs):
-        if tag not in self.VOID:
-            self.open.append(tag)
-
-    def handle_startendtag(self, tag, attrs):
-        pass
+        self.open += [] if tag in self.VOID else [tag]
 
     def handle_endtag(self, tag):
-        assert self.open and self.open.pop() == tag, f"</{tag}> closes nothing open"
+        assert tag in self.VOID or (self.open and self.open.pop() == tag), f"</{tag}> closes nothing open"
 
 
 def test_report_of_a_tiny_campaign(tmp_path):
