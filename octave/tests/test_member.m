@@ -13,8 +13,8 @@
 %!  n = P.dim;
 %!  T = travo_member (P, "info");
 %!  rand ("seed", 3);
-%!  X = [P.lower + rand(40, n) .* (P.upper - P.lower); T(:, 3:end); T(1:2, 3:end) + 0.01; P.upper + 5e-11; P.upper + 1e-9];
-%!  k = rows (X);
+%!  X = [P.lower + rand(40, n) .* (P.upper - P.lower); T(:, 3:end); T(1:2, 3:end) + 0.01; ...
+%!       P.upper + 5e-11; P.upper + 1e-9];
 %!  args = [n, P.minima, P.global_value, P.distance, P.radius, P.test, P.lower, P.upper, reshape(X.', 1, [])];
 %!  [status, out] = system (sprintf ("\"%s\"%s", getenv ("TRAVO_MEMBER_REFERENCE"), sprintf (" %.17g", args)));
 %!  assert (status, 0, out);
@@ -22,10 +22,10 @@
 %!  m = v(1);
 %!  same (T, reshape (v(2:1 + m * (n + 2)), n + 2, m).', "info");
 %!  same (travo_member (P, "delta"), v(2 + m * (n + 2)), "delta");
-%!  ref = reshape (v(3 + m * (n + 2):end), [], k).';
+%!  ref = reshape (v(3 + m * (n + 2):end), [], rows (X)).';
 %!  same ([travo_member(P, "value", "ND", X), travo_member(P, "value", "D", X), travo_member(P, "value", "D2", X), ...
 %!         travo_member(P, "gradient", "D", X), travo_member(P, "gradient", "D2", X)], ref(:, 1:3 + 2 * n), "values");
-%!  same (travo_member (P, "hessian", X), permute (reshape (ref(:, 4 + 2 * n:end - 1).', n, n, k), [2 1 3]), "hessian");
+%!  same (travo_member (P, "hessian", X), permute (reshape (ref(:, 4 + 2 * n:end - 1).', n, n, []), [2 1 3]), "H");
 %!  same (travo_member (P, "region", X), ref(:, end) + 1, "region");
 %!endfunction
 
