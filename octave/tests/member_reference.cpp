@@ -1,12 +1,10 @@
 // Results of one member computed by the C++ interface, for the Octave tests
-// of travo_member to compare with.
-//
-// member_reference dim minima value distance radius test lower(dim) upper(dim) points...
-//
-// Prints, one number a line with 17 significant digits: the row count m,
-// the minima table row by row (value, radius, coordinates), delta, then for
-// each point the ND, D and D2 values, the D and D2 gradients, the Hessian
-// row by row and the region row (from 0, -1 for none).
+// of travo_member to compare with:
+//   member_reference dim minima value distance radius test lower(dim) upper(dim) points...
+// prints, one number a line with 17 significant digits, the row count m, the
+// minima table row by row (value, radius, coordinates), delta, then for each
+// point the ND, D and D2 values, the D and D2 gradients, the Hessian row by
+// row and the region row (from 0, -1 for none).
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -24,14 +22,10 @@ int main(int argc, char **argv) {
     p.test_number = std::atoi(argv[6]);
     const std::size_t n = p.dim;
     if (static_cast<std::size_t>(argc) < 7 + 2 * n) return 2;
-    p.lower.assign(n, 0.0);
-    p.upper.assign(n, 0.0);
-    for (std::size_t i = 0; i < n; i++) {
-        p.lower[i] = std::strtod(argv[7 + i], nullptr);
-        p.upper[i] = std::strtod(argv[7 + n + i], nullptr);
-    }
-    std::vector<double> x;
-    for (int a = 7 + 2 * static_cast<int>(n); a < argc; a++) x.push_back(std::strtod(argv[a], nullptr));
+    std::vector<double> x;  // the bounds, then the points
+    for (int a = 7; a < argc; a++) x.push_back(std::strtod(argv[a], nullptr));
+    p.lower.assign(x.begin(), x.begin() + n);
+    p.upper.assign(x.begin() + n, x.begin() + 2 * n);
     try {
         const travo::Member f = travo::generate(p);
         auto put = [](double v) { std::printf("%.17g\n", v); };
@@ -42,7 +36,7 @@ int main(int argc, char **argv) {
             for (double c : f.minimizer(r)) put(c);
         }
         put(f.delta());
-        for (std::size_t k = 0; k + n <= x.size(); k += n) {
+        for (std::size_t k = 2 * n; k + n <= x.size(); k += n) {
             const std::span<const double> pt(x.data() + k, n);
             for (travo::Kind kind : {travo::Kind::ND, travo::Kind::D, travo::Kind::D2}) put(f.value(kind, pt));
             for (double g : f.gradient(travo::Kind::D, pt)) put(g);

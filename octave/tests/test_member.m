@@ -6,42 +6,27 @@
 %!  assert (isequal (size (a), size (b)) && isequal (typecast (a(:), "uint64"), typecast (b(:), "uint64")), what);
 %!endfunction
 
-%!function check_member (P, X)
-%!  ## Every action on the member P (all fields given) at the rows of X,
-%!  ## against the C++ interface run by member_reference.
+%!function check_member (P)
+%!  ## Every action on the member P (all fields given, bounds as rows) against
+%!  ## the C++ interface run by member_reference, at 40 points spread over the
+%!  ## box, the minimizers, and points just outside.
 %!  n = P.dim;
-%!  args = [n, P.minima, P.global_value, P.distance, P.radius, P.test, P.lower(:).', P.upper(:).', reshape(X.', 1, [])];
+%!  T = travo_member (P, "info");
+%!  rand ("seed", 3);
+%!  X = [P.lower + rand(40, n) .* (P.upper - P.lower); T(:, 3:end); T(1:2, 3:end) + 0.01; ...
+%!       P.upper + 5e-11; P.upper + 1e-9];
+%!  args = [n, P.minima, P.global_value, P.distance, P.radius, P.test, P.lower, P.upper, reshape(X.', 1, [])];
 %!  [status, out] = system (sprintf ("\"%s\"%s", getenv ("TRAVO_MEMBER_REFERENCE"), sprintf (" %.17g", args)));
 %!  assert (status, 0, out);
 %!  v = sscanf (out, "%f");
 %!  m = v(1);
-%!  table = reshape (v(2:1 + m * (n + 2)), n + 2, m).';
-%!  same (travo_member (P, "info"), table, "info");
+%!  same (T, reshape (v(2:1 + m * (n + 2)), n + 2, m).', "info");
 %!  same (travo_member (P, "delta"), v(2 + m * (n + 2)), "delta");
-%!  per = 3 + 2 * n + n * n + 1;
-%!  ref = reshape (v(3 + m * (n + 2):end), per, []).';
-%!  k = rows (X);
-%!  assert (rows (ref), k);
-%!  kinds = {"ND", "D", "D2"};
-%!  for c = 1:3
-%!    same (travo_member (P, "value", kinds{c}, X), ref(:, c), kinds{c});
-%!  endfor
-%!  same (travo_member (P, "gradient", "D", X), ref(:, 4:3 + n), "D gradient");
-%!  same (travo_member (P, "gradient", "D2", X), ref(:, 4 + n:3 + 2 * n), "D2 gradient");
-%!  H = travo_member (P, "hessian", X);
-%!  assert (size (H), [n, n, k]);
-%!  for q = 1:k
-%!    same (H(:, :, q), reshape (ref(q, 4 + 2 * n:3 + 2 * n + n * n), n, n).', "hessian");
-%!  endfor
+%!  ref = reshape (v(3 + m * (n + 2):end), [], rows (X)).';
+%!  same ([travo_member(P, "value", "ND", X), travo_member(P, "value", "D", X), travo_member(P, "value", "D2", X), ...
+%!         travo_member(P, "gradient", "D", X), travo_member(P, "gradient", "D2", X)], ref(:, 1:3 + 2 * n), "values");
+%!  same (travo_member (P, "hessian", X), permute (reshape (ref(:, 4 + 2 * n:end - 1).', n, n, []), [2 1 3]), "H");
 %!  same (travo_member (P, "region", X), ref(:, end) + 1, "region");
-%!endfunction
-
-%!function X = points_in (P, k, T)
-%!  ## k points spread over the box, the minimizers, and two just outside.
-%!  rand ("seed", 3);
-%!  lo = P.lower(:).';
-%!  hi = P.upper(:).';
-%!  X = [lo + rand(k, numel (lo)) .* (hi - lo); T(:, 3:end); T(1:2, 3:end) + 0.01; hi + 5e-11; hi + 1e-9];
 %!endfunction
 
 %!test
@@ -63,13 +48,8 @@
 %!       struct("dim", 5, "minima", 30, "global_value", -2, "distance", 1, "radius", 0.4, "lower", -2 * ones(1, 5), "upper", 3 * ones(1, 5), "test", 7), ...
 %!       struct("dim", 2, "minima", 400, "global_value", -1, "distance", 0.5, "radius", 0.2, "lower", [-1 -2], "upper", [2 1], "test", 100), ...
 %!       struct("dim", 17, "minima", 20, "global_value", -1, "distance", 0.6, "radius", 0.25, "lower", -ones(1, 17), "upper", ones(1, 17), "test", 1)};
-%! for j = 1:numel (Ps)
-%!   P = Ps{j};
-%!   check_member (P, points_in (P, 40, travo_member (P, "info")));
-%! endfor
-
-%!test
-%! ## Shapes: no points give empty results of the right shape; global rows.
+%! cellfun (@check_member, Ps);
+%! ## No points give empty results of the right shape; global rows; ans.
 %! P = struct ("dim", 4);
 %! assert (size (travo_member (P, "value", "D", zeros (0, 4))), [0 1]);
 %! assert (size (travo_member (P, "gradient", "D2", zeros (0, 4))), [0 4]);
@@ -79,31 +59,17 @@
 %! travo_member (P, "delta");
 %! assert (isscalar (ans));
 
-%!function rows = doc_rows (section)
-%!  ## Body rows of the table of one "## " section of docs/bad-input.md.
-%!  lines = strsplit (fileread (getenv ("TRAVO_BAD_INPUT_DOC")), "\n");
-%!  rows = {};
-%!  inside = false;
-%!  for k = 1:numel (lines)
-%!    line = lines{k};
-%!    if (strncmp (line, "## ", 3))
-%!      inside = strncmp (line, ["## " section], 3 + numel (section));
-%!    elseif (inside && strncmp (line, "| \"", 3))
-%!      rows{end+1} = strtrim (strsplit (line(2:end-1), " | "));
-%!    endif
-%!  endfor
-%!endfunction
-
 %!test
-%! ## Every refusal of the documented table, with its exact message.
-%! rows = doc_rows ("Member entry");
+%! ## Every refusal of the documented table, with its exact message: the
+%! ## first code span of a row's example is run as written.
+%! text = regexp (fileread (getenv ("TRAVO_BAD_INPUT_DOC")), '\n## Member entry(.*?)\n## ', "tokens", "once"){1};
+%! rows = regexp (text, '\n\| "([^\n]*?)" \| [^\n]*? \| `([^`\n]*)`', "tokens");
 %! assert (numel (rows) >= 20);
 %! for k = 1:numel (rows)
-%!   code = regexp (rows{k}{3}, '`([^`]*)`', "tokens", "once"){1};
 %!   try
-%!     eval ([code, ";"]);
-%!     error ("no error from %s", code);
+%!     eval ([rows{k}{2}, ";"]);
+%!     error ("no error from %s", rows{k}{2});
 %!   catch err
-%!     assert (err.message, ["travo_member: ", rows{k}{1}(2:end-1)], ["in ", code]);
+%!     assert (err.message, ["travo_member: ", rows{k}{1}], ["in ", rows{k}{2}]);
 %!   end_try_catch
 %! endfor

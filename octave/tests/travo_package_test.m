@@ -11,14 +11,10 @@ function travo_package_test (tarball)
     pkg ("load", "travo");
     where = fileparts (which ("travo"));
     assert (strncmp (where, prefix, numel (prefix)), ["travo comes from ", where]);
-    assert (exist ("travo") == 3 && exist ("travo_member") == 3);
 
-    t = travo (10, -1, 2/3, 1/3, "info", 1);
-    assert (size (t), [10 4]);
+    assert (size (travo (10, -1, 2/3, 1/3, "info", 1)), [10 4]);
     P = struct ("dim", 5, "minima", 20, "test", 3);
     T = travo_member (P, "info");
-    assert (size (T), [20 7]);
-    assert (isequal (travo_member ([], "info"), t));
     assert (travo_member (P, "value", "D2", T(2, 3:end)), T(2, 1));
 
     for f = {"travo", "travo_member"}

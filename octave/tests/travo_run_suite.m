@@ -3,8 +3,5 @@ function travo_run_suite (name)
   % only when every block passed.
   [npass, ntotal] = test (name, "quiet", stdout);
   printf ("%s: %d passed, %d failed\n", name, npass, ntotal - npass);
-  if (ntotal == 0 || npass < ntotal)
-    exit (1);
-  endif
-  exit (0);
+  exit (ntotal == 0 || npass < ntotal);
 endfunction

@@ -15,9 +15,9 @@ SOURCE = pathlib.Path(__file__).resolve().parents[2]
 PROBE = "import travo, sys; print(travo.__file__); print(repr(travo.generate().value([0.1, -0.2])))"
 
 
-def clean_env() -> dict:
+def clean_env(**extra: str) -> dict:
     env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "LD_PRELOAD")}
-    return env | {"PIP_DISABLE_PIP_VERSION_CHECK": "1", "PIP_NO_INDEX": "1"}
+    return env | {"PIP_DISABLE_PIP_VERSION_CHECK": "1", "PIP_NO_INDEX": "1"} | extra
 
 
 def probe(python: str, env: dict, where: pathlib.Path, expected: str) -> None:
@@ -33,23 +33,19 @@ def main() -> None:
     tool = subprocess.run([os.environ["TRAVO_CLI"], "eval", "--no-header"], input="0.1,-0.2\n",
                           capture_output=True, text=True, check=True)
     expected = tool.stdout.strip().split(",")[-1]
+    prefix, venv = work / "prefix", work / "venv"
+    for folder in (prefix, venv):
+        shutil.rmtree(folder, ignore_errors=True)
 
-    prefix = work / "prefix"
-    shutil.rmtree(prefix, ignore_errors=True)
     subprocess.run(["cmake", "--install", str(build_dir), "--component", "python", "--prefix", str(prefix)],
                    check=True, capture_output=True)
-    site = next(prefix.glob("lib*/python3*/*-packages"))
-    env = clean_env()
-    env["PYTHONPATH"] = str(site)
+    env = clean_env(PYTHONPATH=str(next(prefix.glob("lib*/python3*/*-packages"))))
     if os.environ.get("TRAVO_TEST_PRELOAD"):  # a sanitized build's module
         env["LD_PRELOAD"] = os.environ["TRAVO_TEST_PRELOAD"]
     probe(sys.executable, env, prefix, expected)
 
-    venv = work / "venv"
-    shutil.rmtree(venv, ignore_errors=True)
     subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", str(venv)], check=True)
-    env = clean_env()
-    env["TRAVO_PIP_BUILD_DIR"] = str(work / "pip-build")
+    env = clean_env(TRAVO_PIP_BUILD_DIR=str(work / "pip-build"))
     subprocess.run([str(venv / "bin" / "python"), "-m", "pip", "install", "--no-build-isolation", str(SOURCE)],
                    env=env, check=True)
     probe(str(venv / "bin" / "python"), env, venv, expected)

@@ -1,7 +1,7 @@
 """Curves, profiles and the report, on hand-made databases whose answers are known."""
 
-import html.parser
 import math
+import xml.etree.ElementTree
 
 import numpy as np
 import pytest
@@ -11,10 +11,12 @@ from travo import analysis, campaign, report, results
 F_STAR = -1.0
 
 
-def hand_made_db(path, hits):
+@pytest.fixture
+def data(tmp_path):
     """A database of one campaign on a 2-D suite: hits[solver][test] lists the box-rule hit of each repetition
     (None: unsolved). Each run's trace improves at cost 1 (value 5) and, if it hits, at its hit (value f* + 0.5)."""
-    conn = results.connect(path, create=True)
+    hits = {"A": {1: [5, 10], 2: [None, 20]}, "B": {1: [20, 20], 2: [3, 3]}}
+    conn = results.connect(tmp_path / "h.db", create=True)
     suite = {"name": "s", "dim": 2, "global_value": F_STAR}
     members = [{"suite": "s", "kind": "D", "test": t, "parameters": {}, "accuracy": 1e-4} for t in (1, 2)]
     solvers = [{"label": s, "name": s, "version": "1", "options": {}} for s in hits]
@@ -29,12 +31,7 @@ def hand_made_db(path, hits):
                     "gradients": 0, "hessians": 0, "best_value": trace[-1][4], "best_point": [0, 0], "hit": hit,
                     "target_hits": [hit], "trace": trace, "seconds": 0.0})
     conn.close()
-    return analysis.load(path)
-
-
-@pytest.fixture
-def data(tmp_path):
-    return hand_made_db(tmp_path / "h.db", {"A": {1: [5, 10], 2: [None, 20]}, "B": {1: [20, 20], 2: [3, 3]}})
+    return analysis.load(tmp_path / "h.db")
 
 
 def test_operational_characteristic_and_its_zone(data):
@@ -42,8 +39,6 @@ def test_operational_characteristic_and_its_zone(data):
     np.testing.assert_array_equal(oc["mean"], [0, 0.5, 1, 1.5, 1.5])
     np.testing.assert_array_equal(oc["best"], [0, 1, 1, 2, 2])
     np.testing.assert_array_equal(oc["worst"], [0, 0, 1, 1, 1])
-    oc = analysis.operational_characteristic(data.select(solver="B"), [2, 3, 20])
-    np.testing.assert_array_equal(oc["best"], oc["worst"])
 
 
 def test_fixed_target_and_fixed_budget_distributions(data):
@@ -77,24 +72,6 @@ def test_convergence_and_table(data):
     assert (rows["B"]["solved"], rows["B"]["members"], rows["B"]["repetitions"]) == (2.0, 2, 2)
 
 
-class Balanced(html.parser.HTMLParser):
-    VOID = {"meta", "img", "br", "hr", "link", "input"}
-
-    def __init__(self):
-        super().__init__()
-        self.open = []
-
-    def handle_starttag(self, tag, attrs):
-        if tag not in self.VOID:
-            self.open.append(tag)
-
-    def handle_startendtag(self, tag, attrs):
-        pass
-
-    def handle_endtag(self, tag):
-        assert self.open and self.open.pop() == tag, f"</{tag}> closes nothing open"
-
-
 def test_report_of_a_tiny_campaign(tmp_path):
     c = campaign.from_dict({"name": "r", "suite": "2-simple", "tests": [1, 2], "budget": 60, "repetitions": 2,
                             "solver": [{"name": "direct-l", "repetitions": 1}, {"name": "differential_evolution"}]})
@@ -105,9 +82,6 @@ def test_report_of_a_tiny_campaign(tmp_path):
     assert stems == {"runtime-box", "runtime-targets", "performance-profile", "data-profile", "operational-2-simple",
                      "best-value-2-simple", "convergence-2-simple"}
     page = (tmp_path / "out" / "index.html").read_text()
-    checker = Balanced()
-    checker.feed(page)
-    checker.close()
-    assert checker.open == []
+    xml.etree.ElementTree.fromstring(page)  # well-formed: every element closed, innermost first
     for needle in ("differential_evolution", "scipy", "budget 60", "2-simple", "operational-2-simple.svg"):
         assert needle in page

@@ -12,11 +12,9 @@ import time
 
 import pytest
 
-from travo import campaign, results
+from travo import campaign, results, suites
 
 HERE = pathlib.Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE))  # campaign_helpers, for this process and (through PYTHONPATH) its workers
-
 CAMPAIGN = """
 name = "tiny"
 suite = "2-simple"
@@ -24,29 +22,26 @@ tests = [1, 2, 3, 4]
 budget = 300
 repetitions = 2
 targets = [0, -2]
-
-[[solver]]
-name = "direct-l"
-
-[[solver]]
-name = "differential_evolution"
-options = { popsize = 5 }
-
-[[solver]]
-name = "campaign_helpers:slow_random_search"
-options = { pause = 0.1 }  # slow enough to be killed part-way
+solver = [{ name = "direct-l" }, { name = "differential_evolution", options = { popsize = 5 } },
+          { name = "test_campaign:slow_random_search", options = { pause = 0.1 } }]
 """
+
+
+def slow_random_search(problem, budget, rng, pause=0.0):
+    """A user's solver that takes its time, so that a campaign can be killed part-way."""
+    time.sleep(pause)
+    problem.value(rng.uniform(problem.member.lower, problem.member.upper, (budget, problem.dim)))
 
 
 @pytest.fixture(autouse=True)
 def helpers_on_path(monkeypatch):
+    # This module, for the solver above, in the worker processes and the command's process.
     monkeypatch.setenv("PYTHONPATH", os.pathsep.join([str(HERE), os.environ.get("PYTHONPATH", "")]))
 
 
-def write_campaign(tmp_path):
-    path = tmp_path / "tiny.toml"
-    path.write_text(CAMPAIGN)
-    return path
+def write_campaign(folder):
+    (folder / "tiny.toml").write_text(CAMPAIGN)
+    return folder / "tiny.toml"
 
 
 def dump(db):
@@ -62,12 +57,8 @@ def reference_db(tmp_path_factory):
     return db
 
 
-@pytest.fixture(scope="module")
-def reference(reference_db):
-    return dump(reference_db)
-
-
-def test_the_export_holds_every_run_with_its_fields(reference_db, reference, tmp_path):
+def test_the_export_holds_every_run_with_its_fields(reference_db, tmp_path):
+    reference = dump(reference_db)
     assert [(r["solver"], r["test"], r["repetition"]) for r in reference[:3]] == [("direct-l", 1, 1), ("direct-l", 1, 2),
                                                                                  ("direct-l", 2, 1)]
     assert all(r["evaluations"] <= 300 and r["status"] != "error" for r in reference)
@@ -80,50 +71,46 @@ def test_the_export_holds_every_run_with_its_fields(reference_db, reference, tmp
     assert lines[0].split(",") == list(results.EXPORT_FIELDS) and len(lines) == 25
 
 
-def test_a_killed_campaign_resumes_to_the_same_database(reference, tmp_path):
+def test_a_killed_campaign_resumes_to_the_same_database(reference_db, tmp_path):
     path, db = write_campaign(tmp_path), tmp_path / "killed.db"
     proc = subprocess.Popen([sys.executable, "-m", "travo.campaign", "run", str(path), "--db", str(db), "--workers",
                              "1", "--quiet"])
-    finished = 0
-    deadline = time.monotonic() + 60
+    finished, deadline = 0, time.monotonic() + 60
     while finished < 18 and time.monotonic() < deadline and proc.poll() is None:
         time.sleep(0.05)
-        try:
-            with sqlite3.connect(f"file:{db}?mode=ro", uri=True, timeout=0.1) as conn:
-                finished = conn.execute("SELECT COUNT(*) FROM run").fetchone()[0]
-        except sqlite3.Error:
-            pass
+        with contextlib.suppress(sqlite3.Error), sqlite3.connect(f"file:{db}?mode=ro", uri=True, timeout=0.1) as conn:
+            finished = conn.execute("SELECT COUNT(*) FROM run").fetchone()[0]
     proc.send_signal(signal.SIGKILL)
     proc.wait()
     assert 18 <= finished < 24  # killed part-way, within the slow solver's runs
     counts = campaign.run(path, db, workers=2, progress=False)
     assert counts["skipped"] >= 18 and counts["done"] == 24 - counts["skipped"]
-    assert dump(db) == reference
+    assert dump(db) == dump(reference_db)
 
 
-def test_local_workers_and_dask_give_identical_results_even_when_a_worker_dies(reference, tmp_path):
-    # The Dask run loses a worker part-way and still gives the reference database.
+def test_local_workers_and_dask_give_identical_results_even_when_a_worker_dies(reference_db, tmp_path):
     distributed = pytest.importorskip("distributed")
     path = write_campaign(tmp_path)
     campaign.run(path, tmp_path / "two.db", workers=2, progress=False)
-    assert dump(tmp_path / "two.db") == reference
+    assert dump(tmp_path / "two.db") == dump(reference_db)
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address=None,
                                   processes=True) as cluster, distributed.Client(cluster) as client:
-        pids = list(client.run(os.getpid).values())
-        killed = []
+        pids, killed = list(client.run(os.getpid).values()), []
 
-        def kill_one(done, total, failed):
+        def kill_one(done, total, failed):  # the Dask run loses a worker part-way
             if not killed:
                 os.kill(pids[0], signal.SIGKILL)
                 killed.append(done)
 
         counts = campaign.run(path, tmp_path / "killed.db", scheduler=client, progress=kill_one)
         assert killed and counts == {"planned": 24, "skipped": 0, "done": 24, "failed": 0}
-        assert dump(tmp_path / "killed.db") == reference
+        assert dump(tmp_path / "killed.db") == dump(reference_db)
 
 
 HEAD, DIRECT = 'name = "x"\nsuite = "2-hard"\n', '[[solver]]\nname = "direct"\n'
-BAD = [
+
+
+@pytest.mark.parametrize("text,message", [
     ('name = "x"\nbudget = 5\n' + DIRECT, "key 'suite' is missing"),
     ('name = "x"\nsuite = "6-hard"\nbudget = 5\n' + DIRECT, "unknown suite '6-hard'"),
     (HEAD + "budget = 0\n" + DIRECT, "'budget' must be a positive integer"),
@@ -135,10 +122,7 @@ BAD = [
     ('name = "x"\nsuite = {name = "s", dim = 2, distance = 0.5, radius = 0.4}\nbudget = 5\n' + DIRECT, "refuses"),
     ('name = "x"\nsuite = {file = "missing.toml"}\nbudget = 5\n' + DIRECT, "cannot read"),
     ('name = "x\nsuite = "2-hard"', "not valid TOML"),
-]
-
-
-@pytest.mark.parametrize("text,message", BAD)
+])
 def test_bad_campaign_files_are_refused_and_nothing_is_written(tmp_path, capsys, text, message):
     (tmp_path / "bad.toml").write_text(text)
     assert campaign.main(["run", str(tmp_path / "bad.toml"), "--db", str(tmp_path / "out.db")]) == 2
@@ -148,7 +132,6 @@ def test_bad_campaign_files_are_refused_and_nothing_is_written(tmp_path, capsys,
 
 
 def test_built_in_solvers_run_within_the_budget():
-    from travo import suites
     member = suites.standard("2-simple").members()[4]
     for name in ("direct", "direct-l", "dual_annealing", "differential_evolution", "shgo", "lbfgsb-multistart",
                  "nlopt:GN_DIRECT_L", "nlopt:GN_CRS2_LM", "nlopt:GN_ESCH"):
@@ -157,7 +140,6 @@ def test_built_in_solvers_run_within_the_budget():
 
 
 def test_user_suites_from_json_and_toml_files(tmp_path):
-    from travo import suites
     (tmp_path / "s.json").write_text('{"name": "mine", "dim": 3, "num_minima": 7, "lower": [-1, -2, 0], "upper": 2,'
                                      ' "accuracy": 1e-5, "tests": [9, 5], "kinds": ["D", "D2"]}')
     (tmp_path / "s.toml").write_text('name = "mine"\ndim = 3\nnum_minima = 7\nlower = [-1, -2, 0]\nupper = 2\n'

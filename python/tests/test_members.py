@@ -19,13 +19,11 @@ def members_and_points(draw):
     dim = draw(st.integers(2, 6))
     lower = np.array(draw(st.lists(st.floats(-5, 5), min_size=dim, max_size=dim)))
     sides = np.array(draw(st.lists(st.floats(0.5, 4), min_size=dim, max_size=dim)))
-    params = travo.Parameters.in_box(lower, lower + sides, num_minima=draw(st.integers(2, 40)),
-                                     test_number=draw(st.integers(1, 100)))
-    member = travo.generate(params)
+    member = travo.generate(travo.Parameters.in_box(lower, lower + sides, num_minima=draw(st.integers(2, 40)),
+                                                    test_number=draw(st.integers(1, 100))))
     count = draw(st.integers(1, 40))
     unit = np.array(draw(st.lists(st.floats(-0.05, 1.05), min_size=count * dim, max_size=count * dim)))
-    points = member.lower + unit.reshape(count, dim) * (member.upper - member.lower)
-    return member, np.concatenate([points, member.minimizers])
+    return member, np.concatenate([member.lower + unit.reshape(count, dim) * sides, member.minimizers])
 
 
 @settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.too_slow])
@@ -51,28 +49,23 @@ def test_each_minimizer_lies_in_its_own_region():
     assert list(member.solved(member.minimizers[:3], value_tol=1e-9)) == [False, True, False]
 
 
-MEMBER = travo.generate(travo.Parameters.in_cube(3, num_minima=25, test_number=4))
-POINTS = np.random.default_rng(4).uniform(-1.0, 1.0, size=(500, 3))
-
-
 def evaluate(member, points):
     return member.value(points), member.hessian(points)
 
 
-def test_pickle_regenerates_the_same_member():
-    again = pickle.loads(pickle.dumps(MEMBER))
-    assert again is not MEMBER and again.parameters == MEMBER.parameters
-    assert all(same_bits(a, b) for a, b in zip(evaluate(again, POINTS), evaluate(MEMBER, POINTS)))
-    assert copy.copy(MEMBER) is MEMBER and copy.deepcopy(MEMBER) is MEMBER
+def test_members_pickle_as_their_parameters_and_go_to_processes_and_threads():
+    member = travo.generate(travo.Parameters.in_cube(3, num_minima=25, test_number=4))
+    points = np.random.default_rng(4).uniform(-1.0, 1.0, size=(500, 3))
+    again = pickle.loads(pickle.dumps(member))
+    assert again is not member and again.parameters == member.parameters
+    assert copy.copy(member) is member and copy.deepcopy(member) is member
     error = pickle.loads(pickle.dumps(pytest.raises(travo.GenerationError, travo.generate, num_minima=1).value))
     assert error.status is travo.Status.BAD_MINIMA_COUNT and str(error).endswith(error.rule)
-
-
-def test_members_go_to_worker_processes_and_threads():
-    want = evaluate(MEMBER, POINTS)
+    # Spawned workers regenerate the member from its pickle.
+    want = evaluate(member, points)
     with concurrent.futures.ProcessPoolExecutor(2, mp_context=multiprocessing.get_context("spawn")) as pool:
-        results = list(pool.map(evaluate, [MEMBER] * 3, np.array_split(POINTS, 3)))
+        results = list(pool.map(evaluate, [member] * 3, np.array_split(points, 3)))
     assert all(same_bits(np.concatenate([r[i] for r in results]), want[i]) for i in (0, 1))
     with concurrent.futures.ThreadPoolExecutor(4) as pool:
-        results = list(pool.map(lambda _: evaluate(MEMBER, POINTS), range(8)))
-    assert all(same_bits(r[0], want[0]) and same_bits(r[1], want[1]) for r in results)
+        assert all(same_bits(r[0], want[0]) and same_bits(r[1], want[1])
+                   for r in pool.map(lambda _: evaluate(member, points), range(8)))
