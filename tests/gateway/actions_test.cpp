@@ -38,7 +38,7 @@ TEST_F(GatewayActions, ResultsAreTheCInterfacesBitForBit) {
     std::vector<std::vector<double>> got(10);
     for (int a = 0; a < 10; a++) {
         for (std::size_t k = 0; k < (a >= 7 ? xs.size() : 1); k++) {
-            auto xy = [&](const std::vector<double> &v) { return a >= 7 ? point(v[k]) : host::matrix(2, 5, v); };
+            auto xy = [&](const std::vector<double> &v) { return a >= 7 ? input(v[k]) : host::matrix(2, 5, v); };
             const Outcome out = call_with(1, action_inputs(a, kNames[a], xy(xs), xy(ys)));
             // The floor of a number selects the same action; with no output
             // requested the first slot is still filled.
@@ -90,8 +90,8 @@ TEST_F(GatewayActions, EachFailedAllocationGivesItsMessageAndLeaksNothing) {
         const bool one = a >= 7;
         auto in = a < 0    ? inputs(2.0, -1.0, 0.9, 0.4, 0.0, 2.0)
                   : a == 0 ? inputs(10.0, -1.0, kDist, kRadius, "info", 1.0)
-                           : action_inputs(a, kNames[a], one ? point(0.3) : host::matrix(2, 2, {0, 0.1, 0.2, 0.3}),
-                                           one ? point(-0.4) : host::matrix(2, 2, {0, 0, 0, 0}));
+                           : action_inputs(a, kNames[a], one ? input(0.3) : host::matrix(2, 2, {0, 0.1, 0.2, 0.3}),
+                                           one ? input(-0.4) : host::matrix(2, 2, {0, 0, 0, 0}));
         std::vector<std::string> expected;
         if (a >= 0) expected.push_back("Error allocating action string");
         expected.insert(expected.end(), 2, "Error allocating domain");
@@ -120,8 +120,8 @@ TEST_F(GatewayActions, EachFailedAllocationGivesItsMessageAndLeaksNothing) {
 // sanitizer build's leak check sees them otherwise).
 TEST_F(GatewayActions, KeptMembersGiveTheBitsOfFreshOnes) {
     auto in = [](int a, double minima) {
-        auto v = action_inputs(a, kNames[a], a >= 7 ? point(0.3) : host::matrix(1, 3, {-0.7, 0.2, 0.9}),
-                               a >= 7 ? point(-0.4) : host::matrix(1, 3, {0.6, -0.1, 0.95}));
+        auto v = action_inputs(a, kNames[a], a >= 7 ? input(0.3) : host::matrix(1, 3, {-0.7, 0.2, 0.9}),
+                               a >= 7 ? input(-0.4) : host::matrix(1, 3, {0.6, -0.1, 0.95}));
         v[0] = input(minima);
         return v;
     };

@@ -125,23 +125,21 @@ struct TestMember {
     }
 };
 
-// Every table of two members of the same size, delta and isArgSet, bit for bit.
+// Two members of the same size with the same tables, global list, delta and
+// isArgSet, bit for bit.
 inline ::testing::AssertionResult SameTables(const core::Member &a, const core::Member &b) {
     const uint32_t m = a.num_minima;
-    if (a.dim != b.dim || m != b.num_minima) return ::testing::AssertionFailure() << "sizes differ";
-    for (uint32_t i = 0; i < m; i++) {
-        const double x[] = {a.minima.values[i], a.minima.weights[i], a.minima.peaks[i], a.minima.radii[i]};
-        const double y[] = {b.minima.values[i], b.minima.weights[i], b.minima.peaks[i], b.minima.radii[i]};
-        if (std::memcmp(a.minima.points[i], b.minima.points[i], a.dim * sizeof(double)) != 0 ||
-            std::memcmp(x, y, sizeof x) != 0) {
-            return ::testing::AssertionFailure() << "row " << i << " differs";
-        }
+    const auto same = [m](const auto *x, const auto *y) { return std::memcmp(x, y, m * sizeof *x) == 0; };
+    bool rows = a.dim == b.dim && m == b.num_minima;
+    for (uint32_t i = 0; rows && i < m; i++) {
+        rows = std::memcmp(a.minima.points[i], b.minima.points[i], a.dim * sizeof(double)) == 0;
     }
-    if (a.glob.count != b.glob.count || std::memcmp(a.glob.indices, b.glob.indices, m * sizeof(uint32_t)) != 0 ||
-        !same_bits(a.delta, b.delta) || a.isArgSet != b.isArgSet) {
-        return ::testing::AssertionFailure() << "global lists, delta or isArgSet differ";
+    if (rows && same(a.minima.values, b.minima.values) && same(a.minima.weights, b.minima.weights) &&
+        same(a.minima.peaks, b.minima.peaks) && same(a.minima.radii, b.minima.radii) && a.glob.count == b.glob.count &&
+        same(a.glob.indices, b.glob.indices) && same_bits(a.delta, b.delta) && a.isArgSet == b.isArgSet) {
+        return ::testing::AssertionSuccess();
     }
-    return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "sizes, tables, global lists, delta or isArgSet differ";
 }
 
 // The module-wide member seen as a core member (sharing its tables).
