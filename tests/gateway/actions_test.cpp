@@ -73,12 +73,7 @@ TEST_F(GatewayActions, ResultsAreTheCInterfacesBitForBit) {
     }
     TRAVO_free();
     TRAVO_domain_free();
-    for (int a = 0; a < 10; a++) {
-        ASSERT_EQ(got[a].size(), want[a].size()) << kNames[a];
-        for (std::size_t k = 0; k < got[a].size(); k++) {
-            EXPECT_TRUE(same_bits(got[a][k], want[a][k])) << kNames[a] << " element " << k;
-        }
-    }
+    for (int a = 0; a < 10; a++) EXPECT_TRUE(same_bits(got[a], want[a])) << kNames[a];
 }
 
 // Every allocation of a call failing in turn, for every action by name and
@@ -131,11 +126,8 @@ TEST_F(GatewayActions, KeptMembersGiveTheBitsOfFreshOnes) {
     for (int round = 0; round < 2; round++) {
         for (int a = 0; a < 10; a++) {
             EXPECT_TRUE(call_with(1, in(a, 12.0)).ok);
-            const std::vector<double> kept = call_with(1, in(a, 300.0)).result.data;
-            ASSERT_EQ(kept.size(), fresh[a].size()) << kNames[a];
-            for (std::size_t k = 0; k < kept.size(); k++) {
-                EXPECT_TRUE(same_bits(kept[k], fresh[a][k])) << kNames[a] << ", round " << round << ", element " << k;
-            }
+            EXPECT_TRUE(same_bits(call_with(1, in(a, 300.0)).result.data, fresh[a]))
+                << kNames[a] << ", round " << round;
         }
     }
 }

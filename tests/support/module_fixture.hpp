@@ -26,8 +26,11 @@ using Rows = std::vector<std::vector<double>>;
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// The same double, bit for bit (NaN included).
+// The same doubles, bit for bit (NaN included).
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+inline bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
 
 // Relative agreement to about ten significant digits.
 inline ::testing::AssertionResult Near10(double expected, double actual) {
