@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -26,7 +27,6 @@ namespace {
 constexpr auto npos = std::string::npos;
 using Row = std::vector<std::string>;
 using Args = std::vector<std::string>;
-using Ops = std::map<std::string, std::function<double(const Args &)>>;
 
 std::string read_source(const std::string &path) {
     std::ifstream f(TRAVO_SOURCE_DIR "/" + path);
@@ -111,8 +111,8 @@ double scalar(const std::string &s) {
 }
 
 // A host array of the Octave expressions of the examples: numbers, quoted
-// texts, [a b; c d], zeros(r, c) and single(x). Anything else is refused, so
-// a new example cannot go unread.
+// texts, rows [a b], columns [a; b], zeros(r, c) and single(x). Anything else
+// is refused, so a new example cannot go unread.
 host::Array octave(const std::string &s) {
     const auto inner = [&s](std::size_t from) { return s.substr(from, s.size() - from - 1); };
     if (s.front() == '\'') return host::text(inner(1));
@@ -131,17 +131,14 @@ host::Array octave(const std::string &s) {
         return host::matrix(rows, cols, std::vector<double>(rows * cols));
     }
     if (s.front() != '[') return host::scalar(scalar(s));
-    std::vector<std::vector<double>> m;
-    for (const auto &r : split(inner(1), ';')) {
-        std::istringstream in(r);
-        m.emplace_back();
-        for (std::string e; in >> e;) m.back().push_back(scalar(e));
+    std::vector<double> re;  // a row or a column
+    for (const auto &part : split(inner(1), ';')) {
+        std::istringstream in(part);
+        for (std::string e; in >> e;) re.push_back(scalar(e));
     }
-    std::vector<double> re;
-    for (std::size_t j = 0; j < m[0].size(); j++) {
-        for (const auto &r : m) re.push_back(r.at(j));
-    }
-    return host::matrix(m[0].empty() ? 0 : m.size(), m[0].size(), re);
+    const bool column = s.find(';') != npos;
+    if (column && re.size() != std::size_t(std::count(s.begin(), s.end(), ';') + 1)) throw std::runtime_error(s);
+    return host::matrix(column ? re.size() : 1, column ? 1 : re.size(), re);
 }
 
 // Runs `[a, b] = travo(...)` or `travo(...)`; `fail_at` > 0 makes that
@@ -163,8 +160,8 @@ Outcome run_host(const std::string &example, int fail_at) {
 // semicolons. `NAME = VALUE` stores a number, NAN or the double at another
 // NAME where `place` says (TRAVO_dim and TRAVO_num_minima take whole
 // numbers); `fn(args)` calls the function added under that name, each
-// argument read as its parameter's type: a pointer from `names`, a kind by
-// its name, or a number (SIZE_MAX too).
+// argument read as its parameter's type: a pointer from `names`, or a
+// number, a kind or SIZE_MAX.
 struct CExample {
     std::map<std::string, void *> names = {{"NULL", nullptr}};
     std::function<double *(const std::string &)> place;
@@ -174,25 +171,18 @@ struct CExample {
     T arg(const std::string &a) const {
         if constexpr (std::is_pointer_v<T>) {
             return static_cast<T>(names.at(a));
-        } else if constexpr (std::is_enum_v<T>) {
-            const std::map<std::string, T> kinds = {
-                {"TRAVO_KIND_ND", TRAVO_KIND_ND}, {"TRAVO_KIND_D", TRAVO_KIND_D}, {"TRAVO_KIND_D2", TRAVO_KIND_D2}};
-            return kinds.at(a);
         } else {
-            return a == "SIZE_MAX" ? static_cast<T>(SIZE_MAX) : static_cast<T>(std::stoll(a));
+            const std::map<std::string, std::size_t> named = {{"TRAVO_KIND_ND", TRAVO_KIND_ND},
+                                                              {"TRAVO_KIND_D", TRAVO_KIND_D},
+                                                              {"TRAVO_KIND_D2", TRAVO_KIND_D2},
+                                                              {"SIZE_MAX", SIZE_MAX}};
+            return static_cast<T>(named.count(a) ? named.at(a) : std::stoull(a));
         }
     }
     template <class R, class... P, class... More>
     void add(const std::string &name, R (*fn)(P...), More... more) {
         fns[name] = [this, fn](const Args &a) {
-            return [&]<std::size_t... I>(std::index_sequence<I...>)->double {
-                if constexpr (std::is_void_v<R>) {
-                    fn(arg<P>(a[I])...);
-                    return 0.0;
-                } else {
-                    return fn(arg<P>(a[I])...);
-                }
-            }
+            return [&]<std::size_t... I>(std::index_sequence<I...>)->double { return fn(arg<P>(a.at(I))...); }
             (std::index_sequence_for<P...>{});
         };
         if constexpr (sizeof...(More) > 0) add(more...);
@@ -249,7 +239,8 @@ double run_library(const std::string &example, bool failing) {
           TRAVO_parameters_check, "TRAVO_alloc", TRAVO_alloc, "TRAVO_coincidence_check", TRAVO_coincidence_check,
           "TRAVO_arg_generate", TRAVO_arg_generate, "TRAVO_D_gradient", TRAVO_D_gradient, "TRAVO_D2_hessian",
           TRAVO_D2_hessian, "TRAVO_ND_func", TRAVO_ND_func, "TRAVO_D2_func", TRAVO_D2_func, "TRAVO_D2_deriv2",
-          TRAVO_D2_deriv2, "TRAVO_domain_free", TRAVO_domain_free);
+          TRAVO_D2_deriv2);
+    c.fns["TRAVO_domain_free"] = [](const Args &) { return (TRAVO_domain_free(), 0.0); };
     c.fns["ranf_array"] = [](const Args &a) {  // a[0] after the call; 7 before it
         std::vector<double> buf(std::max(std::stoul(a.at(1)), 1ul), 7.0);
         ranf_array(buf.data(), std::stoi(a.at(1)));
@@ -283,32 +274,16 @@ int run_handles(const std::string &example) {
     return last;
 }
 
-// The messages of the gateway's source, quoted (`const char kName[] =
-// "...";`, the text possibly on the next line), and the statuses other than
-// 0 of a header.
-std::set<std::string> gateway_messages() {
-    const std::string src = read_source("src/gateway/gateway.cpp");
+// The first group of every match of `pattern` in a source file.
+std::set<std::string> matches(const std::string &path, const std::string &pattern) {
+    const std::string src = read_source(path);
+    const std::regex re(pattern);
     std::set<std::string> out;
-    for (std::size_t p = 0; (p = src.find("const char k", p)) != npos; p++) {
-        const auto eq = src.find("[] =", p);
-        if (eq == npos || src.find(';', p) < eq) continue;
-        const auto b = src.find('"', eq), e = src.find('"', b + 1);
-        out.insert(src.substr(b, e - b + 1));
-    }
+    for (std::sregex_iterator m(src.begin(), src.end(), re), end; m != end; ++m) out.insert((*m)[1]);
     return out;
 }
-std::set<std::string> statuses_of(const std::string &header) {
-    std::istringstream h(read_source(header));
-    std::set<std::string> out;
-    for (std::string line; std::getline(h, line);) {
-        const std::string t = trim(line);
-        const auto eq = t.find(" = ");
-        if (t.rfind("TRAVO_", 0) == 0 && eq != npos && std::stoi(t.substr(eq + 3)) != 0) {
-            out.insert(std::to_string(std::stoi(t.substr(eq + 3))));
-        }
-    }
-    return out;
-}
+const char kMessages[] = R"(const char k\w+\[\] =\s*("[^"]*"))";  // the gateway's, quoted
+const char kStatuses[] = R"(\n\s*TRAVO_\w+ = ([1-9]\d*))";        // a header's, other than 0
 
 class BadInputDoc : public GatewayTest {
 protected:
@@ -333,7 +308,7 @@ TEST_F(BadInputDoc, HostEntryExamplesGiveTheirMessageOrValues) {
         const int fail_at = at == npos ? 0 : std::stoi(row.at(2).substr(row.at(2).rfind(' ', at - 1) + 1));
         EXPECT_TRUE(Fails(run_host(code(row.at(2)), fail_at), unquote(row.at(0))));
     });
-    EXPECT_EQ(messages, gateway_messages()) << "every message of the gateway has one row";
+    EXPECT_EQ(messages, matches("src/gateway/gateway.cpp", kMessages)) << "every message of the gateway has one row";
     each_row("Host entry", "Input", [](const Row &row) {
         const Outcome out = run_host(code(row.at(1)), 0);
         const host::Array want = octave(code(row.at(2)));
@@ -356,7 +331,7 @@ TEST_F(BadInputDoc, LibraryExamplesGiveTheirStatusOrValue) {
         reset_library();
         EXPECT_EQ(host::live_blocks(), before);
     });
-    EXPECT_EQ(statuses, statuses_of("include/travo/travo.h")) << "every status of travo.h has a row";
+    EXPECT_EQ(statuses, matches("include/travo/travo.h", kStatuses)) << "every status of travo.h has a row";
     each_row("Library", "Cause", [](const Row &row) {
         reset_library();
         EXPECT_EQ(run_library(code(row.at(1)), false), std::stod(row.at(2)));
@@ -366,7 +341,7 @@ TEST_F(BadInputDoc, LibraryExamplesGiveTheirStatusOrValue) {
 TEST_F(BadInputDoc, ReentrantExamplesGiveTheirStatus) {
     const auto statuses = each_row(
         "Reentrant", "Status", [](const Row &row) { EXPECT_EQ(run_handles(code(row.at(3))), std::stoi(row.at(0))); });
-    const auto own = statuses_of("include/travo/member.h");
+    const auto own = matches("include/travo/member.h", kStatuses);
     EXPECT_TRUE(std::includes(statuses.begin(), statuses.end(), own.begin(), own.end()))
         << "every status of member.h has a row";
 }
