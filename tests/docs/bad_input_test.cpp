@@ -156,27 +156,56 @@ Outcome run_host(const std::string &example, int fail_at) {
     return out;
 }
 
-// The C statements of a library or reentrant example, separated by
-// semicolons. `NAME = VALUE` stores a number, NAN or the double at another
-// NAME where `place` says (TRAVO_dim and TRAVO_num_minima take whole
-// numbers); `fn(args)` calls the function added under that name, each
-// argument read as its parameter's type: a pointer from `names`, or a
-// number, a kind or SIZE_MAX.
+// Runs the C statements of a library or reentrant example, separated by
+// semicolons, from the state its section describes: x is (0.1, -0.2), g two
+// doubles, v and h four (h also two rows of two for the library), why 256
+// characters, p the default parameters in dimension 2 and f the member made
+// from them. `NAME = VALUE` stores a number, NAN or the double at another
+// NAME (TRAVO_dim and TRAVO_num_minima take whole numbers); `fn(args)` calls
+// that function, each argument read as its parameter's type: a pointer by
+// its name, or a number, a kind or SIZE_MAX.
 struct CExample {
-    std::map<std::string, void *> names = {{"NULL", nullptr}};
-    std::function<double *(const std::string &)> place;
+    double x[2] = {0.1, -0.2}, g[4], v[4], h[4], h0[2], h1[2], *rows[2] = {h0, h1};
+    char why[256];
+    travo_params p = travo_params_default(2);
+    travo_member *f = nullptr, *made = nullptr;
+    std::map<std::string, void *> names;
     std::map<std::string, std::function<double(const Args &)>> fns;
 
+    CExample() {
+        EXPECT_EQ(travo_member_new(&p, &f, nullptr, 0), TRAVO_STATUS_OK);
+        names = {{"NULL", nullptr}, {"x", x}, {"g", g},      {"v", v},  {"h", h},
+                 {"why", why},      {"f", f}, {"&f", &made}, {"&p", &p}};
+        add("TRAVO_set_default", TRAVO_set_default, "TRAVO_domain_alloc", TRAVO_domain_alloc, "TRAVO_parameters_check",
+            TRAVO_parameters_check, "TRAVO_alloc", TRAVO_alloc, "TRAVO_coincidence_check", TRAVO_coincidence_check,
+            "TRAVO_arg_generate", TRAVO_arg_generate, "TRAVO_D_gradient", TRAVO_D_gradient, "TRAVO_D2_hessian",
+            TRAVO_D2_hessian, "TRAVO_ND_func", TRAVO_ND_func, "TRAVO_D2_func", TRAVO_D2_func, "TRAVO_D2_deriv2",
+            TRAVO_D2_deriv2, "travo_member_new", travo_member_new, "travo_member_value", travo_member_value,
+            "travo_member_gradient", travo_member_gradient, "travo_member_hessian", travo_member_hessian,
+            "travo_member_values", travo_member_values);
+        fns["TRAVO_domain_free"] = [](const Args &) { return (TRAVO_domain_free(), 0.0); };
+        fns["ranf_array"] = [](const Args &a) {  // a[0] after the call; 7 before it
+            std::vector<double> buf(std::max(std::stoul(a.at(1)), 1ul), 7.0);
+            ranf_array(buf.data(), std::stoi(a.at(1)));
+            return buf[0];
+        };
+    }
+    CExample(const CExample &) = delete;
+    ~CExample() {
+        travo_member_free(made);
+        travo_member_free(f);
+    }
+
     template <class T>
-    T arg(const std::string &a) const {
-        if constexpr (std::is_pointer_v<T>) {
+    T arg(const std::string &a) {
+        if constexpr (std::is_same_v<T, double **>) {
+            return rows;  // the library's Hessian
+        } else if constexpr (std::is_pointer_v<T>) {
             return static_cast<T>(names.at(a));
         } else {
-            const std::map<std::string, std::size_t> named = {{"TRAVO_KIND_ND", TRAVO_KIND_ND},
-                                                              {"TRAVO_KIND_D", TRAVO_KIND_D},
-                                                              {"TRAVO_KIND_D2", TRAVO_KIND_D2},
-                                                              {"SIZE_MAX", SIZE_MAX}};
-            return static_cast<T>(named.count(a) ? named.at(a) : std::stoull(a));
+            const std::vector<std::string> kinds = {"TRAVO_KIND_ND", "TRAVO_KIND_D", "TRAVO_KIND_D2"};
+            const auto kind = std::size_t(std::find(kinds.begin(), kinds.end(), a) - kinds.begin());
+            return static_cast<T>(a == "SIZE_MAX" ? SIZE_MAX : kind < kinds.size() ? kind : std::stoull(a));
         }
     }
     template <class R, class... P, class... More>
@@ -187,9 +216,24 @@ struct CExample {
         };
         if constexpr (sizeof...(More) > 0) add(more...);
     }
+    double *place(const std::string &name) {  // NAME, NAME[i] or NAME[i][j]
+        std::vector<std::size_t> i;
+        for (auto at = name.find('['); at != npos; at = name.find('[', at + 1))
+            i.push_back(std::stoul(name.substr(at + 1)));
+        const std::string base = name.substr(0, name.find('['));
+        if (base == "TRAVO_global_value") return &TRAVO_global_value;
+        if (base == "TRAVO_global_dist") return &TRAVO_global_dist;
+        if (base == "TRAVO_global_radius") return &TRAVO_global_radius;
+        if (base == "TRAVO_domain_left") return &TRAVO_domain_left[i.at(0)];
+        if (base == "TRAVO_domain_right") return &TRAVO_domain_right[i.at(0)];
+        if (base == "TRAVO_minima.points") return &TRAVO_minima.points[i.at(0)][i.at(1)];
+        if (base == "p.distance") return &p.distance;
+        if (base == "x") return &x[i.at(0)];
+        throw std::runtime_error("unknown name: " + name);
+    }
     // Returns what the last call returned; `failing` makes the first
     // allocation of the last statement fail.
-    double run(const std::string &example, bool failing = false) const {
+    double run(const std::string &example, bool failing = false) {
         auto statements = split(example, ';');
         if (statements.back().empty()) statements.pop_back();
         double last = 0.0;
@@ -198,12 +242,12 @@ struct CExample {
             host::fail_allocation(failing && k + 1 == statements.size() ? 1 : 0);
             if (const auto eq = s.find('='); eq != npos) {
                 const std::string lhs = trim(s.substr(0, eq)), rhs = trim(s.substr(eq + 1));
-                const double v = std::isalpha(static_cast<unsigned char>(rhs[0])) && rhs != "NAN" ? *place(rhs)
-                                                                                                  : scalar(rhs);
+                const double value = std::isalpha(static_cast<unsigned char>(rhs[0])) && rhs != "NAN" ? *place(rhs)
+                                                                                                      : scalar(rhs);
                 if (lhs == "TRAVO_dim" || lhs == "TRAVO_num_minima") {
-                    (lhs == "TRAVO_dim" ? TRAVO_dim : TRAVO_num_minima) = static_cast<uint32_t>(v);
+                    (lhs == "TRAVO_dim" ? TRAVO_dim : TRAVO_num_minima) = static_cast<uint32_t>(value);
                 } else {
-                    *place(lhs) = v;
+                    *place(lhs) = value;
                 }
                 continue;
             }
@@ -216,63 +260,6 @@ struct CExample {
         return last;
     }
 };
-
-// A library example: x is (0.1, -0.2), g two doubles, h two rows of two.
-double run_library(const std::string &example, bool failing) {
-    double x[2] = {0.1, -0.2}, g[2], h0[2], h1[2], *h[2] = {h0, h1};
-    CExample c;
-    c.names.insert({{"x", x}, {"g", g}, {"h", h}});
-    c.place = [&x](const std::string &name) -> double * {  // NAME, NAME[i] or NAME[i][j]
-        std::vector<std::size_t> i;
-        for (auto p = name.find('['); p != npos; p = name.find('[', p + 1)) i.push_back(std::stoul(name.substr(p + 1)));
-        const std::string base = name.substr(0, name.find('['));
-        if (base == "TRAVO_global_value") return &TRAVO_global_value;
-        if (base == "TRAVO_global_dist") return &TRAVO_global_dist;
-        if (base == "TRAVO_global_radius") return &TRAVO_global_radius;
-        if (base == "TRAVO_domain_left") return &TRAVO_domain_left[i.at(0)];
-        if (base == "TRAVO_domain_right") return &TRAVO_domain_right[i.at(0)];
-        if (base == "TRAVO_minima.points") return &TRAVO_minima.points[i.at(0)][i.at(1)];
-        if (base == "x") return &x[i.at(0)];
-        throw std::runtime_error("unknown name: " + name);
-    };
-    c.add("TRAVO_set_default", TRAVO_set_default, "TRAVO_domain_alloc", TRAVO_domain_alloc, "TRAVO_parameters_check",
-          TRAVO_parameters_check, "TRAVO_alloc", TRAVO_alloc, "TRAVO_coincidence_check", TRAVO_coincidence_check,
-          "TRAVO_arg_generate", TRAVO_arg_generate, "TRAVO_D_gradient", TRAVO_D_gradient, "TRAVO_D2_hessian",
-          TRAVO_D2_hessian, "TRAVO_ND_func", TRAVO_ND_func, "TRAVO_D2_func", TRAVO_D2_func, "TRAVO_D2_deriv2",
-          TRAVO_D2_deriv2);
-    c.fns["TRAVO_domain_free"] = [](const Args &) { return (TRAVO_domain_free(), 0.0); };
-    c.fns["ranf_array"] = [](const Args &a) {  // a[0] after the call; 7 before it
-        std::vector<double> buf(std::max(std::stoul(a.at(1)), 1ul), 7.0);
-        ranf_array(buf.data(), std::stoi(a.at(1)));
-        return buf[0];
-    };
-    return c.run(example, failing);
-}
-
-// A reentrant example from p, the default parameters in dimension 2, and f
-// made from them: x is (0.1, -0.2), g two doubles, v and h four, why 256
-// characters. Returns the status of the last call.
-int run_handles(const std::string &example) {
-    travo_params p = travo_params_default(2);
-    travo_member *f = nullptr, *made = nullptr;
-    EXPECT_EQ(travo_member_new(&p, &f, nullptr, 0), TRAVO_STATUS_OK);
-    double x[2] = {0.1, -0.2}, g[2], v[4], h[4];
-    char why[256];
-    CExample c;
-    c.names.insert({{"f", f}, {"&f", &made}, {"&p", &p}, {"x", x}, {"g", g}, {"v", v}, {"h", h}, {"why", why}});
-    c.place = [&](const std::string &name) -> double * {
-        if (name == "p.distance") return &p.distance;
-        if (name == "x[0]") return x;
-        throw std::runtime_error("unknown name: " + name);
-    };
-    c.add("travo_member_new", travo_member_new, "travo_member_value", travo_member_value, "travo_member_gradient",
-          travo_member_gradient, "travo_member_hessian", travo_member_hessian, "travo_member_values",
-          travo_member_values);
-    const int last = static_cast<int>(c.run(example));
-    travo_member_free(made);
-    travo_member_free(f);
-    return last;
-}
 
 // The first group of every match of `pattern` in a source file.
 std::set<std::string> matches(const std::string &path, const std::string &pattern) {
@@ -287,11 +274,7 @@ const char kStatuses[] = R"(\n\s*TRAVO_\w+ = ([1-9]\d*))";        // a header's,
 
 class BadInputDoc : public GatewayTest {
 protected:
-    void TearDown() override {
-        reset_library();
-        GatewayTest::TearDown();
-    }
-    // The state at load: no tables, no box, everything zero.
+    // The module-wide state at load: no tables, no box, everything zero.
     static void reset_library() {
         reset();
         forget_call_member();
@@ -327,20 +310,23 @@ TEST_F(BadInputDoc, LibraryExamplesGiveTheirStatusOrValue) {
     const auto statuses = each_row("Library", "Status", [](const Row &row) {
         reset_library();
         const auto before = host::live_blocks();
-        EXPECT_EQ(run_library(code(row.at(3)), row.at(3).find("mxMalloc returns NULL") != npos), std::stoi(row.at(0)));
+        EXPECT_EQ(CExample().run(code(row.at(3)), row.at(3).find("mxMalloc returns NULL") != npos),
+                  std::stoi(row.at(0)));
         reset_library();
         EXPECT_EQ(host::live_blocks(), before);
     });
     EXPECT_EQ(statuses, matches("include/travo/travo.h", kStatuses)) << "every status of travo.h has a row";
     each_row("Library", "Cause", [](const Row &row) {
         reset_library();
-        EXPECT_EQ(run_library(code(row.at(1)), false), std::stod(row.at(2)));
+        EXPECT_EQ(CExample().run(code(row.at(1))), std::stod(row.at(2)));
+        reset_library();
     });
 }
 
 TEST_F(BadInputDoc, ReentrantExamplesGiveTheirStatus) {
-    const auto statuses = each_row(
-        "Reentrant", "Status", [](const Row &row) { EXPECT_EQ(run_handles(code(row.at(3))), std::stoi(row.at(0))); });
+    const auto statuses = each_row("Reentrant", "Status", [](const Row &row) {
+        EXPECT_EQ(CExample().run(code(row.at(3))), std::stoi(row.at(0)));
+    });
     const auto own = matches("include/travo/member.h", kStatuses);
     EXPECT_TRUE(std::includes(statuses.begin(), statuses.end(), own.begin(), own.end()))
         << "every status of member.h has a row";
