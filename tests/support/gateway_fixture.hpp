@@ -56,8 +56,6 @@ Outcome member(A &&...action_and_more) {
     return call_with(1, inputs(10.0, -1.0, kDist, kRadius, std::forward<A>(action_and_more)...));
 }
 
-// Starts from an empty module-wide state and leaves one, with the module
-// unloaded and no allocation set to fail.
 class GatewayTest : public ModuleTest {
 protected:
     void SetUp() override {

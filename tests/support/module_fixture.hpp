@@ -57,12 +57,10 @@ inline Rows probes(const core::Member &mb, uint32_t random_count, uint32_t seed)
     const uint32_t n = mb.dim, m = mb.num_minima;
     std::mt19937_64 gen(seed);
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    Rows out;
-    for (uint32_t t = 0; t < random_count; t++) {
-        out.emplace_back(n);
-        for (uint32_t c = 0; c < n; c++) {
-            out.back()[c] = mb.domain_left[c] - 5e-11 + u(gen) * (mb.domain_right[c] - mb.domain_left[c] + 1e-10);
-        }
+    const double *left = mb.domain_left, *right = mb.domain_right;
+    Rows out(random_count, std::vector<double>(n));
+    for (auto &x : out) {
+        for (uint32_t c = 0; c < n; c++) x[c] = left[c] - 5e-11 + u(gen) * (right[c] - left[c] + 1e-10);
     }
     for (uint32_t k = 0; k < m; k += std::max(1u, m / 200)) {
         const double *p = mb.minima.points[k], rho = mb.minima.radii[k];
@@ -90,14 +88,11 @@ struct TestMember {
     core::RandomSource rng;
 
     TestMember(const std::vector<double> &lo, const std::vector<double> &hi, uint32_t m, double g, double d, double r) {
-        mb.dim = static_cast<uint32_t>(lo.size());
-        mb.num_minima = m;
+        mb.dim = static_cast<uint32_t>(lo.size()), mb.num_minima = m;
         EXPECT_EQ(core::domain_alloc(mb), TRAVO_STATUS_OK);
         std::copy(lo.begin(), lo.end(), mb.domain_left);
         std::copy(hi.begin(), hi.end(), mb.domain_right);
-        mb.global_value = g;
-        mb.global_dist = d;
-        mb.global_radius = r;
+        mb.global_value = g, mb.global_dist = d, mb.global_radius = r;
     }
     // The box [-1, 1]^n, by default with d a third of the side and R half of d.
     TestMember(uint32_t n, uint32_t m, double g = -1.0, double d = 2.0 / 3.0, double r = 1.0 / 3.0)
@@ -112,8 +107,7 @@ struct TestMember {
             std::copy(rows[i].begin(), rows[i].end(), mb.minima.points[i]);
             mb.minima.weights[i] = i == 1 ? 1.0 : 0.99;
         }
-        mb.minima.values[0] = 0.0;
-        mb.minima.values[1] = mb.global_value;
+        mb.minima.values[0] = 0.0, mb.minima.values[1] = mb.global_value;
     }
     ~TestMember() {
         core::free_tables(mb);
@@ -173,9 +167,7 @@ protected:
         TRAVO_dim = n;
         ASSERT_EQ(TRAVO_domain_alloc(), TRAVO_STATUS_OK);
         TRAVO_num_minima = m;
-        TRAVO_global_value = g;
-        TRAVO_global_dist = d;
-        TRAVO_global_radius = r;
+        TRAVO_global_value = g, TRAVO_global_dist = d, TRAVO_global_radius = r;
     }
 };
 
