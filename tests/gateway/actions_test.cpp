@@ -51,12 +51,9 @@ TEST_F(GatewayActions, ResultsAreTheCInterfacesBitForBit) {
     ASSERT_EQ(TRAVO_set_default(), TRAVO_STATUS_OK);
     ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
     std::vector<std::vector<double>> want(10);
-    for (int c = 0; c < 4; c++) {
-        for (std::size_t i = 0; i < 10; i++) {
-            want[0].push_back(c == 0   ? TRAVO_minima.values[i]
-                              : c == 1 ? TRAVO_minima.radii[i]
-                                       : TRAVO_minima.points[i][c - 2]);
-        }
+    for (const double *col : {TRAVO_minima.values, TRAVO_minima.radii}) want[0].insert(want[0].end(), col, col + 10);
+    for (int c = 0; c < 2; c++) {
+        for (std::size_t i = 0; i < 10; i++) want[0].push_back(TRAVO_minima.points[i][c]);
     }
     for (std::size_t k = 0; k < xs.size(); k++) {
         const double p[2] = {xs[k], ys[k]};
