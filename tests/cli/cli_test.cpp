@@ -81,21 +81,21 @@ TEST_F(Cli, InfoCarriesTheMemberBitForBit) {
     ASSERT_EQ(r.out.rfind("# travo " + std::string(travo::version()) + " eval\n", 0), 0u) << r.out;
     EXPECT_EQ(shell("travo info --format json " + r.out.substr(at, r.out.find('\n', at) - at)).out, info.out);
 
-    r = run({"info"});
+    r = shell("travo info");
     EXPECT_NE(r.out.find("dimension 2, 10 minima, test 1"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("global minimizers (rows): 1\n"), std::string::npos);
-    EXPECT_EQ(run({"--version"}).out, "travo " + std::string(travo::version()) + "\n");
+    EXPECT_EQ(shell("travo --version").out, "travo " + std::string(travo::version()) + "\n");
 }
 
 // One range for every coordinate or one per coordinate; distance and radius
 // derived from the box, or the radius from a given distance.
 TEST_F(Cli, BoxOptionsAndDerivedDefaults) {
-    ToolRun r = run({"info", "--format", "json", "--box", "0,3", "--dim", "4", "--global-value=-2.5"});
+    ToolRun r = shell("travo info --format json --box 0,3 --dim 4 --global-value=-2.5");
     ASSERT_EQ(r.status, 0) << r.err;
     json j = json::parse(r.out)["parameters"];
     EXPECT_EQ(json::array({j["distance"], j["radius"], j["global_value"]}), json::array({1.0, 0.5, -2.5}));
     EXPECT_EQ(j["box"]["upper"], json::array({3.0, 3.0, 3.0, 3.0}));
-    r = run({"info", "--format", "json", "--box", "-1,1,0,5,2,2.5", "--distance", "0.2"});
+    r = shell("travo info --format json --box -1,1,0,5,2,2.5 --distance 0.2");
     ASSERT_EQ(r.status, 0) << r.err;
     j = json::parse(r.out)["parameters"];
     EXPECT_EQ(j["dim"], 3);
@@ -103,7 +103,7 @@ TEST_F(Cli, BoxOptionsAndDerivedDefaults) {
     EXPECT_EQ(j["radius"], 0.1);
     // Whole numbers written as reals, choices in any case; the defaults
     // derived from any box the tool takes are accepted.
-    r = run({"info", "--format", "JSON", "--minima", "1e1", "--box", "-1e7,1e7"});
+    r = shell("travo info --format JSON --minima 1e1 --box -1e7,1e7");
     ASSERT_EQ(r.status, 0) << r.err;
     j = json::parse(r.out)["parameters"];
     EXPECT_EQ(j["minima"], 10);
@@ -143,7 +143,7 @@ TEST_F(Cli, EvalReadsLooseInputAndWritesTheLibrarysBits) {
 
 TEST_F(Cli, EvalJsonFilesThreadsAndPointsOutsideTheBox) {
     std::ofstream(dir_ / "points.txt") << "0.25 -0.5\n1.5 0\n";
-    ToolRun r = run({"eval", "points.txt", "--format", "json", "-k", "d", "-g"});
+    ToolRun r = shell("travo eval points.txt --format json -k d -g");
     ASSERT_EQ(r.status, 0) << r.err;
     const json j = json::parse(r.out);
     ASSERT_EQ(j["results"].size(), 2u);
@@ -158,20 +158,20 @@ TEST_F(Cli, EvalJsonFilesThreadsAndPointsOutsideTheBox) {
     for (int i = 0; i < 10000; i++) {
         many += std::to_string(-1.0 + (i % 100) * 0.02) + "," + std::to_string(-1.0 + (i / 100) * 0.02) + "\n";
     }
-    const ToolRun one = run({"eval", "-j", "1", "--no-header", "-g", "-H"}, many);
-    const ToolRun two = run({"eval", "-j", "2", "--no-header", "-g", "-H"}, many);
+    const ToolRun one = shell("travo eval -j 1 --no-header -g -H", many);
+    const ToolRun two = shell("travo eval -j 2 --no-header -g -H", many);
     ASSERT_TRUE(one.status == 0 && one.err.empty()) << "progress written to a file: " << one.err;
     EXPECT_EQ(csv_rows(one.out).size(), 10000u);
     EXPECT_EQ(one.out, two.out);
 
-    r = run({"eval", "--no-header"}, "");  // no points: nothing, and a warning
+    r = shell("travo eval --no-header", "");  // no points: nothing, and a warning
     EXPECT_TRUE(r.status == 0 && r.out.empty());
     EXPECT_EQ(r.err, "travo: warning: no point was read from standard input\n");
 
     // A byte-order mark, CR line ends.
-    r = run({"eval", "--no-header", "-k", "nd"},
-            "\xEF\xBB\xBF"
-            "0.25,-0.5\r1.5,0\r");
+    r = shell("travo eval --no-header -k nd",
+              "\xEF\xBB\xBF"
+              "0.25,-0.5\r1.5,0\r");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(csv_rows(r.out).size(), 2u);
 }
@@ -184,7 +184,7 @@ TEST_F(Cli, LocateTellsRegionDistanceAndGlobal) {
     char input[300];
     std::snprintf(input, sizeof input, "%.17g %.17g\n%.17g %.17g\n%.17g %.17g\n1 1.5\n", g[0], g[1] + 1e-7, l[0], l[1],
                   f.minimizer(0)[0], f.minimizer(0)[1]);
-    const ToolRun r = run({"locate", "--no-header"}, input);
+    const ToolRun r = shell("travo locate --no-header", input);
     ASSERT_EQ(r.status, 0) << r.err;
     const auto rows = csv_rows(r.out);
     ASSERT_EQ(rows.size(), 4u);
@@ -195,7 +195,7 @@ TEST_F(Cli, LocateTellsRegionDistanceAndGlobal) {
               (std::vector<std::string>{std::to_string(f.region(l)), "0", "no"}));
     EXPECT_EQ(rows[2][2], "none");  // the vertex lies on the paraboloid
     EXPECT_EQ(rows[3][2], "outside");
-    const ToolRun strict = run({"locate", "--tolerance", "1e-8", "--format", "json"}, input);
+    const ToolRun strict = shell("travo locate --tolerance 1e-8 --format json", input);
     ASSERT_EQ(strict.status, 0) << strict.err;
     EXPECT_EQ(json::parse(strict.out)["results"][0]["global"], false);
 }
@@ -204,15 +204,14 @@ TEST_F(Cli, LocateTellsRegionDistanceAndGlobal) {
 // over the name; the picture is complete even where regions are too small
 // to draw, and records how it was made; nothing else is written.
 TEST_F(Cli, PlotWritesCompletePicturesAndNothingElse) {
-    ToolRun r = run({"plot", "-o", "member.png", "--size", "640x600", "--resolution", "60"});
+    ToolRun r = shell("travo plot -o member.png --size 640x600 --resolution 60");
     ASSERT_TRUE(r.status == 0 && r.err.empty()) << r.err;
     const std::string png = slurp(dir_ / "member.png");
     ASSERT_GT(png.size(), 1000u);
     EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
     EXPECT_EQ(png.substr(16, 8), std::string("\0\0\x02\x80\0\0\x02\x58", 8));  // IHDR: 640 x 600
     EXPECT_NE(png.find("tEXtComment"), std::string::npos);
-    r = run({"plot", "-o", "slice.svg", "--dim", "4", "--minima", "20", "--axes", "2,4", "--kind", "nd", "--resolution",
-             "40", "--title", "A #1 slice"});
+    r = shell("travo plot -o slice.svg --dim 4 --minima 20 --axes 2,4 --kind nd --resolution 40 --title 'A #1 slice'");
     ASSERT_EQ(r.status, 0) << r.err;
     // SVG: real text, the colours as one path per band, the options that
     // make the picture again.
@@ -226,7 +225,7 @@ TEST_F(Cli, PlotWritesCompletePicturesAndNothingElse) {
     // A global region of 1e-5 in a box of side 2 is too small to draw;
     // drawing it put the picture library in an error state that silently
     // dropped the frame, its text and the markers (no font in the PDF).
-    r = run({"plot", "-o", "picture.out", "--format", "PDF", "--radius", "1e-5", "--resolution", "20"});
+    r = shell("travo plot -o picture.out --format PDF --radius 1e-5 --resolution 20");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string pdf = slurp(dir_ / "picture.out");
     EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
@@ -241,7 +240,7 @@ TEST_F(Cli, PlotWritesCompletePicturesAndNothingElse) {
 TEST_F(Cli, OutputsAreWrittenCompletelyOrNotAtAll) {
     std::ofstream(dir_ / "real.png") << "old\n";
     travo::testing::fs::create_symlink("real.png", dir_ / "link.png");
-    ToolRun r = run({"plot", "-o", "link.png", "--resolution", "20"});
+    ToolRun r = shell("travo plot -o link.png --resolution 20");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(travo::testing::fs::is_symlink(dir_ / "link.png"));
     EXPECT_EQ(slurp(dir_ / "real.png").substr(1, 3), "PNG");
