@@ -97,10 +97,8 @@ std::vector<std::string> split(const std::string &s, char sep) {
     return out;
 }
 
-// A number of the examples: NaN, a decimal, a negation or a quotient.
+// A number of the examples: a decimal, NaN or a quotient.
 double scalar(const std::string &s) {
-    if (s == "NaN" || s == "NAN") return kNaN;
-    if (!s.empty() && s[0] == '-') return -scalar(trim(s.substr(1)));
     if (const auto slash = s.find('/'); slash != npos) {
         return scalar(trim(s.substr(0, slash))) / scalar(trim(s.substr(slash + 1)));
     }
@@ -119,16 +117,12 @@ host::Array octave(const std::string &s) {
     if (s.rfind("single(", 0) == 0) {
         const host::Array d = octave(inner(7));
         host::Array a = host::numeric(mxSINGLE_CLASS, mxGetM(d.get()), mxGetN(d.get()));
-        for (std::size_t k = 0; k < mxGetNumberOfElements(d.get()); k++) {
-            static_cast<float *>(mxGetData(a.get()))[k] = float(mxGetPr(d.get())[k]);
-        }
+        std::copy_n(mxGetPr(d.get()), mxGetNumberOfElements(d.get()), static_cast<float *>(mxGetData(a.get())));
         return a;
     }
     if (s.rfind("zeros(", 0) == 0) {
         const auto dims = split(inner(6), ',');
-        const auto rows = static_cast<std::size_t>(scalar(dims.at(0))),
-                   cols = static_cast<std::size_t>(scalar(dims.at(1)));
-        return host::matrix(rows, cols, std::vector<double>(rows * cols));
+        return host::matrix(std::stoul(dims.at(0)), std::stoul(dims.at(1)), {});
     }
     if (s.front() != '[') return host::scalar(scalar(s));
     std::vector<double> re;  // a row or a column
