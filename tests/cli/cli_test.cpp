@@ -51,11 +51,12 @@ std::vector<std::string> files(const travo::testing::fs::path &dir) {
 
 class Cli : public travo::testing::ToolTest {};
 
-// The minima table as JSON carries the member bit for bit, its distance and
-// radius derived from the box as the library derives them (the CSV table is
-// compared with the library by the Python suite), and as text.
+// The minima table as JSON carries the member bit for bit, its dimension
+// taken from the box's ranges, its distance and radius derived from the box
+// as the library derives them (the CSV table is compared with the library by
+// the Python suite), and as text.
 TEST_F(Cli, InfoCarriesTheMemberBitForBit) {
-    const std::string member = " --dim 3 --minima 7 --test 12 --box 0,1,-2,2,0,3";
+    const std::string member = " --minima 7 --test 12 --box 0,1,-2,2,0,3";
     const ToolRun info = shell("travo info --format json" + member);
     ASSERT_EQ(info.status, 0) << info.err;
     const json j = json::parse(info.out);
@@ -87,26 +88,19 @@ TEST_F(Cli, InfoCarriesTheMemberBitForBit) {
     EXPECT_EQ(shell("travo --version").out, "travo " + std::string(travo::version()) + "\n");
 }
 
-// One range for every coordinate or one per coordinate; distance and radius
-// derived from the box, or the radius from a given distance.
+// One range for every coordinate, the radius half a given distance, whole
+// numbers written as reals, choices in any case; the defaults derived from
+// any box the tool takes are accepted. (The dimension, distance and radius
+// taken from ranges per coordinate: the info test.)
 TEST_F(Cli, BoxOptionsAndDerivedDefaults) {
-    ToolRun r = shell("travo info --format json --box 0,3 --dim 4 --global-value=-2.5");
+    ToolRun r = shell("travo info --format JSON --box 0,3 --dim 4 --distance 0.2 --minima 1e1");
     ASSERT_EQ(r.status, 0) << r.err;
     json j = json::parse(r.out)["parameters"];
-    EXPECT_EQ(json::array({j["distance"], j["radius"], j["global_value"]}), json::array({1.0, 0.5, -2.5}));
-    EXPECT_EQ(j["box"]["upper"], json::array({3.0, 3.0, 3.0, 3.0}));
-    r = shell("travo info --format json --box -1,1,0,5,2,2.5 --distance 0.2");
+    EXPECT_EQ(json::array({j["box"]["upper"], j["radius"], j["minima"]}),
+              json::array({json::array({3.0, 3.0, 3.0, 3.0}), 0.1, 10}));
+    r = shell("travo info --format json --box -1e7,1e7");
     ASSERT_EQ(r.status, 0) << r.err;
     j = json::parse(r.out)["parameters"];
-    EXPECT_EQ(j["dim"], 3);
-    EXPECT_EQ(j["box"]["lower"], json::array({-1.0, 0.0, 2.0}));
-    EXPECT_EQ(j["radius"], 0.1);
-    // Whole numbers written as reals, choices in any case; the defaults
-    // derived from any box the tool takes are accepted.
-    r = shell("travo info --format JSON --minima 1e1 --box -1e7,1e7");
-    ASSERT_EQ(r.status, 0) << r.err;
-    j = json::parse(r.out)["parameters"];
-    EXPECT_EQ(j["minima"], 10);
     EXPECT_LT(j["radius"].get<double>(), 0.5 * j["distance"].get<double>());
 }
 
