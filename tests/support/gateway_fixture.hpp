@@ -1,18 +1,13 @@
 // Helpers shared by the tests of the gateway through travo's host layer.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "host/host_call.hpp"
-#include "host/host_layer.hpp"
 #include "module/module_state.hpp"
 #include "support/module_fixture.hpp"
-#include "travo/travo.h"
 
 namespace travo::testing {
 
@@ -26,7 +21,6 @@ inline constexpr double kRadius = 1.0 / 3.0;
 inline Array input(double v) { return host::scalar(v); }
 inline Array input(const std::string &s) { return host::text(s); }
 inline Array input(Array &&a) { return std::move(a); }
-inline Array point(double v) { return host::matrix(1, 1, {v}); }
 
 template <class... A>
 std::vector<Array> inputs(A &&...args) {
@@ -62,11 +56,10 @@ Outcome member(A &&...action_and_more) {
     return call_with(1, inputs(10.0, -1.0, kDist, kRadius, std::forward<A>(action_and_more)...));
 }
 
-class GatewayTest : public ::testing::Test {
+class GatewayTest : public ModuleTest {
 protected:
     void SetUp() override {
-        if (TRAVO_minima.points != nullptr) TRAVO_free();
-        if (TRAVO_domain_left != nullptr || TRAVO_domain_right != nullptr) TRAVO_domain_free();
+        reset();
         forget_call_member();
     }
     void TearDown() override {
@@ -77,22 +70,20 @@ protected:
     }
 };
 
+// A call that ended with `message` and no result, and one that gave a real
+// double matrix of rows x cols.
 inline ::testing::AssertionResult Fails(const Outcome &out, const std::string &message) {
-    if (out.ok || out.filled || out.error != message) {
-        return ::testing::AssertionFailure()
-               << (out.ok ? "succeeded" : "\"" + out.error + "\"") << (out.filled ? " with a result" : "")
-               << "; expected \"" << message << "\"";
-    }
-    return ::testing::AssertionSuccess();
+    if (!out.ok && !out.filled && out.error == message) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << (out.ok ? "succeeded" : "\"" + out.error + "\"")
+                                         << (out.filled ? " with a result" : "") << "; expected \"" << message << "\"";
 }
-
 inline ::testing::AssertionResult Succeeds(const Outcome &out, std::size_t rows, std::size_t cols) {
-    if (!out.ok || !out.filled || out.result_class != mxDOUBLE_CLASS || out.result_complex || out.result.rows != rows ||
-        out.result.cols != cols) {
-        return ::testing::AssertionFailure() << "\"" << out.error << "\", result " << out.result.rows << " x "
-                                             << out.result.cols << "; expected " << rows << " x " << cols;
+    if (out.ok && out.filled && out.result_class == mxDOUBLE_CLASS && !out.result_complex && out.result.rows == rows &&
+        out.result.cols == cols) {
+        return ::testing::AssertionSuccess();
     }
-    return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << out.error << "\", result " << out.result.rows << " x "
+                                         << out.result.cols << "; expected " << rows << " x " << cols;
 }
 
 }  // namespace travo::testing

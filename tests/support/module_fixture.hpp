@@ -26,8 +26,11 @@ using Rows = std::vector<std::vector<double>>;
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// The same double, bit for bit (NaN included).
+// The same doubles, bit for bit (NaN included).
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+inline bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
 
 // Relative agreement to about ten significant digits.
 inline ::testing::AssertionResult Near10(double expected, double actual) {
@@ -54,12 +57,10 @@ inline Rows probes(const core::Member &mb, uint32_t random_count, uint32_t seed)
     const uint32_t n = mb.dim, m = mb.num_minima;
     std::mt19937_64 gen(seed);
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    Rows out;
-    for (uint32_t t = 0; t < random_count; t++) {
-        out.emplace_back(n);
-        for (uint32_t c = 0; c < n; c++) {
-            out.back()[c] = mb.domain_left[c] - 5e-11 + u(gen) * (mb.domain_right[c] - mb.domain_left[c] + 1e-10);
-        }
+    const double *left = mb.domain_left, *right = mb.domain_right;
+    Rows out(random_count, std::vector<double>(n));
+    for (auto &x : out) {
+        for (uint32_t c = 0; c < n; c++) x[c] = left[c] - 5e-11 + u(gen) * (right[c] - left[c] + 1e-10);
     }
     for (uint32_t k = 0; k < m; k += std::max(1u, m / 200)) {
         const double *p = mb.minima.points[k], rho = mb.minima.radii[k];
@@ -87,14 +88,11 @@ struct TestMember {
     core::RandomSource rng;
 
     TestMember(const std::vector<double> &lo, const std::vector<double> &hi, uint32_t m, double g, double d, double r) {
-        mb.dim = static_cast<uint32_t>(lo.size());
-        mb.num_minima = m;
+        mb.dim = static_cast<uint32_t>(lo.size()), mb.num_minima = m;
         EXPECT_EQ(core::domain_alloc(mb), TRAVO_STATUS_OK);
         std::copy(lo.begin(), lo.end(), mb.domain_left);
         std::copy(hi.begin(), hi.end(), mb.domain_right);
-        mb.global_value = g;
-        mb.global_dist = d;
-        mb.global_radius = r;
+        mb.global_value = g, mb.global_dist = d, mb.global_radius = r;
     }
     // The box [-1, 1]^n, by default with d a third of the side and R half of d.
     TestMember(uint32_t n, uint32_t m, double g = -1.0, double d = 2.0 / 3.0, double r = 1.0 / 3.0)
@@ -109,8 +107,7 @@ struct TestMember {
             std::copy(rows[i].begin(), rows[i].end(), mb.minima.points[i]);
             mb.minima.weights[i] = i == 1 ? 1.0 : 0.99;
         }
-        mb.minima.values[0] = 0.0;
-        mb.minima.values[1] = mb.global_value;
+        mb.minima.values[0] = 0.0, mb.minima.values[1] = mb.global_value;
     }
     ~TestMember() {
         core::free_tables(mb);
@@ -125,23 +122,21 @@ struct TestMember {
     }
 };
 
-// Every table of two members of the same size, delta and isArgSet, bit for bit.
+// Two members of the same size with the same tables, global list, delta and
+// isArgSet, bit for bit.
 inline ::testing::AssertionResult SameTables(const core::Member &a, const core::Member &b) {
     const uint32_t m = a.num_minima;
-    if (a.dim != b.dim || m != b.num_minima) return ::testing::AssertionFailure() << "sizes differ";
-    for (uint32_t i = 0; i < m; i++) {
-        const double x[] = {a.minima.values[i], a.minima.weights[i], a.minima.peaks[i], a.minima.radii[i]};
-        const double y[] = {b.minima.values[i], b.minima.weights[i], b.minima.peaks[i], b.minima.radii[i]};
-        if (std::memcmp(a.minima.points[i], b.minima.points[i], a.dim * sizeof(double)) != 0 ||
-            std::memcmp(x, y, sizeof x) != 0) {
-            return ::testing::AssertionFailure() << "row " << i << " differs";
-        }
+    const auto same = [m](const auto *x, const auto *y) { return std::memcmp(x, y, m * sizeof *x) == 0; };
+    bool rows = a.dim == b.dim && m == b.num_minima;
+    for (uint32_t i = 0; rows && i < m; i++) {
+        rows = std::memcmp(a.minima.points[i], b.minima.points[i], a.dim * sizeof(double)) == 0;
     }
-    if (a.glob.count != b.glob.count || std::memcmp(a.glob.indices, b.glob.indices, m * sizeof(uint32_t)) != 0 ||
-        !same_bits(a.delta, b.delta) || a.isArgSet != b.isArgSet) {
-        return ::testing::AssertionFailure() << "global lists, delta or isArgSet differ";
+    if (rows && same(a.minima.values, b.minima.values) && same(a.minima.weights, b.minima.weights) &&
+        same(a.minima.peaks, b.minima.peaks) && same(a.minima.radii, b.minima.radii) && a.glob.count == b.glob.count &&
+        same(a.glob.indices, b.glob.indices) && same_bits(a.delta, b.delta) && a.isArgSet == b.isArgSet) {
+        return ::testing::AssertionSuccess();
     }
-    return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "sizes, tables, global lists, delta or isArgSet differ";
 }
 
 // The module-wide member seen as a core member (sharing its tables).
@@ -172,9 +167,7 @@ protected:
         TRAVO_dim = n;
         ASSERT_EQ(TRAVO_domain_alloc(), TRAVO_STATUS_OK);
         TRAVO_num_minima = m;
-        TRAVO_global_value = g;
-        TRAVO_global_dist = d;
-        TRAVO_global_radius = r;
+        TRAVO_global_value = g, TRAVO_global_dist = d, TRAVO_global_radius = r;
     }
 };
 

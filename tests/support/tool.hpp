@@ -55,12 +55,6 @@ protected:
         const int raw = std::system(cmd.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(base_ / "out"), slurp(base_ / "err")};
     }
-    // Runs the tool itself with `args`.
-    ToolRun run(const std::vector<std::string> &args, const std::string &input = "") const {
-        std::string cmd = shell_quote(TRAVO_CLI);
-        for (const auto &a : args) cmd += " " + shell_quote(a);
-        return shell(cmd, input);
-    }
 
     fs::path base_, dir_;
 };
