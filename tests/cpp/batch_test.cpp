@@ -23,60 +23,19 @@
 
 namespace core = travo::core;
 namespace host = travo::host;
+using travo::testing::kInf;
+using travo::testing::kNaN;
 using travo::testing::same_bits;
 
 namespace {
 
-// Runs `f` on a member generated through the C interface, outside any host
-// call, and releases it again.
-template <class F>
-auto with_library(uint32_t m, double g, double d, double r, int32_t test, F f) {
-    TRAVO_dim = 2;
-    EXPECT_EQ(TRAVO_domain_alloc(), TRAVO_STATUS_OK);
-    TRAVO_num_minima = m;
-    TRAVO_global_value = g;
-    TRAVO_global_dist = d;
-    TRAVO_global_radius = r;
-    EXPECT_EQ(TRAVO_arg_generate(test), TRAVO_STATUS_OK);
-    auto result = f();
-    TRAVO_free();
-    TRAVO_domain_free();
-    travo::testing::forget_call_member();
-    return result;
-}
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-// Points, one after another, that reach every branch: random in the box and
-// a little beyond it, each minimizer, points on each sphere as near as
-// rounding allows and one ulp either side (where the square root decides),
-// inside the centre ball and just past it, and non-finite coordinates.
-std::vector<double> probes(std::uint32_t n, std::uint32_t m, const double *const *rows, const double *radii,
-                           const double *lo, const double *hi, std::size_t random_count, std::uint64_t seed) {
-    std::mt19937_64 gen(seed);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    std::vector<double> out;
-    for (std::size_t t = 0; t < random_count; t++) {
-        for (std::uint32_t c = 0; c < n; c++) out.push_back(lo[c] - 1e-10 + u(gen) * (hi[c] - lo[c] + 2e-10));
+// The probe points of the module-wide member, one after another.
+std::vector<double> module_probes(uint32_t random_count, uint32_t seed) {
+    std::vector<double> flat;
+    for (const auto &x : travo::testing::probes(travo::testing::module_view(), random_count, seed)) {
+        flat.insert(flat.end(), x.begin(), x.end());
     }
-    for (std::uint32_t k = 0; k < m; k++) {
-        const double rho = std::isfinite(radii[k]) ? radii[k] : 1.0;
-        const std::uint32_t axis = static_cast<std::uint32_t>(gen() % n);
-        for (double step : {0.0, rho, std::nextafter(rho, 0.0), std::nextafter(rho, kInf), 0.5e-10, 2e-10, 0.5 * rho,
-                            -rho, -0.7 * rho}) {
-            for (std::uint32_t c = 0; c < n; c++) out.push_back(rows[k][c] + (c == axis ? step : 0.0));
-        }
-    }
-    for (double odd : {kNaN, kInf, -kInf, 1e200}) {
-        for (std::uint32_t c = 0; c < n; c++) out.push_back(c == n - 1 ? odd : rows[1 % m][c]);
-    }
-    return out;
-}
-
-std::vector<double> probes(const core::Member &mb, std::size_t random_count, std::uint64_t seed) {
-    return probes(mb.dim, mb.num_minima, mb.minima.points, mb.minima.radii, mb.domain_left, mb.domain_right,
-                  random_count, seed);
+    return flat;
 }
 
 // Everything evaluation derives from a Site: each value, first and second
@@ -115,8 +74,10 @@ std::vector<core::Simd> simd_paths() {
 // and derivatives by coordinate (indices out of range included) against
 // locate, value and the derivatives at each point, on every vector path,
 // with the regions searched in lanes and found by a region index.
-void expect_blocks_match(const core::Member &mb, const std::vector<double> &pts) {
+void expect_blocks_match(const core::Member &mb, const travo::testing::Rows &rows) {
     const std::uint32_t n = mb.dim;
+    std::vector<double> pts;
+    for (const auto &x : rows) pts.insert(pts.end(), x.begin(), x.end());
     const std::size_t count = pts.size() / n;
     std::vector<std::vector<double>> columns(n, std::vector<double>(count));
     for (std::size_t p = 0; p < count; p++) {
@@ -191,7 +152,7 @@ TEST(BatchEvaluation, BlocksMatchThePerPointLookupOnGeneratedMembers) {
         EXPECT_EQ(BatchEvaluator(own.mb, nullptr).blocked(), c.blocked);
         const core::RegionIndex index(own.mb);
         EXPECT_TRUE(BatchEvaluator(own.mb, &index).blocked());
-        expect_blocks_match(own.mb, probes(own.mb, c.n > 20 ? 200 : 1500, c.n * 131 + c.m));
+        expect_blocks_match(own.mb, travo::testing::probes(own.mb, c.n > 20 ? 200 : 1500, c.n * 131 + c.m));
     }
 }
 
@@ -219,9 +180,9 @@ TEST(BatchEvaluation, BlocksMatchThePerPointLookupOnAwkwardMembers) {
         mb.delta = 1.75;
         mb.isArgSet = 1;
         ASSERT_TRUE(core::BatchEvaluator(mb, nullptr).blocked());
-        auto pts = probes(mb, 3000, 7);
+        auto pts = travo::testing::probes(mb, 3000, 7);
         // Regions 1 and 2 overlap: the lower index wins.
-        pts.insert(pts.end(), {1.25, 1.0, 1.0, 1.2, 1.1, 0.95, 1.45, 0.9, 1.05});
+        pts.insert(pts.end(), {{1.25, 1.0, 1.0}, {1.2, 1.1, 0.95}, {1.45, 0.9, 1.05}});
         expect_blocks_match(mb, pts);
 
         mb.isArgSet = 0;  // every point refused
@@ -229,10 +190,12 @@ TEST(BatchEvaluation, BlocksMatchThePerPointLookupOnAwkwardMembers) {
     }
 }
 
+class BatchForms : public travo::testing::ModuleTest {};
+
 // Every batch form of the C++ interface gives the single-point results,
 // whatever the number of threads; the automatic choice spreads the large
 // batch over threads.
-TEST(BatchEvaluation, CppBatchesGiveTheSinglePointResultsForEveryThreadCount) {
+TEST_F(BatchForms, CppBatchesGiveTheSinglePointResultsForEveryThreadCount) {
     using travo::Kind;
     struct Case {
         std::uint32_t n, m;
@@ -246,10 +209,9 @@ TEST(BatchEvaluation, CppBatchesGiveTheSinglePointResultsForEveryThreadCount) {
         p.num_minima = c.m;
         p.test_number = static_cast<std::int32_t>((c.n + c.m) % 100 + 1);
         const travo::Member f = travo::generate(p);
-        std::vector<const double *> rows;
-        for (std::uint32_t k = 0; k < c.m; k++) rows.push_back(f.minimizer(k).data());
-        const auto pts = probes(c.n, c.m, rows.data(), f.radii().data(), p.lower.data(), p.upper.data(), c.random_count,
-                                c.m);
+        configure(c.n, c.m, p.global_value, p.distance, p.radius);  // the same member, for its probe points
+        ASSERT_EQ(TRAVO_arg_generate(p.test_number), TRAVO_STATUS_OK);
+        const auto pts = module_probes(static_cast<uint32_t>(c.random_count), c.m);
         const std::size_t n = c.n, count = pts.size() / n;
 
         std::vector<double> v[3], gd(count * n), gd2(count * n), h(count * n * n);
@@ -350,9 +312,10 @@ TEST_F(GatewayPointActions, EveryActionGivesTheModuleWideResults) {
         std::vector<double> X, Y;
         std::vector<std::vector<double>> want;    // per point action
         std::vector<std::vector<double>> single;  // actions 7, 8, 9 at every 29th point
-        with_library(c.m, c.g, c.d, c.r, c.test, [&] {
-            const double lo[2] = {-1.0, -1.0}, hi[2] = {1.0, 1.0};
-            const auto pts = probes(2, c.m, TRAVO_minima.points, TRAVO_minima.radii, lo, hi, 400, c.m);
+        {
+            configure(2, c.m, c.g, c.d, c.r);
+            ASSERT_EQ(TRAVO_arg_generate(c.test), TRAVO_STATUS_OK);
+            const auto pts = module_probes(400, c.m);
             for (std::size_t p = 0; p < pts.size(); p += 2) {
                 X.push_back(pts[p]);
                 Y.push_back(pts[p + 1]);
@@ -394,8 +357,9 @@ TEST_F(GatewayPointActions, EveryActionGivesTheModuleWideResults) {
                 }
                 single.insert(single.end(), {gd, gd2, h});
             }
-            return 0;
-        });
+            reset();
+            forget_call_member();
+        }
         const std::size_t count = X.size();
         for (std::size_t k = 0; k < std::size(actions); k++) {
             const Action &a = actions[k];
