@@ -40,9 +40,9 @@ constexpr std::size_t kPoints = 512;
 
 struct Fixture {
     core::Member mb;
-    std::unique_ptr<core::RegionIndex> index;       // as chosen by size
+    std::unique_ptr<core::RegionIndex> index;             // as chosen by size
     std::unique_ptr<core::RegionIndex> tree, rows, grid;  // each layout imposed
-    std::vector<std::vector<double>> points;        // spread over the box
+    std::vector<std::vector<double>> points;              // spread over the box
 
     Fixture() = default;
     Fixture(const Fixture &) = delete;
@@ -195,7 +195,8 @@ void register_all() {
             }
             reg(name("value_D2", "tree", n, m), value, Kind::D2, Lookup::Tree, n, m);
             reg(name("value_D2", "rows", n, m), value, Kind::D2, Lookup::Rows, n, m);
-            if (n <= core::RegionIndex::kGridMaxDim) reg(name("value_D2", "grid", n, m), value, Kind::D2, Lookup::Grid, n, m);
+            if (n <= core::RegionIndex::kGridMaxDim)
+                reg(name("value_D2", "grid", n, m), value, Kind::D2, Lookup::Grid, n, m);
             for (const auto &[lname, lookup] : lookups) {
                 reg(name("gradient_D2", lname, n, m), gradient, lookup, n, m);
                 reg(name("hessian", lname, n, m), hessian, lookup, n, m)->Unit(benchmark::kMicrosecond);

@@ -68,9 +68,7 @@ struct BatchRow {
 struct BatchPoints {
     const double *rows = nullptr;
     const double *const *columns = nullptr;
-    double at(std::size_t p, uint32_t c, uint32_t n) const {
-        return rows != nullptr ? rows[p * n + c] : columns[c][p];
-    }
+    double at(std::size_t p, uint32_t c, uint32_t n) const { return rows != nullptr ? rows[p * n + c] : columns[c][p]; }
 };
 
 // What the block search found for a point: the region k (0: the
@@ -102,8 +100,7 @@ struct BatchTables {
 // One instruction set's block kernels. `scratch` holds at least
 // scratch_size(n) doubles, aligned to 64 bytes.
 struct BatchKernels {
-    void (*values)(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t count, double *out,
-                   double *scratch);
+    void (*values)(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t count, double *out, double *scratch);
     void (*find)(const BatchTables &t, BatchPoints pts, std::size_t first, std::size_t used, BatchFound *found,
                  double *scratch);
     // First derivatives of kind D or D2, components [from, to) of each point
@@ -137,9 +134,7 @@ public:
     BatchEvaluator(const Member &mb, const RegionIndex *index, std::optional<Simd> simd = std::nullopt);
 
     // Whether a member is searched in lanes (without an index).
-    static bool fits(const Member &mb) {
-        return mb.dim != 0 && mb.num_minima != 0 && mb.num_minima <= kMaxRegions + 1;
-    }
+    static bool fits(const Member &mb) { return mb.dim != 0 && mb.num_minima != 0 && mb.num_minima <= kMaxRegions + 1; }
     // Whether this build and processor run the kernels of `simd`.
     static bool supported(Simd simd);
     // The instruction set chosen when none is imposed.
@@ -170,8 +165,7 @@ public:
     // (D2) at points given by coordinate, as deriv_at and deriv2_at give
     // them (the error value for an index out of range).
     void derivatives(Kind kind, uint32_t i, const double *const *columns, std::size_t count, double *out) const;
-    void second_derivatives(uint32_t i, uint32_t j, const double *const *columns, std::size_t count,
-                            double *out) const;
+    void second_derivatives(uint32_t i, uint32_t j, const double *const *columns, std::size_t count, double *out) const;
 
     // One point, by the evaluator's per-point lookup.
     Site locate_one(const double *x) const;

@@ -128,7 +128,7 @@ inline Lanes row_sum(const double *coord, const double *x, std::size_t v, uint32
     return sum;
 }
 
-inline bool any(const decltype(Lanes{} < Lanes{}) &mask) {
+inline bool any(const decltype(Lanes{} < Lanes{}) & mask) {
     for (std::size_t i = 0; i < kWidth; i++) {
         if (mask[i] != 0) return true;
     }

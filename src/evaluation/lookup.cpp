@@ -1,7 +1,7 @@
 #include "evaluation/lookup.hpp"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -222,7 +222,8 @@ RegionIndex::RegionIndex(const Member &mb, Layout layout) : n_(mb.dim), m_(mb.nu
         copy_rows(tab);
         return;
     }
-    const bool tree = layout == Layout::Tree || layout == Layout::Grid || (layout == Layout::Chosen && tree_pays(n_, m_));
+    const bool tree = layout == Layout::Tree || layout == Layout::Grid ||
+                      (layout == Layout::Chosen && tree_pays(n_, m_));
     if (tree) {
         mode_ = Mode::Tree;
         tree_ = KdTree(n_, tab.points, 1, m_);

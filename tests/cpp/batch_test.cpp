@@ -96,41 +96,42 @@ void expect_blocks_match(const core::Member &mb, const travo::testing::Rows &row
 
     const core::RegionIndex region_index(mb);
     for (core::Simd simd : simd_paths()) {
-      for (const core::RegionIndex *index : {static_cast<const core::RegionIndex *>(nullptr), &region_index}) {
-        SCOPED_TRACE(::testing::Message() << core::BatchEvaluator::name(simd) << (index ? " indexed" : ""));
-        const core::BatchEvaluator batch(mb, index, simd);
-        ASSERT_EQ(batch.simd(), simd);
-        std::vector<double> got(count);
-        for (core::Kind kind : {core::Kind::ND, core::Kind::D, core::Kind::D2}) {
-            const auto v = each([kind](const core::Site &st) { return core::value(kind, st); });
-            batch.values(kind, pts.data(), count, got.data());
-            ASSERT_TRUE(SameBits(v, got)) << "kind " << int(kind);
-            batch.values(kind, cols.data(), count, got.data());
-            ASSERT_TRUE(SameBits(v, got)) << "kind " << int(kind) << ", columns";
-        }
-        for (core::Kind kind : {core::Kind::D, core::Kind::D2}) {
-            std::vector<double> g(count * n), want_g(count * n);
-            for (std::size_t p = 0; p < count; p++) core::first_derivatives(kind, want[p], n, &want_g[p * n]);
-            batch.gradients(kind, pts.data(), count, g.data());
-            ASSERT_TRUE(SameBits(want_g, g)) << "gradients, kind " << int(kind);
-            batch.derivatives(kind, i, cols.data(), count, got.data());
-            ASSERT_TRUE(SameBits(each([&](const core::Site &st) { return core::first_derivative(kind, i, st); }), got));
-            batch.derivatives(kind, n + 1, cols.data(), count, got.data());
+        for (const core::RegionIndex *index : {static_cast<const core::RegionIndex *>(nullptr), &region_index}) {
+            SCOPED_TRACE(::testing::Message() << core::BatchEvaluator::name(simd) << (index ? " indexed" : ""));
+            const core::BatchEvaluator batch(mb, index, simd);
+            ASSERT_EQ(batch.simd(), simd);
+            std::vector<double> got(count);
+            for (core::Kind kind : {core::Kind::ND, core::Kind::D, core::Kind::D2}) {
+                const auto v = each([kind](const core::Site &st) { return core::value(kind, st); });
+                batch.values(kind, pts.data(), count, got.data());
+                ASSERT_TRUE(SameBits(v, got)) << "kind " << int(kind);
+                batch.values(kind, cols.data(), count, got.data());
+                ASSERT_TRUE(SameBits(v, got)) << "kind " << int(kind) << ", columns";
+            }
+            for (core::Kind kind : {core::Kind::D, core::Kind::D2}) {
+                std::vector<double> g(count * n), want_g(count * n);
+                for (std::size_t p = 0; p < count; p++) core::first_derivatives(kind, want[p], n, &want_g[p * n]);
+                batch.gradients(kind, pts.data(), count, g.data());
+                ASSERT_TRUE(SameBits(want_g, g)) << "gradients, kind " << int(kind);
+                batch.derivatives(kind, i, cols.data(), count, got.data());
+                ASSERT_TRUE(
+                    SameBits(each([&](const core::Site &st) { return core::first_derivative(kind, i, st); }), got));
+                batch.derivatives(kind, n + 1, cols.data(), count, got.data());
+                ASSERT_TRUE(SameBits(std::vector<double>(count, core::kHuge), got));
+            }
+            batch.second_derivatives(i, j, cols.data(), count, got.data());
+            ASSERT_TRUE(SameBits(each([&](const core::Site &st) { return core::second_derivative(i, j, st); }), got));
+            batch.second_derivatives(0, j, cols.data(), count, got.data());
             ASSERT_TRUE(SameBits(std::vector<double>(count, core::kHuge), got));
-        }
-        batch.second_derivatives(i, j, cols.data(), count, got.data());
-        ASSERT_TRUE(SameBits(each([&](const core::Site &st) { return core::second_derivative(i, j, st); }), got));
-        batch.second_derivatives(0, j, cols.data(), count, got.data());
-        ASSERT_TRUE(SameBits(std::vector<double>(count, core::kHuge), got));
 
-        std::vector<core::Site> sites(count);
-        batch.locate(pts.data(), count, sites.data());
-        for (std::size_t p = 0; p < count; p++) {
-            ASSERT_EQ(sites[p].where, want[p].where) << "point " << p;
-            ASSERT_EQ(sites[p].k, want[p].k) << "point " << p;
-            ASSERT_TRUE(SameBits(outcomes(want[p], n), outcomes(sites[p], n))) << "point " << p;
+            std::vector<core::Site> sites(count);
+            batch.locate(pts.data(), count, sites.data());
+            for (std::size_t p = 0; p < count; p++) {
+                ASSERT_EQ(sites[p].where, want[p].where) << "point " << p;
+                ASSERT_EQ(sites[p].k, want[p].k) << "point " << p;
+                ASSERT_TRUE(SameBits(outcomes(want[p], n), outcomes(sites[p], n))) << "point " << p;
+            }
         }
-      }
     }
 }
 
@@ -142,9 +143,9 @@ TEST(BatchEvaluation, BlocksMatchThePerPointLookupOnGeneratedMembers) {
         std::uint32_t n, m;
         bool blocked;
     };
-    const Case cases[] = {{2, 2, true},     {2, 10, true},     {2, BatchEvaluator::kMaxRegions + 1, true},
-                          {3, 40, true},    {17, 20, true},    {2, BatchEvaluator::kMaxRegions + 2, false},
-                          {100, 10, true},  {2, 1500, false}, {3, 300, false}};
+    const Case cases[] = {{2, 2, true},    {2, 10, true},    {2, BatchEvaluator::kMaxRegions + 1, true},
+                          {3, 40, true},   {17, 20, true},   {2, BatchEvaluator::kMaxRegions + 2, false},
+                          {100, 10, true}, {2, 1500, false}, {3, 300, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m);
         travo::testing::TestMember own(c.n, c.m);

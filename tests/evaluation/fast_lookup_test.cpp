@@ -99,8 +99,8 @@ TEST(FastLookup, GeneratedMembersMatchTheReference) {
         modes.insert(RegionIndex(own.mb).mode());
         expect_same(own.mb, probes(own.mb, 500, c.test), c.n <= 20, {kChosen, kTree, kRows, kGrid});
     }
-    EXPECT_EQ(modes, (std::set<RegionIndex::Mode>{RegionIndex::Mode::Tree, RegionIndex::Mode::Rows,
-                                                  RegionIndex::Mode::Grid}));
+    EXPECT_EQ(modes,
+              (std::set<RegionIndex::Mode>{RegionIndex::Mode::Tree, RegionIndex::Mode::Rows, RegionIndex::Mode::Grid}));
     TestMember own(2, 400), other(2, 300);
     ASSERT_EQ(own.generate(6), TRAVO_STATUS_OK);
     ASSERT_EQ(other.generate(6), TRAVO_STATUS_OK);
@@ -166,7 +166,8 @@ TEST(FastLookup, SpecialRadii) {
             EXPECT_EQ(RegionIndex(hm.mb).mode() == RegionIndex::Mode::Scan, std::isnan(special));
             if (!std::isnan(special)) {
                 const bool bounded = special < 0.0 || (special >= 1e-140 && special <= 1e140);
-                EXPECT_EQ(RegionIndex(hm.mb, kGrid).mode(), bounded ? RegionIndex::Mode::Grid : RegionIndex::Mode::Tree);
+                EXPECT_EQ(RegionIndex(hm.mb, kGrid).mode(),
+                          bounded ? RegionIndex::Mode::Grid : RegionIndex::Mode::Tree);
             }
             const Rows xs = {rows[at],
                              {rows[at][0] + 1e-160, rows[at][1]},
