@@ -12,7 +12,6 @@ namespace travo {
 
 using detail::differentiable;
 using detail::expect_length;
-using detail::fill_hessian;
 using detail::point_count;
 using detail::region_of;
 using detail::spread;
@@ -83,9 +82,7 @@ void Member::hessians(std::span<const double> points, std::span<double> out, uns
     const double *x = points.data();
     double *h = out.data();
     spread(count, n + n * n, threads, [&batch = impl().batch, n, x, h](std::size_t first, std::size_t last) {
-        each_site(batch, x, n, first, last, [n, h](std::size_t p, const core::Site &site) {
-            fill_hessian(site, static_cast<std::uint32_t>(n), h + p * n * n);
-        });
+        batch.hessians(x + first * n, last - first, h + first * n * n);
     });
 }
 

@@ -52,7 +52,10 @@ constexpr uint32_t kStackDim = 16;
 
 }  // namespace
 
-std::size_t batch_scratch_size(uint32_t n) { return (std::size_t(n) + 1) * BatchEvaluator::kBlock + n; }
+// The block, a point and 2 n vectors of eight lanes for the derivatives.
+std::size_t batch_scratch_size(uint32_t n) {
+    return std::size_t(n) * BatchEvaluator::kBlock + batch_point_room(n) + 2 * std::size_t(n) * 8;
+}
 
 uint32_t batch_find_region(const BatchTables &t, const double *x) {
     double r = 0.0;
@@ -197,7 +200,7 @@ public:
     double *data() { return data_; }
 
 private:
-    alignas(64) double stack_[(kStackDim + 1) * BatchEvaluator::kBlock + kStackDim];
+    alignas(64) double stack_[kStackDim * BatchEvaluator::kBlock + kStackDim + 2 * kStackDim * 8];
     std::vector<double> heap_;
     double *data_ = stack_;
 };
@@ -279,6 +282,23 @@ void BatchEvaluator::gradients(Kind kind, const double *points, std::size_t coun
     if (count == 0) return;
     Scratch scratch(n);
     kernels_->gradients(tables(), kind, BatchPoints{points, nullptr}, count, 0, n, out, n, scratch.data());
+}
+
+void BatchEvaluator::hessians(const double *points, std::size_t count, double *out) const {
+    const uint32_t n = numbers_.n;
+    const std::size_t nn = std::size_t(n) * n;
+    if (kernels_ == nullptr) {
+        for (std::size_t p = 0; p < count; p++) {
+            const Site site = locate_one(points + p * n);
+            for (uint32_t i = 1; i <= n; i++) {
+                core::second_derivatives(site, i, n, out + p * nn + std::size_t(i - 1) * n, 1);
+            }
+        }
+        return;
+    }
+    if (count == 0) return;
+    Scratch scratch(n);
+    kernels_->hessians(tables(), BatchPoints{points, nullptr}, count, out, scratch.data());
 }
 
 void BatchEvaluator::derivatives(Kind kind, uint32_t i, const double *const *columns, std::size_t count,

@@ -98,7 +98,7 @@ struct BatchTables {
 };
 
 // One instruction set's block kernels. `scratch` holds at least
-// scratch_size(n) doubles, aligned to 64 bytes.
+// batch_scratch_size(n) doubles, aligned to 64 bytes.
 struct BatchKernels {
     void (*values)(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t count, double *out, double *scratch);
     void (*find)(const BatchTables &t, BatchPoints pts, std::size_t first, std::size_t used, BatchFound *found,
@@ -107,6 +107,9 @@ struct BatchKernels {
     // (0-based), those of point p at out[p * stride ...].
     void (*gradients)(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t count, uint32_t from, uint32_t to,
                       double *out, std::size_t stride, double *scratch);
+    // D2 Hessians of points stored one after another, point p's at
+    // out[p * n * n], row by row.
+    void (*hessians)(const BatchTables &t, BatchPoints pts, std::size_t count, double *out, double *scratch);
 };
 
 class BatchEvaluator {
@@ -160,6 +163,9 @@ public:
     // Gradients (D or D2) at points stored one after another, those of point
     // p at out[p * dim ...], as first_derivatives gives them.
     void gradients(Kind kind, const double *points, std::size_t count, double *out) const;
+    // D2 Hessians at points stored one after another, point p's at
+    // out[p * dim * dim], row by row, as second_derivatives gives them.
+    void hessians(const double *points, std::size_t count, double *out) const;
 
     // First derivative i (1-based, D or D2) and second derivative (i, j)
     // (D2) at points given by coordinate, as deriv_at and deriv2_at give
@@ -194,6 +200,9 @@ const BatchKernels *batch_kernels_sse2();
 const BatchKernels *batch_kernels_avx2();
 const BatchKernels *batch_kernels_avx512();
 std::size_t batch_scratch_size(uint32_t n);
+// Room for one point after a block in the scratch, rounded up to whole
+// vectors of the widest set (the derivative vectors follow it).
+inline std::size_t batch_point_room(uint32_t n) { return (std::size_t(n) + 7) / 8 * 8; }
 Site batch_locate_one(const BatchTables &t, const double *x);
 uint32_t batch_find_region(const BatchTables &t, const double *x);
 

@@ -5,7 +5,8 @@
 // doubles of a vector. Everything defined here has internal linkage, so that
 // no function compiled for a wider set can stand in for a narrower one's at
 // link time; the kernels call out only to functions compiled for the
-// baseline (value, first_derivative, batch_locate_one, batch_find_region).
+// baseline (value, first_derivative, second_derivatives, batch_locate_one,
+// batch_find_region).
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -397,6 +398,93 @@ void gradients(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t cou
     gradients_of<Kind::D2>(t, pts, count, from, to, out, stride, scratch);
 }
 
+// D2 Hessians of the block's `used` points, point p's at out[p * n * n],
+// row i then column j: the error value outside the box, 2 I on the
+// paraboloid, delta I at a centre; points settled in a region are packed
+// into lanes for the second-derivative formulas of formulas.hpp; unsettled
+// points go point by point. `dg` is room for 2 n vectors.
+template <uint32_t N>
+void block_hessians(const BatchTables &t, const double *x, std::size_t used, double *out, double *point, double *dg) {
+    const uint32_t n = N != 0 ? N : t.n;
+    const std::size_t nn = std::size_t(n) * n;
+    Searched s;
+    search<N, true>(t, x, used, point, s);
+    uint32_t rows[kBlock];
+    Lanes dist[kVectors];
+    for (std::size_t v = 0; v < kVectors; v++) {
+        for (std::size_t i = 0; i < kWidth; i++) rows[v * kWidth + i] = static_cast<uint32_t>(s.row[v][i]);
+        dist[v] = roots(s.sum[v]);
+    }
+    std::size_t reg[kBlock], nr = 0;
+    for (std::size_t p = 0; p < used; p++) {
+        double *h = out + p * nn;
+        const auto diagonal = [h, n, nn](double off, double on) {
+            for (std::size_t e = 0; e < nn; e++) h[e] = off;
+            for (uint32_t i = 0; i < n; i++) h[std::size_t(i) * n + i] = on;
+        };
+        if (Searched::lane(s.outside, p) != 0.0) {
+            diagonal(kHuge, kHuge);
+        } else if (Searched::lane(s.nan, p) != 0.0 || !(Searched::lane(s.sum, p) <= t.rows[rows[p]].sure_in)) {
+            const Site site = locate_again(t, x, p, point);
+            for (uint32_t i = 1; i <= n; i++) second_derivatives(site, i, n, h + std::size_t(i - 1) * n, 1);
+        } else if (rows[p] == 0) {
+            diagonal(0.0, 2.0);
+        } else if (Searched::lane(dist, p) < kTol) {
+            diagonal(0.0, t.delta);
+        } else {
+            reg[nr++] = p;
+        }
+    }
+    // d and G of component c at dg + c * kWidth and dg + (n + c) * kWidth.
+    const auto d = [dg](uint32_t c) { return load(dg + std::size_t(c) * kWidth); };
+    const auto G = [dg, n](uint32_t c) { return load(dg + (std::size_t(n) + c) * kWidth); };
+    for (std::size_t a = 0; a < nr; a += kWidth) {
+        std::size_t lane[kWidth];
+        const BatchRow *row[kWidth];
+        for (std::size_t i = 0; i < kWidth; i++) {
+            lane[i] = reg[a + i < nr ? a + i : nr - 1];
+            row[i] = &t.rows[rows[lane[i]]];
+        }
+        const Lanes r = gather([&](std::size_t i) { return Searched::lane(dist, lane[i]); });
+        const Lanes sdot = gather([&](std::size_t i) { return Searched::lane(s.dot, lane[i]); });
+        const Lanes rho = gather([&](std::size_t i) { return row[i]->rho; });
+        const Lanes A = gather([&](std::size_t i) { return row[i]->A; });
+        const SecondFactors<Lanes> factors(rho, r, sdot, sdot / r, A, t.delta);
+        for (uint32_t c = 0; c < n; c++) {
+            const Lanes xc = gather([&](std::size_t i) { return x[std::size_t(c) * kBlock + lane[i]]; });
+            const Lanes mc = gather([&](std::size_t i) { return t.coord[rows[lane[i]] * std::size_t(n) + c]; });
+            const Lanes dc = xc - mc;
+            const Lanes ec = gather([&](std::size_t i) { return t.edge[rows[lane[i]] * std::size_t(n) + c]; });
+            store(dg + std::size_t(c) * kWidth, dc);
+            store(dg + (std::size_t(n) + c) * kWidth, gradient_g(ec, r, sdot, dc));
+        }
+        for (uint32_t i = 0; i < n; i++) {
+            const Lanes ei = gather([&](std::size_t k) { return t.edge[rows[lane[k]] * std::size_t(n) + i]; });
+            const Lanes di = d(i), Gi = G(i);
+            for (uint32_t j = 0; j < n; j++) {
+                const Lanes h = factors.entry(di, ei, Gi, d(j), G(j), i == j);
+                for (std::size_t k = kWidth; k-- > 0;) out[lane[k] * nn + std::size_t(i) * n + j] = h[k];
+            }
+        }
+    }
+}
+
+template <uint32_t N, bool Columns>
+void hessians_with(const BatchTables &t, BatchPoints pts, std::size_t count, double *out, double *scratch) {
+    double *point = scratch + std::size_t(t.n) * kBlock;
+    double *dg = point + batch_point_room(t.n);
+    for (std::size_t first = 0; first < count; first += kBlock) {
+        const std::size_t used = count - first < kBlock ? count - first : kBlock;
+        load_block<N, Columns>(t, pts, first, used, scratch);
+        block_hessians<N>(t, scratch, used, out + first * t.n * t.n, point, dg);
+    }
+}
+
+void hessians(const BatchTables &t, BatchPoints pts, std::size_t count, double *out, double *scratch) {
+    if (t.n == 2) return hessians_with<2, false>(t, pts, count, out, scratch);
+    hessians_with<0, false>(t, pts, count, out, scratch);
+}
+
 template <uint32_t N>
 void find_in(const BatchTables &t, const double *x, std::size_t used, BatchFound *found, double *point) {
     Searched s;
@@ -431,6 +519,6 @@ void find(const BatchTables &t, BatchPoints pts, std::size_t first, std::size_t 
 
 }  // namespace
 
-const BatchKernels kKernels{values, find, gradients};
+const BatchKernels kKernels{values, find, gradients, hessians};
 
 }  // namespace travo::core::TRAVO_SIMD_NS

@@ -23,20 +23,23 @@ enum class Kind { ND, D, D2 };
 
 // The terms of the value formulas that depend on the region's height A
 // (|T - M|^2 + t - f), its radius and delta, each by the expression the
-// formulas use.
-struct RegionTerms {
-    double A, rho2, rho3, delta;
+// formulas use; over the number type T (one double, or lanes).
+template <class T>
+struct BasicRegionTerms {
+    T A, rho2, rho3;
+    double delta;
 
-    double nd_a() const { return A / rho2; }
-    double d_a3() const { return 2.0 * A / rho3; }
-    double d_a2() const { return 3.0 * A / rho2; }
-    double d2_c3() const { return 10.0 * A / rho2; }
-    double d2_c4() const { return 15.0 * A / rho2; }
-    double d2_c5() const { return 6.0 * A / rho2; }
+    T nd_a() const { return A / rho2; }
+    T d_a3() const { return 2.0 * A / rho3; }
+    T d_a2() const { return 3.0 * A / rho2; }
+    T d2_c3() const { return 10.0 * A / rho2; }
+    T d2_c4() const { return 15.0 * A / rho2; }
+    T d2_c5() const { return 6.0 * A / rho2; }
     double delta_half() const { return delta / 2.0; }
     double delta_15() const { return 1.5 * delta; }
     double delta_05() const { return 0.5 * delta; }
 };
+using RegionTerms = BasicRegionTerms<double>;
 
 template <class T>
 struct D2Coefficients {
@@ -149,20 +152,22 @@ private:
     FirstFactors<K, double> f_;
 };
 
-// Second partial derivatives of the D2 kind in a region: the factors that
-// do not depend on the indices, row(i) what depends on i alone, then
-// entry(row, j) for the (i, j) entry (0-based).
-class SecondDerivative {
+// The factors of the second partial derivatives of the D2 kind in a region
+// that do not depend on the indices, over the number type T, and
+// entry(di, ei, Gi, dj, Gj, diagonal) for the (i, j) entry with the d, e
+// and G of components i and j.
+template <class T>
+class SecondFactors {
 public:
-    explicit SecondDerivative(const RegionPoint &p) : p_(p) {
-        const double rho = p.rho, r = p.r;
-        const double rho2 = rho * rho, rho3 = rho2 * rho, rho4 = rho3 * rho;
+    SecondFactors(const T &rho, const T &r, const T &s, const T &q, const T &A, double delta)
+        : rho_(rho), r_(r), s_(s), delta_(delta) {
+        const T rho2 = rho * rho, rho3 = rho2 * rho, rho4 = rho3 * rho;
         rho2_ = rho2;
         rho3_ = rho3;
         r2_ = r * r;
         r3_ = r2_ * r;
-        const RegionTerms terms{p.A, rho2, rho3, p.delta};
-        const auto c = d2_coefficients(p.q, rho, terms);
+        const BasicRegionTerms<T> terms{A, rho2, rho3, delta};
+        const auto c = d2_coefficients(q, rho, terms);
         c3_ = c.c3;
         c4_ = c.c4;
         c5_ = c.c5;
@@ -177,21 +182,11 @@ public:
         k3_ = 3.0 / rho;
     }
 
-    struct Row {
-        uint32_t i;
-        double di, ei, Gi;
-    };
-
-    Row row(uint32_t i) const { return {i, p_.d(i), p_.e(i), p_.G(i)}; }
-
-    double entry(const Row &ri, uint32_t j) const {
-        const double r = p_.r, s = p_.s, r2 = r2_, r3 = r3_;
-        const double di = ri.di, ei = ri.ei, Gi = ri.Gi;
-        const double dj = p_.d(j);
-        const double Gj = p_.G(j);
-        double H = ei * dj / r - Gj * di / r2;
-        if (ri.i == j) H -= s / r;
-        double sum = k12_ * (H * r + Gi * dj / r);
+    T entry(const T &di, const T &ei, const T &Gi, const T &dj, const T &Gj, bool diagonal) const {
+        const T &r = r_, &s = s_, &r2 = r2_, &r3 = r3_;
+        T H = ei * dj / r - Gj * di / r2;
+        if (diagonal) H -= s / r;
+        T sum = k12_ * (H * r + Gi * dj / r);
         sum += k8_ * (c4_ * di * dj);
         sum += k64_ * (Gj * di);
         sum += k16_ * (2.0 * Gi * dj + H * r2);
@@ -200,15 +195,37 @@ public:
         sum += k30_ * (Gj * di * r);
         sum += k36_ * (Gj * di / r);
         sum += k3_ * (c3_ * di * dj / r);
-        if (ri.i == j) sum += 3.0 * c3_ * r / p_.rho + 4.0 * c4_ * r2 / rho2_ + 5.0 * c5_ * r3 / rho3_ + p_.delta;
+        if (diagonal) sum += 3.0 * c3_ * r / rho_ + 4.0 * c4_ * r2 / rho2_ + 5.0 * c5_ * r3 / rho3_ + delta_;
         return sum;
     }
 
 private:
+    T rho_, r_, s_;
+    double delta_;
+    T rho2_, rho3_, r2_, r3_;
+    T c3_, c4_, c5_;
+    T k12_, k8_, k64_, k16_, k15_, k6_, k30_, k36_, k3_;
+};
+
+// Second partial derivatives of the D2 kind at a point in a region: row(i)
+// what depends on i alone, then entry(row, j) for the (i, j) entry
+// (0-based).
+class SecondDerivative {
+public:
+    explicit SecondDerivative(const RegionPoint &p) : p_(p), f_(p.rho, p.r, p.s, p.q, p.A, p.delta) {}
+
+    struct Row {
+        uint32_t i;
+        double di, ei, Gi;
+    };
+
+    Row row(uint32_t i) const { return {i, p_.d(i), p_.e(i), p_.G(i)}; }
+
+    double entry(const Row &ri, uint32_t j) const { return f_.entry(ri.di, ri.ei, ri.Gi, p_.d(j), p_.G(j), ri.i == j); }
+
+private:
     RegionPoint p_;
-    double rho2_, rho3_, r2_, r3_;
-    double c3_, c4_, c5_;
-    double k12_, k8_, k64_, k16_, k15_, k6_, k30_, k36_, k3_;
+    SecondFactors<double> f_;
 };
 
 }  // namespace travo::core

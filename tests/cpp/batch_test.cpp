@@ -119,6 +119,13 @@ void expect_blocks_match(const core::Member &mb, const travo::testing::Rows &row
                 batch.derivatives(kind, n + 1, cols.data(), count, got.data());
                 ASSERT_TRUE(SameBits(std::vector<double>(count, core::kHuge), got));
             }
+            std::vector<double> h(count * n * n), want_h(count * n * n);
+            for (std::size_t p = 0; p < count; p++) {
+                for (std::uint32_t r = 1; r <= n; r++)
+                    core::second_derivatives(want[p], r, n, &want_h[(p * n + r - 1) * n], 1);
+            }
+            batch.hessians(pts.data(), count, h.data());
+            ASSERT_TRUE(SameBits(want_h, h)) << "Hessians";
             batch.second_derivatives(i, j, cols.data(), count, got.data());
             ASSERT_TRUE(SameBits(each([&](const core::Site &st) { return core::second_derivative(i, j, st); }), got));
             batch.second_derivatives(0, j, cols.data(), count, got.data());
