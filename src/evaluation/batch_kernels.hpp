@@ -307,6 +307,70 @@ void values(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t count,
     }
 }
 
+// A searched block as the derivative kernels see it: each point's kept row,
+// its distance, and the points settled in a region (reg[0..nr)).
+struct Settled {
+    uint32_t rows[kBlock];
+    Lanes dist[kVectors];
+    std::size_t reg[kBlock];
+    std::size_t nr = 0;
+};
+
+enum class Where { Refused, Unsure, Paraboloid, Centre };
+
+// Sorts the block's `used` points: those outside the box, unsure, on the
+// paraboloid or at a centre go to other(p, where) one by one, those settled
+// in a region into reg.
+template <class Other>
+inline void settle(const BatchTables &t, const Searched &s, std::size_t used, Settled &st, const Other &other) {
+    for (std::size_t v = 0; v < kVectors; v++) {
+        for (std::size_t i = 0; i < kWidth; i++) st.rows[v * kWidth + i] = static_cast<uint32_t>(s.row[v][i]);
+        st.dist[v] = roots(s.sum[v]);
+    }
+    for (std::size_t p = 0; p < used; p++) {
+        if (Searched::lane(s.outside, p) != 0.0) {
+            other(p, Where::Refused);
+        } else if (Searched::lane(s.nan, p) != 0.0 || !(Searched::lane(s.sum, p) <= t.rows[st.rows[p]].sure_in)) {
+            other(p, Where::Unsure);
+        } else if (st.rows[p] == 0) {
+            other(p, Where::Paraboloid);
+        } else if (Searched::lane(st.dist, p) < kTol) {
+            other(p, Where::Centre);
+        } else {
+            st.reg[st.nr++] = p;
+        }
+    }
+}
+
+// The settled points reg[a .. a + kWidth) in lanes (the last repeated past
+// nr): their block points and rows, distance r, (x - M).(T - M), radius and
+// height, and for component c, d = x - M and e = T - M.
+struct Packed {
+    std::size_t lane[kWidth];
+    std::size_t base[kWidth];  // row * n
+    Lanes r, sdot, rho, A;
+
+    Packed(const BatchTables &t, const Searched &s, const Settled &st, std::size_t a, uint32_t n) {
+        const BatchRow *row[kWidth];
+        for (std::size_t i = 0; i < kWidth; i++) {
+            lane[i] = st.reg[a + i < st.nr ? a + i : st.nr - 1];
+            base[i] = st.rows[lane[i]] * std::size_t(n);
+            row[i] = &t.rows[st.rows[lane[i]]];
+        }
+        r = gather([&](std::size_t i) { return Searched::lane(st.dist, lane[i]); });
+        sdot = gather([&](std::size_t i) { return Searched::lane(s.dot, lane[i]); });
+        rho = gather([&](std::size_t i) { return row[i]->rho; });
+        A = gather([&](std::size_t i) { return row[i]->A; });
+    }
+    Lanes d(const BatchTables &t, const double *x, uint32_t c) const {
+        return gather([&](std::size_t i) { return x[std::size_t(c) * kBlock + lane[i]]; }) -
+               gather([&](std::size_t i) { return t.coord[base[i] + c]; });
+    }
+    Lanes e(const BatchTables &t, uint32_t c) const {
+        return gather([&](std::size_t i) { return t.edge[base[i] + c]; });
+    }
+};
+
 // First derivatives of kind K, components [from, to), of the block's `used`
 // points: the error value outside the box, 2 (x - T) on the paraboloid, 0
 // at a centre; points settled in a region are packed into lanes for the
@@ -319,53 +383,27 @@ void block_gradients(const BatchTables &t, const double *x, std::size_t used, ui
     const uint32_t n = N != 0 ? N : t.n;
     Searched s;
     search<N, true>(t, x, used, point, s);
-    uint32_t rows[kBlock];
-    double in[kBlock];
-    Lanes dist[kVectors];
-    for (std::size_t v = 0; v < kVectors; v++) {
-        for (std::size_t i = 0; i < kWidth; i++) {
-            const uint32_t row = static_cast<uint32_t>(s.row[v][i]);
-            rows[v * kWidth + i] = row;
-            in[v * kWidth + i] = t.rows[row].sure_in;
-        }
-        dist[v] = roots(s.sum[v]);
-    }
-    std::size_t reg[kBlock], nr = 0;
-    for (std::size_t p = 0; p < used; p++) {
+    Settled st;
+    settle(t, s, used, st, [&](std::size_t p, Where where) {
         double *g = out + p * stride;
-        if (Searched::lane(s.outside, p) != 0.0) {
-            for (uint32_t c = from; c < to; c++) g[c - from] = kHuge;
-        } else if (Searched::lane(s.nan, p) != 0.0 || !(Searched::lane(s.sum, p) <= in[p])) {
+        if (where == Where::Unsure) {
             const Site site = locate_again(t, x, p, point);
             for (uint32_t c = from; c < to; c++) g[c - from] = first_derivative(K, c + 1, site);
-        } else if (rows[p] == 0) {
-            for (uint32_t c = from; c < to; c++) g[c - from] = 2.0 * (x[std::size_t(c) * kBlock + p] - t.coord[c]);
-        } else if (Searched::lane(dist, p) < kTol) {
-            for (uint32_t c = from; c < to; c++) g[c - from] = 0.0;
-        } else {
-            reg[nr++] = p;
+            return;
         }
-    }
-    for (std::size_t a = 0; a < nr; a += kWidth) {
-        std::size_t lane[kWidth];
-        const BatchRow *row[kWidth];
-        for (std::size_t i = 0; i < kWidth; i++) {
-            lane[i] = reg[a + i < nr ? a + i : nr - 1];
-            row[i] = &t.rows[rows[lane[i]]];
-        }
-        const Lanes r = gather([&](std::size_t i) { return Searched::lane(dist, lane[i]); });
-        const Lanes sdot = gather([&](std::size_t i) { return Searched::lane(s.dot, lane[i]); });
-        const Lanes rho = gather([&](std::size_t i) { return row[i]->rho; });
-        const Lanes A = gather([&](std::size_t i) { return row[i]->A; });
-        const Lanes q = sdot / r;
-        const FirstFactors<K, Lanes> factors(rho, r, sdot, q, A, t.delta);
         for (uint32_t c = from; c < to; c++) {
-            const Lanes xc = gather([&](std::size_t i) { return x[std::size_t(c) * kBlock + lane[i]]; });
-            const Lanes mc = gather([&](std::size_t i) { return t.coord[rows[lane[i]] * std::size_t(n) + c]; });
-            const Lanes ec = gather([&](std::size_t i) { return t.edge[rows[lane[i]] * std::size_t(n) + c]; });
-            const Lanes d = xc - mc;
-            const Lanes g = factors.entry(d, gradient_g(ec, r, sdot, d));
-            for (std::size_t i = kWidth; i-- > 0;) out[lane[i] * stride + (c - from)] = g[i];
+            g[c - from] = where == Where::Refused      ? kHuge
+                          : where == Where::Paraboloid ? 2.0 * (x[std::size_t(c) * kBlock + p] - t.coord[c])
+                                                       : 0.0;
+        }
+    });
+    for (std::size_t a = 0; a < st.nr; a += kWidth) {
+        const Packed pk(t, s, st, a, n);
+        const FirstFactors<K, Lanes> factors(pk.rho, pk.r, pk.sdot, pk.sdot / pk.r, pk.A, t.delta);
+        for (uint32_t c = from; c < to; c++) {
+            const Lanes d = pk.d(t, x, c);
+            const Lanes g = factors.entry(d, gradient_g(pk.e(t, c), pk.r, pk.sdot, d));
+            for (std::size_t i = kWidth; i-- > 0;) out[pk.lane[i] * stride + (c - from)] = g[i];
         }
     }
 }
@@ -409,61 +447,34 @@ void block_hessians(const BatchTables &t, const double *x, std::size_t used, dou
     const std::size_t nn = std::size_t(n) * n;
     Searched s;
     search<N, true>(t, x, used, point, s);
-    uint32_t rows[kBlock];
-    Lanes dist[kVectors];
-    for (std::size_t v = 0; v < kVectors; v++) {
-        for (std::size_t i = 0; i < kWidth; i++) rows[v * kWidth + i] = static_cast<uint32_t>(s.row[v][i]);
-        dist[v] = roots(s.sum[v]);
-    }
-    std::size_t reg[kBlock], nr = 0;
-    for (std::size_t p = 0; p < used; p++) {
+    Settled st;
+    settle(t, s, used, st, [&](std::size_t p, Where where) {
         double *h = out + p * nn;
-        const auto diagonal = [h, n, nn](double off, double on) {
-            for (std::size_t e = 0; e < nn; e++) h[e] = off;
-            for (uint32_t i = 0; i < n; i++) h[std::size_t(i) * n + i] = on;
-        };
-        if (Searched::lane(s.outside, p) != 0.0) {
-            diagonal(kHuge, kHuge);
-        } else if (Searched::lane(s.nan, p) != 0.0 || !(Searched::lane(s.sum, p) <= t.rows[rows[p]].sure_in)) {
+        if (where == Where::Unsure) {
             const Site site = locate_again(t, x, p, point);
             for (uint32_t i = 1; i <= n; i++) second_derivatives(site, i, n, h + std::size_t(i - 1) * n, 1);
-        } else if (rows[p] == 0) {
-            diagonal(0.0, 2.0);
-        } else if (Searched::lane(dist, p) < kTol) {
-            diagonal(0.0, t.delta);
-        } else {
-            reg[nr++] = p;
+            return;
         }
-    }
+        const double on = where == Where::Refused ? kHuge : where == Where::Paraboloid ? 2.0 : t.delta;
+        for (std::size_t e = 0; e < nn; e++) h[e] = where == Where::Refused ? kHuge : 0.0;
+        for (uint32_t i = 0; i < n; i++) h[std::size_t(i) * n + i] = on;
+    });
     // d and G of component c at dg + c * kWidth and dg + (n + c) * kWidth.
     const auto d = [dg](uint32_t c) { return load(dg + std::size_t(c) * kWidth); };
     const auto G = [dg, n](uint32_t c) { return load(dg + (std::size_t(n) + c) * kWidth); };
-    for (std::size_t a = 0; a < nr; a += kWidth) {
-        std::size_t lane[kWidth];
-        const BatchRow *row[kWidth];
-        for (std::size_t i = 0; i < kWidth; i++) {
-            lane[i] = reg[a + i < nr ? a + i : nr - 1];
-            row[i] = &t.rows[rows[lane[i]]];
-        }
-        const Lanes r = gather([&](std::size_t i) { return Searched::lane(dist, lane[i]); });
-        const Lanes sdot = gather([&](std::size_t i) { return Searched::lane(s.dot, lane[i]); });
-        const Lanes rho = gather([&](std::size_t i) { return row[i]->rho; });
-        const Lanes A = gather([&](std::size_t i) { return row[i]->A; });
-        const SecondFactors<Lanes> factors(rho, r, sdot, sdot / r, A, t.delta);
+    for (std::size_t a = 0; a < st.nr; a += kWidth) {
+        const Packed pk(t, s, st, a, n);
+        const SecondFactors<Lanes> factors(pk.rho, pk.r, pk.sdot, pk.sdot / pk.r, pk.A, t.delta);
         for (uint32_t c = 0; c < n; c++) {
-            const Lanes xc = gather([&](std::size_t i) { return x[std::size_t(c) * kBlock + lane[i]]; });
-            const Lanes mc = gather([&](std::size_t i) { return t.coord[rows[lane[i]] * std::size_t(n) + c]; });
-            const Lanes dc = xc - mc;
-            const Lanes ec = gather([&](std::size_t i) { return t.edge[rows[lane[i]] * std::size_t(n) + c]; });
+            const Lanes dc = pk.d(t, x, c);
             store(dg + std::size_t(c) * kWidth, dc);
-            store(dg + (std::size_t(n) + c) * kWidth, gradient_g(ec, r, sdot, dc));
+            store(dg + (std::size_t(n) + c) * kWidth, gradient_g(pk.e(t, c), pk.r, pk.sdot, dc));
         }
         for (uint32_t i = 0; i < n; i++) {
-            const Lanes ei = gather([&](std::size_t k) { return t.edge[rows[lane[k]] * std::size_t(n) + i]; });
-            const Lanes di = d(i), Gi = G(i);
+            const Lanes di = d(i), ei = pk.e(t, i), Gi = G(i);
             for (uint32_t j = 0; j < n; j++) {
                 const Lanes h = factors.entry(di, ei, Gi, d(j), G(j), i == j);
-                for (std::size_t k = kWidth; k-- > 0;) out[lane[k] * nn + std::size_t(i) * n + j] = h[k];
+                for (std::size_t k = kWidth; k-- > 0;) out[pk.lane[k] * nn + std::size_t(i) * n + j] = h[k];
             }
         }
     }

@@ -327,50 +327,15 @@ const char *infoTable(const core::Member &mb, mxArray **result) {
     return nullptr;
 }
 
-// Values of a kind at every element of X and Y: by the kept member's
-// evaluator, or on the member the call generated a block at a time for a
-// member with few regions, through a region index built for the call for
-// one with many, and by the scan when there is no memory for either. Same
-// bits as the module-wide operations at each point.
-void values(const core::Member &mb, const KeptMember *kept, core::Kind kind, const double *x, const double *y,
-            std::size_t count, double *out) {
-    try {
-        const double *const columns[2] = {x, y};
-        if (kept != nullptr) {
-            kept->batch.values(kind, columns, count, out);
-            return;
-        }
-        std::optional<core::RegionIndex> index;
-        if (!core::BatchEvaluator::fits(mb) && count >= kIndexedPoints) index.emplace(mb);
-        const core::BatchEvaluator batch(mb, index ? &*index : nullptr);
-        batch.values(kind, columns, count, out);
-        return;
-    } catch (const std::exception &) {
-        // Nothing was written: the evaluator takes its memory before it
-        // evaluates.
-    }
-    double point[2];
-    for (std::size_t k = 0; k < count; k++) {
-        point[0] = x[k];
-        point[1] = y[k];
-        out[k] = core::value_at(mb, kind, point);
-    }
-}
-
-// Actions 4 to 6 at every element of X and Y, located a block at a time
-// like the values; same bits as the module-wide operations at each point.
-void derivatives(int action, const core::Member &mb, const KeptMember *kept, uint32_t i, uint32_t j, const double *x,
-                 const double *y, std::size_t count, double *out) {
-    const double *const columns[2] = {x, y};
-    const auto run = [&](const core::BatchEvaluator &batch) {
-        if (action == kDDeriv) {
-            batch.derivatives(core::Kind::D, i, columns, count, out);
-        } else if (action == kD2Deriv1) {
-            batch.derivatives(core::Kind::D2, i, columns, count, out);
-        } else {
-            batch.second_derivatives(i, j, columns, count, out);
-        }
-    };
+// Evaluation at every element of X and Y: `run(batch)` on the kept member's
+// evaluator, or on one built for the call on the member it generated (in
+// blocks for a member with few regions, through a region index built for
+// the call for one with many), and each(k, point) at every element when
+// there is no memory for either. Same bits as the module-wide operations at
+// each point.
+template <class Run, class Each>
+void atPoints(const core::Member &mb, const KeptMember *kept, const double *x, const double *y, std::size_t count,
+              const Run &run, const Each &each) {
     try {
         if (kept != nullptr) {
             run(kept->batch);
@@ -388,14 +353,35 @@ void derivatives(int action, const core::Member &mb, const KeptMember *kept, uin
     for (std::size_t k = 0; k < count; k++) {
         point[0] = x[k];
         point[1] = y[k];
-        if (action == kDDeriv) {
-            out[k] = core::deriv_at(mb, core::Kind::D, i, point);
-        } else if (action == kD2Deriv1) {
-            out[k] = core::deriv_at(mb, core::Kind::D2, i, point);
-        } else {
-            out[k] = core::deriv2_at(mb, i, j, point);
-        }
+        each(k, point);
     }
+}
+
+// Values of a kind at every element of X and Y.
+void values(const core::Member &mb, const KeptMember *kept, core::Kind kind, const double *x, const double *y,
+            std::size_t count, double *out) {
+    const double *const columns[2] = {x, y};
+    atPoints(
+        mb, kept, x, y, count, [&](const core::BatchEvaluator &batch) { batch.values(kind, columns, count, out); },
+        [&](std::size_t k, const double *point) { out[k] = core::value_at(mb, kind, point); });
+}
+
+// Actions 4 to 6 at every element of X and Y.
+void derivatives(int action, const core::Member &mb, const KeptMember *kept, uint32_t i, uint32_t j, const double *x,
+                 const double *y, std::size_t count, double *out) {
+    const double *const columns[2] = {x, y};
+    const core::Kind kind = action == kDDeriv ? core::Kind::D : core::Kind::D2;
+    if (action == kD2Deriv2) {
+        atPoints(
+            mb, kept, x, y, count,
+            [&](const core::BatchEvaluator &batch) { batch.second_derivatives(i, j, columns, count, out); },
+            [&](std::size_t k, const double *point) { out[k] = core::deriv2_at(mb, i, j, point); });
+        return;
+    }
+    atPoints(
+        mb, kept, x, y, count,
+        [&](const core::BatchEvaluator &batch) { batch.derivatives(kind, i, columns, count, out); },
+        [&](std::size_t k, const double *point) { out[k] = core::deriv_at(mb, kind, i, point); });
 }
 
 // Actions 1 to 6: one evaluation per element of X and Y, in storage order.
