@@ -298,7 +298,7 @@ void BatchEvaluator::hessians(const double *points, std::size_t count, double *o
     }
     if (count == 0) return;
     Scratch scratch(n);
-    kernels_->hessians(tables(), BatchPoints{points, nullptr}, count, out, scratch.data());
+    kernels_->hessians(tables(), BatchPoints{points, nullptr}, count, 0, n, 0, n, out, nn, scratch.data());
 }
 
 void BatchEvaluator::derivatives(Kind kind, uint32_t i, const double *const *columns, std::size_t count,
@@ -321,6 +321,12 @@ void BatchEvaluator::second_derivatives(uint32_t i, uint32_t j, const double *co
                                         double *out) const {
     if (i == 0 || i > numbers_.n || j == 0 || j > numbers_.n) {
         for (std::size_t p = 0; p < count; p++) out[p] = kHuge;
+        return;
+    }
+    if (kernels_ != nullptr) {
+        if (count == 0) return;
+        Scratch scratch(numbers_.n);
+        kernels_->hessians(tables(), BatchPoints{nullptr, columns}, count, i - 1, i, j - 1, j, out, 1, scratch.data());
         return;
     }
     each_site(BatchPoints{nullptr, columns}, count,

@@ -107,9 +107,10 @@ struct BatchKernels {
     // (0-based), those of point p at out[p * stride ...].
     void (*gradients)(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t count, uint32_t from, uint32_t to,
                       double *out, std::size_t stride, double *scratch);
-    // D2 Hessians of points stored one after another, point p's at
-    // out[p * n * n], row by row.
-    void (*hessians)(const BatchTables &t, BatchPoints pts, std::size_t count, double *out, double *scratch);
+    // Entries (i, j), i in [i0, i1), j in [j0, j1) (0-based), of the D2
+    // Hessians, point p's at out[p * stride ...] row by row.
+    void (*hessians)(const BatchTables &t, BatchPoints pts, std::size_t count, uint32_t i0, uint32_t i1, uint32_t j0,
+                     uint32_t j1, double *out, std::size_t stride, double *scratch);
 };
 
 class BatchEvaluator {

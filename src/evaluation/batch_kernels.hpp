@@ -5,7 +5,7 @@
 // doubles of a vector. Everything defined here has internal linkage, so that
 // no function compiled for a wider set can stand in for a narrower one's at
 // link time; the kernels call out only to functions compiled for the
-// baseline (value, first_derivative, second_derivatives, batch_locate_one,
+// baseline (value, first_derivative, second_derivative, batch_locate_one,
 // batch_find_region).
 #include <cmath>
 #include <cstddef>
@@ -436,28 +436,40 @@ void gradients(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t cou
     gradients_of<Kind::D2>(t, pts, count, from, to, out, stride, scratch);
 }
 
-// D2 Hessians of the block's `used` points, point p's at out[p * n * n],
-// row i then column j: the error value outside the box, 2 I on the
-// paraboloid, delta I at a centre; points settled in a region are packed
-// into lanes for the second-derivative formulas of formulas.hpp; unsettled
-// points go point by point. `dg` is room for 2 n vectors.
+// Entries (i, j), i in [i0, i1), j in [j0, j1) (0-based), of the D2
+// Hessians of the block's `used` points, point p's at out[p * stride], row
+// by row: the error value outside the box, 2 on the paraboloid's diagonal
+// and delta at a centre's (0 elsewhere); points settled in a region are
+// packed into lanes for the second-derivative formulas of formulas.hpp;
+// unsettled points go point by point. `dg` is room for 2 n vectors.
+struct Entries {
+    uint32_t i0, i1, j0, j1;
+    std::size_t stride;
+};
+
 template <uint32_t N>
-void block_hessians(const BatchTables &t, const double *x, std::size_t used, double *out, double *point, double *dg) {
+void block_hessians(const BatchTables &t, const double *x, std::size_t used, const Entries &en, double *out,
+                    double *point, double *dg) {
     const uint32_t n = N != 0 ? N : t.n;
-    const std::size_t nn = std::size_t(n) * n;
+    const std::size_t cols = en.j1 - en.j0;
     Searched s;
     search<N, true>(t, x, used, point, s);
     Settled st;
     settle(t, s, used, st, [&](std::size_t p, Where where) {
-        double *h = out + p * nn;
+        double *h = out + p * en.stride;
         if (where == Where::Unsure) {
             const Site site = locate_again(t, x, p, point);
-            for (uint32_t i = 1; i <= n; i++) second_derivatives(site, i, n, h + std::size_t(i - 1) * n, 1);
+            for (uint32_t i = en.i0; i < en.i1; i++) {
+                for (uint32_t j = en.j0; j < en.j1; j++)
+                    h[(i - en.i0) * cols + (j - en.j0)] = second_derivative(i + 1, j + 1, site);
+            }
             return;
         }
         const double on = where == Where::Refused ? kHuge : where == Where::Paraboloid ? 2.0 : t.delta;
-        for (std::size_t e = 0; e < nn; e++) h[e] = where == Where::Refused ? kHuge : 0.0;
-        for (uint32_t i = 0; i < n; i++) h[std::size_t(i) * n + i] = on;
+        const double off = where == Where::Refused ? kHuge : 0.0;
+        for (uint32_t i = en.i0; i < en.i1; i++) {
+            for (uint32_t j = en.j0; j < en.j1; j++) h[(i - en.i0) * cols + (j - en.j0)] = i == j ? on : off;
+        }
     });
     // d and G of component c at dg + c * kWidth and dg + (n + c) * kWidth.
     const auto d = [dg](uint32_t c) { return load(dg + std::size_t(c) * kWidth); };
@@ -466,34 +478,43 @@ void block_hessians(const BatchTables &t, const double *x, std::size_t used, dou
         const Packed pk(t, s, st, a, n);
         const SecondFactors<Lanes> factors(pk.rho, pk.r, pk.sdot, pk.sdot / pk.r, pk.A, t.delta);
         for (uint32_t c = 0; c < n; c++) {
+            if ((c < en.i0 || c >= en.i1) && (c < en.j0 || c >= en.j1)) continue;
             const Lanes dc = pk.d(t, x, c);
             store(dg + std::size_t(c) * kWidth, dc);
             store(dg + (std::size_t(n) + c) * kWidth, gradient_g(pk.e(t, c), pk.r, pk.sdot, dc));
         }
-        for (uint32_t i = 0; i < n; i++) {
+        for (uint32_t i = en.i0; i < en.i1; i++) {
             const Lanes di = d(i), ei = pk.e(t, i), Gi = G(i);
-            for (uint32_t j = 0; j < n; j++) {
+            for (uint32_t j = en.j0; j < en.j1; j++) {
                 const Lanes h = factors.entry(di, ei, Gi, d(j), G(j), i == j);
-                for (std::size_t k = kWidth; k-- > 0;) out[pk.lane[k] * nn + std::size_t(i) * n + j] = h[k];
+                const std::size_t at = (i - en.i0) * cols + (j - en.j0);
+                for (std::size_t k = kWidth; k-- > 0;) out[pk.lane[k] * en.stride + at] = h[k];
             }
         }
     }
 }
 
 template <uint32_t N, bool Columns>
-void hessians_with(const BatchTables &t, BatchPoints pts, std::size_t count, double *out, double *scratch) {
+void hessians_with(const BatchTables &t, BatchPoints pts, std::size_t count, const Entries &en, double *out,
+                   double *scratch) {
     double *point = scratch + std::size_t(t.n) * kBlock;
     double *dg = point + batch_point_room(t.n);
     for (std::size_t first = 0; first < count; first += kBlock) {
         const std::size_t used = count - first < kBlock ? count - first : kBlock;
         load_block<N, Columns>(t, pts, first, used, scratch);
-        block_hessians<N>(t, scratch, used, out + first * t.n * t.n, point, dg);
+        block_hessians<N>(t, scratch, used, en, out + first * en.stride, point, dg);
     }
 }
 
-void hessians(const BatchTables &t, BatchPoints pts, std::size_t count, double *out, double *scratch) {
-    if (t.n == 2) return hessians_with<2, false>(t, pts, count, out, scratch);
-    hessians_with<0, false>(t, pts, count, out, scratch);
+void hessians(const BatchTables &t, BatchPoints pts, std::size_t count, uint32_t i0, uint32_t i1, uint32_t j0,
+              uint32_t j1, double *out, std::size_t stride, double *scratch) {
+    const Entries en{i0, i1, j0, j1, stride};
+    if (pts.rows != nullptr) {
+        if (t.n == 2) return hessians_with<2, false>(t, pts, count, en, out, scratch);
+        return hessians_with<0, false>(t, pts, count, en, out, scratch);
+    }
+    if (t.n == 2) return hessians_with<2, true>(t, pts, count, en, out, scratch);
+    hessians_with<0, true>(t, pts, count, en, out, scratch);
 }
 
 template <uint32_t N>
