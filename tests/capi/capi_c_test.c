@@ -1,6 +1,5 @@
-/* The reentrant interface from C: two members held at once keep their own
- * results while the other is made, evaluated and released, and the
- * module-wide member is left alone. */
+/* The reentrant interface from C: two members held at once keep their own results while the other is made,
+ * evaluated and released, and the module-wide member is left alone. */
 #include <stdio.h>
 #include <string.h>
 
@@ -16,8 +15,7 @@ static int failures = 0;
         }                                                                      \
     } while (0)
 
-/* Values of the three kinds, the D2 gradient and Hessian at x, in out[0..],
- * and, when `before` is given, the same bits as it. */
+/* Values of the three kinds, the D2 gradient and Hessian at x, in out; the bits of `before` when given. */
 static void results(const travo_member *f, const double *x, double *out, const double *before) {
     const uint32_t n = travo_member_dim(f);
     const size_t used = 3 + n + (size_t)n * n;

@@ -1,6 +1,4 @@
-// The reentrant C interface against the C++ interface it wraps: the same
-// tables and bits for every operation, the same refusals and its own
-// argument checks.
+// The reentrant C interface against the C++ interface it wraps: the same bits and refusals; its own checks.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,18 +12,16 @@
 #include <vector>
 
 #include "host/host_layer.hpp"
+#include "support/module_fixture.hpp"
 #include "travo/member.h"
 #include "travo/travo.hpp"
+
+using travo::testing::same_bits;
 
 namespace {
 
 constexpr travo_kind kKinds[] = {TRAVO_KIND_ND, TRAVO_KIND_D, TRAVO_KIND_D2};
 constexpr travo::Kind kCppKinds[] = {travo::Kind::ND, travo::Kind::D, travo::Kind::D2};
-
-template <class T>
-bool same(const std::vector<T> &a, const std::vector<T> &b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
-}
 
 // The C parameters of `p`, pointing into its bounds.
 travo_params c_params(const travo::Parameters &p) {
@@ -45,8 +41,7 @@ Handle make(const travo_params &p) {
     return Handle(f, travo_member_free);
 }
 
-// Points one after another: random in the box and a little beyond, and for
-// each minimizer points at it, on its sphere and just inside.
+// Points one after another: random in the box and a little beyond, each minimizer, on its sphere and just inside.
 std::vector<double> probes(const travo::Member &f) {
     const std::size_t n = f.dim();
     const auto &p = f.parameters();
@@ -65,8 +60,7 @@ std::vector<double> probes(const travo::Member &f) {
 
 }  // namespace
 
-// Members in dimensions 2, 5 and 30 and a skewed box: the tables, and every
-// single-point and batch operation at every probe, bit for bit. The first is
+// Members in dimensions 2, 5 and 30 and a skewed box: the tables and every operation, bit for bit. The first is
 // made from the C defaults, which must thus be the C++ ones.
 TEST(CMemberHandle, EveryOperationHasTheBitsOfTheCppInterface) {
     std::vector<travo::Parameters> cases = {travo::Parameters{}, travo::Parameters::in_cube(5),
@@ -82,8 +76,7 @@ TEST(CMemberHandle, EveryOperationHasTheBitsOfTheCppInterface) {
         const travo_member *f = owner.get();
         ASSERT_NE(f, nullptr);
         const std::size_t n = p.dim;
-        // The tables, then one point at a time every result and status, in
-        // one list against the C++ interface's.
+        // The tables, then every single-point result and status, in one list.
         std::vector<double> got = {travo_member_delta(f)}, want = {cpp.delta()}, g(n), h(n * n);
         for (std::size_t row = 0; row < p.num_minima; row++) {
             got.insert(got.end(), {travo_member_minimum_values(f)[row], travo_member_radii(f)[row]});
@@ -123,7 +116,7 @@ TEST(CMemberHandle, EveryOperationHasTheBitsOfTheCppInterface) {
             put(want, cpp.hessian(x, h) ? TRAVO_STATUS_OK : TRAVO_BAD_DERIVATIVE, h);
             put(got, travo_member_hessian(f, x.data(), h.data()), h);
         }
-        EXPECT_TRUE(same(got, want));
+        EXPECT_TRUE(same_bits(got, want));
         EXPECT_NE(std::count(want.begin(), want.end(), double(TRAVO_BAD_DERIVATIVE)), 0) << "none outside";
 
         // Batches on three threads against the C++ batches on one.
@@ -132,26 +125,24 @@ TEST(CMemberHandle, EveryOperationHasTheBitsOfTheCppInterface) {
         for (int kind = 0; kind < 3; kind++) {
             ASSERT_EQ(travo_member_values(f, kKinds[kind], pts.data(), points, v.data(), 3), TRAVO_STATUS_OK);
             cpp.values(kCppKinds[kind], pts, cv, 1);
-            EXPECT_TRUE(same(v, cv)) << kind;
+            EXPECT_TRUE(same_bits(v, cv)) << kind;
             if (kind == 0) continue;
             ASSERT_EQ(travo_member_gradients(f, kKinds[kind], pts.data(), points, gb.data(), 3), TRAVO_STATUS_OK);
             cpp.gradients(kCppKinds[kind], pts, cg, 1);
-            EXPECT_TRUE(same(gb, cg)) << kind;
+            EXPECT_TRUE(same_bits(gb, cg)) << kind;
             std::fill(v.begin(), v.end(), 0.0), std::fill(gb.begin(), gb.end(), 0.0);
             ASSERT_EQ(travo_member_values_and_gradients(f, kKinds[kind], pts.data(), points, v.data(), gb.data(), 3),
                       TRAVO_STATUS_OK);
-            EXPECT_TRUE(same(v, cv) && same(gb, cg)) << kind;
+            EXPECT_TRUE(same_bits(v, cv) && same_bits(gb, cg)) << kind;
         }
         ASSERT_EQ(travo_member_hessians(f, pts.data(), points, hb.data(), 3), TRAVO_STATUS_OK);
         ASSERT_EQ(travo_member_regions(f, pts.data(), points, rb.data(), 3), TRAVO_STATUS_OK);
         cpp.hessians(pts, ch, 1);
-        EXPECT_TRUE(same(hb, ch) && same(rb, regions));
+        EXPECT_TRUE(same_bits(hb, ch) && rb == regions);
     }
 }
-// Refusals of generation the C layer handles itself: a dimension whose bounds
-// are not read, NULL bounds, tables that cannot be sized and a failed
-// allocation. The status and rule text of travo::Error, no handle, nothing
-// kept; the text is cut to the caller's buffer.
+// Refusals the C layer handles itself (a dimension whose bounds are not read, NULL bounds, unsizable tables, a
+// failed allocation) give travo::Error's status and rule, no handle; the text is cut to the caller's buffer.
 TEST(CMemberHandle, RefusalsGiveTheStatusAndRuleOfTheCppInterface) {
     const auto before = travo::host::live_blocks();
     for (int change = 0; change < 4; change++) {
@@ -183,10 +174,8 @@ TEST(CMemberHandle, RefusalsGiveTheStatusAndRuleOfTheCppInterface) {
     EXPECT_EQ(travo_member_new(&c, &f, nullptr, 0), TRAVO_BAD_GLOBAL_DISTANCE);
 }
 
-// Arguments the C interface refuses before reading them, beyond the rows of
-// the bad-input table: NULL pointers, a kind that is not one (or ND for a
-// derivative), a batch too large to address, a row beyond the table. An
-// empty batch needs no arrays.
+// Arguments refused before they are read: NULL pointers, bad kinds, a batch too large to address, a row beyond
+// the table. An empty batch needs no arrays.
 TEST(CMemberHandle, BadArgumentsAreRefusedWithoutBeingRead) {
     const travo_params p = travo_params_default(2);
     const Handle h = make(p);

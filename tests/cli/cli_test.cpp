@@ -1,6 +1,5 @@
-// End-to-end tests of the travo tool: its outputs are parsed back and
-// compared with the library bit for bit. Every refusal, with its message and
-// exit status, is a row of docs/bad-input.md, run by the bad-input doc test.
+// End-to-end tests of the travo tool: its outputs parsed back and compared with the library bit for bit (its
+// refusals: the bad-input doc test).
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -51,10 +50,8 @@ std::vector<std::string> files(const travo::testing::fs::path &dir) {
 
 class Cli : public travo::testing::ToolTest {};
 
-// The minima table as JSON carries the member bit for bit, its dimension
-// taken from the box's ranges, its distance and radius derived from the box
-// as the library derives them (the CSV table is compared with the library by
-// the Python suite), and as text.
+// The JSON table carries the member bit for bit, its dimension, distance and radius derived from the box as the
+// library derives them (the CSV table: python.reference); the record of a file makes the member again.
 TEST_F(Cli, InfoCarriesTheMemberBitForBit) {
     const std::string member = " --minima 7 --test 12 --box 0,1,-2,2,0,3";
     const ToolRun info = shell("travo info --format json" + member);
@@ -74,8 +71,6 @@ TEST_F(Cli, InfoCarriesTheMemberBitForBit) {
     }
     EXPECT_EQ(j["global_minimizers"], json::array({1}));
 
-    // The record of a file makes the member again: the options of its
-    // "# member:" line give the same table.
     ToolRun r = shell("travo eval" + member, "0.5 0 1\n");
     ASSERT_EQ(r.status, 0) << r.err;
     const auto at = r.out.find("# member: ") + 10;
@@ -88,10 +83,8 @@ TEST_F(Cli, InfoCarriesTheMemberBitForBit) {
     EXPECT_EQ(shell("travo --version").out, "travo " + std::string(travo::version()) + "\n");
 }
 
-// One range for every coordinate, the radius half a given distance, whole
-// numbers written as reals, choices in any case; the defaults derived from
-// any box the tool takes are accepted. (The dimension, distance and radius
-// taken from ranges per coordinate: the info test.)
+// One range for every coordinate, the radius half a given distance, whole numbers written as reals, choices in
+// any case; the defaults derived from any box the tool takes are accepted.
 TEST_F(Cli, BoxOptionsAndDerivedDefaults) {
     ToolRun r = shell("travo info --format JSON --box 0,3 --dim 4 --distance 0.2 --minima 1e1");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -104,9 +97,7 @@ TEST_F(Cli, BoxOptionsAndDerivedDefaults) {
     EXPECT_LT(j["radius"].get<double>(), 0.5 * j["distance"].get<double>());
 }
 
-// Comments, a header, blank lines and blanks around fields are read; a
-// point's coordinates, value, gradient and Hessian carry the library's bits
-// (every kind and derivative of six members: python.reference).
+// Comments, a header, blank lines and blanks around fields are read; the results carry the library's bits.
 TEST_F(Cli, EvalReadsLooseInputAndWritesTheLibrarysBits) {
     travo::Parameters p = travo::Parameters::in_cube(3);
     p.num_minima = 9, p.test_number = 5;
@@ -170,8 +161,7 @@ TEST_F(Cli, EvalJsonFilesThreadsAndPointsOutsideTheBox) {
     EXPECT_EQ(csv_rows(r.out).size(), 2u);
 }
 
-// Each point's region and distance to its minimizer, and whether it is the
-// global minimizer within the tolerance.
+// Each point's region, distance to its minimizer, and whether it is the global minimizer within the tolerance.
 TEST_F(Cli, LocateTellsRegionDistanceAndGlobal) {
     const travo::Member f = travo::generate(travo::Parameters{});
     const auto g = f.minimizer(1), l = f.minimizer(2);
@@ -194,9 +184,8 @@ TEST_F(Cli, LocateTellsRegionDistanceAndGlobal) {
     EXPECT_EQ(json::parse(strict.out)["results"][0]["global"], false);
 }
 
-// PNG of the size asked for, SVG of a slice, PDF, the format given winning
-// over the name; the picture is complete even where regions are too small
-// to draw, and records how it was made; nothing else is written.
+// PNG of the size asked for, SVG of a slice, PDF (the format given winning over the name), complete even where
+// regions are too small to draw, each recording how it was made; nothing else is written.
 TEST_F(Cli, PlotWritesCompletePicturesAndNothingElse) {
     ToolRun r = shell("travo plot -o member.png --size 640x600 --resolution 60");
     ASSERT_TRUE(r.status == 0 && r.err.empty()) << r.err;
@@ -207,8 +196,7 @@ TEST_F(Cli, PlotWritesCompletePicturesAndNothingElse) {
     EXPECT_NE(png.find("tEXtComment"), std::string::npos);
     r = shell("travo plot -o slice.svg --dim 4 --minima 20 --axes 2,4 --kind nd --resolution 40 --title 'A #1 slice'");
     ASSERT_EQ(r.status, 0) << r.err;
-    // SVG: real text, the colours as one path per band, the options that
-    // make the picture again.
+    // SVG: real text, one path per colour band.
     const std::string svg = slurp(dir_ / "slice.svg");
     std::size_t paths = 0, texts = 0;
     for (std::size_t at = 0; (at = svg.find("<path ", at)) != std::string::npos; at++) paths++;
@@ -216,9 +204,7 @@ TEST_F(Cli, PlotWritesCompletePicturesAndNothingElse) {
     EXPECT_TRUE(texts > 10 && paths > 2 && paths <= 24) << texts << " texts, " << paths << " paths";
     EXPECT_NE(svg.find("<metadata>travo " + std::string(travo::version()) + " plot --kind nd --axes 2,4"),
               std::string::npos);
-    // A global region of 1e-5 in a box of side 2 is too small to draw;
-    // drawing it put the picture library in an error state that silently
-    // dropped the frame, its text and the markers (no font in the PDF).
+    // Drawing a region too small to draw once dropped the frame, text and markers (no font in the PDF).
     r = shell("travo plot -o picture.out --format PDF --radius 1e-5 --resolution 20");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string pdf = slurp(dir_ / "picture.out");
@@ -228,9 +214,8 @@ TEST_F(Cli, PlotWritesCompletePicturesAndNothingElse) {
     EXPECT_EQ(files(dir_), (std::vector<std::string>{"member.png", "picture.out", "slice.svg"}));
 }
 
-// A link is written through and stays a link; a pipe is written in place;
-// a failed write (the file size limit) or an interrupt leaves an existing
-// file as it was and no temporary behind.
+// A link is written through, a pipe in place; a failed write (the file size limit) or an interrupt leaves an
+// existing file as it was and no temporary behind.
 TEST_F(Cli, OutputsAreWrittenCompletelyOrNotAtAll) {
     std::ofstream(dir_ / "real.png") << "old\n";
     travo::testing::fs::create_symlink("real.png", dir_ / "link.png");

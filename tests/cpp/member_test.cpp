@@ -29,9 +29,8 @@ travo::Error refusal_of(const Parameters &p) {
 
 }  // namespace
 
-// The error carries the status, its name and the rule with the value that
-// broke it (the rules of the distance, the radius, the box diagonal and the
-// global value's limit are rows of the tool's bad-input table).
+// The error carries the status, its name and the rule with the value that broke it (more rules: the tool's
+// bad-input rows).
 TEST(CppParameters, EachRefusalNamesItsStatusAndRule) {
     struct Refusal {
         void (*change)(Parameters &);
@@ -68,16 +67,14 @@ TEST(CppParameters, EachRefusalNamesItsStatusAndRule) {
     EXPECT_THROW((void)Parameters::in_cube(1009), travo::Error);
     EXPECT_THROW((void)Parameters::in_box({0.0, 0.0, 0.0}, {1.0, 1.0}), travo::Error);
     EXPECT_NO_THROW((void)travo::generate(Parameters::in_cube(1008, 0.0, 3.0)));
-    // A box of the wrong length counts as a missing box, in the library's
-    // order of checks: after the minima count.
+    // A box of the wrong length is checked where a missing box is: after the minima count.
     Parameters p;
     p.dim = 5;
     p.num_minima = 1;
     EXPECT_EQ(refusal_of(p).status(), Status::bad_minima_count);
 }
 
-// A progress function hears fractions up to 1; one that returns false or
-// throws ends generation, with everything released.
+// A progress function hears fractions up to 1; one that returns false or throws ends generation, releasing all.
 TEST(CppMember, GenerationProgressAndAbandonment) {
     Parameters p;
     p.num_minima = 3000;
@@ -94,8 +91,7 @@ TEST(CppMember, GenerationProgressAndAbandonment) {
     EXPECT_EQ(travo::host::live_blocks(), before);
 }
 
-// Spans of the wrong length are refused before anything is read; points
-// beyond the box tolerance give false and the error value in every entry.
+// Spans of the wrong length are refused; points beyond the box tolerance give false and the error value.
 TEST(CppMember, ArgumentChecksAndPointsOutsideTheBox) {
     const travo::Member f = travo::generate(Parameters{});
     const std::vector<double> x3 = {0.1, 0.2, 0.3}, x2 = {0.1, 0.2};
@@ -120,9 +116,8 @@ TEST(CppMember, ArgumentChecksAndPointsOutsideTheBox) {
     EXPECT_EQ(h, std::vector<double>(4, travo::error_value));
 }
 
-// Copies and moves share the member, which outlives the original; another
-// member beside them differs and leaves them alone; a member moved from
-// takes a new one by assignment; the last copy gives the tables back.
+// Copies and moves share the member, which outlives the original; a moved-from member takes a new one by
+// assignment; the last copy gives the tables back.
 TEST(CppMember, CopiesAndMovesShareTheMember) {
     const auto before = travo::host::live_blocks();
     {
@@ -143,19 +138,4 @@ TEST(CppMember, CopiesAndMovesShareTheMember) {
         EXPECT_EQ(f.value(Kind::D2, x), expected);
     }
     EXPECT_EQ(travo::host::live_blocks(), before);
-}
-
-// The region of a point: each minimizer lies in its own region (the lowest
-// row where regions share it), the vertex and a point outside the box in
-// none.
-TEST(CppMember, RegionNamesTheRowWhoseRegionHoldsThePoint) {
-    Parameters p;
-    p.num_minima = 30;
-    p.test_number = 4;
-    const travo::Member f = travo::generate(p);
-    for (std::size_t row = 1; row < f.num_minima(); row++) {
-        EXPECT_EQ(f.region(f.minimizer(row)), static_cast<std::int64_t>(row));
-    }
-    EXPECT_EQ(f.region(f.minimizer(0)), -1);
-    EXPECT_EQ(f.region(std::vector<double>{2.0, 0.0}), -1);
 }

@@ -1,8 +1,5 @@
-// docs/bad-input.md cannot drift: every example of the host entry, of the
-// library and of the command-line tool is run as written and must give the
-// message, status or values of its row; every message of the host entry,
-// every status of the library and every refusable option of the tool must
-// have a row.
+// docs/bad-input.md cannot drift: every example of the host entry, the library and the tool gives the message,
+// status or values of its row, and every message, status and refusable option has a row.
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -39,8 +36,7 @@ std::string trim(const std::string &s) {
     return b == npos ? "" : s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
-// The one driver of every section: runs `check` on each body row (its cells)
-// of the tables headed `first` in the "## heading" section, naming the row in
+// Runs `check` on each body row of the tables headed `first` in the "## heading" section, naming the row in
 // every failure; there must be such rows. Returns their first cells.
 std::set<std::string> each_row(const std::string &heading, const std::string &first,
                                const std::function<void(const Row &)> &check) {
@@ -108,9 +104,8 @@ double scalar(const std::string &s) {
     return v;
 }
 
-// A host array of the Octave expressions of the examples: numbers, quoted
-// texts, rows [a b], columns [a; b], zeros(r, c) and single(x). Anything else
-// is refused, so a new example cannot go unread.
+// A host array of an example's Octave expression: numbers, quoted texts, [a b], [a; b], zeros(r, c) and
+// single(x); anything else is refused, so a new example cannot go unread.
 host::Array octave(const std::string &s) {
     const auto inner = [&s](std::size_t from) { return s.substr(from, s.size() - from - 1); };
     if (s.front() == '\'') return host::text(inner(1));
@@ -135,8 +130,7 @@ host::Array octave(const std::string &s) {
     return host::matrix(column ? re.size() : 1, column ? 1 : re.size(), re);
 }
 
-// Runs `[a, b] = travo(...)` or `travo(...)`; `fail_at` > 0 makes that
-// allocation of the call fail.
+// Runs `[a, b] = travo(...)` or `travo(...)`; `fail_at` > 0 makes that allocation of the call fail.
 Outcome run_host(const std::string &example, int fail_at) {
     const auto open = example.find("travo("), eq = example.find('=');
     const int nlhs = eq == npos ? 1 : 1 + int(std::count(example.begin(), example.begin() + eq, ','));
@@ -150,14 +144,9 @@ Outcome run_host(const std::string &example, int fail_at) {
     return out;
 }
 
-// Runs the C statements of a library or reentrant example, separated by
-// semicolons, from the state its section describes: x is (0.1, -0.2), g two
-// doubles, v and h four (h also two rows of two for the library), why 256
-// characters, p the default parameters in dimension 2 and f the member made
-// from them. `NAME = VALUE` stores a number, NAN or the double at another
-// NAME (TRAVO_dim and TRAVO_num_minima take whole numbers); `fn(args)` calls
-// that function, each argument read as its parameter's type: a pointer by
-// its name, or a number, a kind or SIZE_MAX.
+// Runs the C statements of a library or reentrant example from the state its section describes. `NAME = VALUE`
+// stores a number, NAN or the double at another NAME; `fn(args)` calls that function, each argument read as its
+// parameter's type: a pointer by its name, or a number, a kind or SIZE_MAX.
 struct CExample {
     double x[2] = {0.1, -0.2}, g[4], v[4], h[4], h0[2], h1[2], *rows[2] = {h0, h1};
     char why[256];
@@ -225,8 +214,7 @@ struct CExample {
         if (base == "x") return &x[i.at(0)];
         throw std::runtime_error("unknown name: " + name);
     }
-    // Returns what the last call returned; `failing` makes the first
-    // allocation of the last statement fail.
+    // Returns what the last call returned; `failing` fails the first allocation of the last statement.
     double run(const std::string &example, bool failing = false) {
         auto statements = split(example, ';');
         if (statements.back().empty()) statements.pop_back();
@@ -299,8 +287,7 @@ TEST_F(BadInputDoc, HostEntryExamplesGiveTheirMessageOrValues) {
     });
 }
 
-// Every status of travo.h and member.h has a row; what a failure leaves
-// allocated is referenced, so it can be released.
+// Every status of travo.h and member.h has a row; what a failure leaves allocated can be released.
 TEST_F(BadInputDoc, CExamplesGiveTheirStatusOrValue) {
     for (const std::string header : {"travo.h", "member.h"}) {
         const auto statuses = each_row(header == "travo.h" ? "Library" : "Reentrant", "Status", [](const Row &row) {
@@ -321,8 +308,7 @@ TEST_F(BadInputDoc, CExamplesGiveTheirStatusOrValue) {
     });
 }
 
-// Each example of the C++ interface throws the exception its row names, a
-// travo::Error with the status the row gives.
+// Each C++ example throws the exception its row names, a travo::Error with the row's status.
 TEST_F(BadInputDoc, CppExamplesThrowWhatTheirRowSays) {
     travo::Parameters p;
     travo::Member f = travo::generate(p), moved = travo::generate(p), g = std::move(moved);
@@ -356,9 +342,8 @@ TEST_F(BadInputDoc, CppExamplesThrowWhatTheirRowSays) {
 #ifdef TRAVO_CLI
 class BadInputDocTool : public ToolTest {};
 
-// Each example runs in an empty folder: it must end with its exit status and
-// its one-line message, write nothing to standard output and leave no file.
-// A second code span after "standard input" is the input, `\n` a line break.
+// Each example, in an empty folder, ends with its status and one-line message, no output and no file. A second
+// code span after "standard input" is the input, `\n` a line break.
 TEST_F(BadInputDocTool, ToolExamplesGiveTheirMessageAndStatus) {
     std::set<std::string> options;
     each_row("Command-line tool", "Input", [&](const Row &row) {

@@ -1,9 +1,4 @@
-// Properties of generated members of several sizes, m = 2 included: values
-// at minimizers and on the paraboloid, none below the global minimum,
-// continuity across the region spheres, derivatives against central
-// differences and a symmetric Hessian; evaluation neither allocates nor
-// writes the member. (Whole rows against single entries, bit for bit:
-// fast_lookup_test.)
+// Properties of generated members of several sizes, m = 2 included; evaluation neither allocates nor writes.
 #include <numeric>
 
 #include "evaluation/evaluate.hpp"
@@ -57,12 +52,9 @@ void for_members(F f) {
 
 }  // namespace
 
-// Every kind takes the minimizer's value at each minimizer and the
-// paraboloid's outside every region; no sample, half of them inside regions
-// where values dip, lies below the global minimum. Just inside and just
-// outside each sphere every kind agrees with the paraboloid in value, D and
-// D2 in gradient, D2 in second derivatives. Inside a region every analytic
-// derivative agrees with a central difference, and the Hessian is symmetric.
+// The minimizer's value at each minimizer, the paraboloid's outside every region, nothing below the global
+// minimum; continuity across each sphere (values; D and D2 gradients; D2 second derivatives); derivatives against
+// central differences inside a region, and a symmetric Hessian.
 TEST(Properties, ValuesAndDerivatives) {
     for_members([](const Member &mb, std::mt19937_64 &gen) {
         const MinimaTable &t = mb.minima;

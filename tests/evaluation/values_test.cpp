@@ -1,6 +1,4 @@
-// Values and derivatives: the worked point, centres, the refusals (box
-// tolerance, indices, missing outputs, no member, short arrays) and the
-// lowest index winning.
+// Values and derivatives: the worked point, centres, refusals and the lowest index winning.
 #include "evaluation/evaluate.hpp"
 #include "support/module_fixture.hpp"
 
@@ -9,18 +7,12 @@ using travo::testing::Near10;
 
 constexpr Kind kKinds[] = {Kind::ND, Kind::D, Kind::D2};
 
-// The worked member (vertex (0, 0) with value 0, one region at (0.5, 0) with
-// value -1 and radius 0.2, delta 2): every value and derivative at the worked
-// point (0.6, 0.1). Within 1e-10 of a centre every kind takes the minimum
-// value with a flat gradient and Hessian delta I; just past it D2 slopes by
-// delta times the distance. Outside every region the Hessian is 2 I.
+// The worked member: every value and derivative at (0.6, 0.1). Within 1e-10 of a centre every kind takes the
+// minimum value, a flat gradient and Hessian delta I; just past it D2 slopes by delta times the distance.
 TEST(Evaluation, WorkedPointAndCentres) {
     travo::testing::TestMember w({{0.0, 0.0}, {0.5, 0.0}}, 0.2);
     const Member &mb = w.mb;
-    w.mb.minima.radii[0] = 0.3;
-    w.mb.minima.radii[1] = 0.2;
-    w.mb.delta = 2.0;
-    w.mb.isArgSet = 1;
+    w.mb.minima.radii[0] = 0.3, w.mb.minima.radii[1] = 0.2, w.mb.delta = 2.0, w.mb.isArgSet = 1;
     const double x[2] = {0.6, 0.1}, p[2] = {-0.7, 0.4};
     ASSERT_EQ(locate(mb, x).where, Site::Region);
     const double got[] = {value_at(mb, Kind::ND, x),    value_at(mb, Kind::D, x),    value_at(mb, Kind::D2, x),
@@ -43,11 +35,8 @@ TEST(Evaluation, WorkedPointAndCentres) {
     EXPECT_EQ(deriv2_at(mb, 1, 1, p) + deriv2_at(mb, 1, 2, p), 2.0);  // the paraboloid's
 }
 
-// Points up to 0.5e-10 outside the box on every side are evaluated, 2e-10
-// outside are refused with the error value everywhere; a missing Hessian row
-// or output array, derivative indices 0 and n + 1 and a member not generated are
-// refused, writing nothing. (More refusals of the module-wide interface are
-// rows of the bad-input table.)
+// The box tolerance on every side (0.5e-10 in, 2e-10 out); a missing Hessian row or output, derivative indices
+// 0 and n + 1 and a member not generated are refused, writing nothing.
 TEST(Evaluation, Refusals) {
     travo::testing::TestMember w(2, 10);
     ASSERT_EQ(w.generate(1), TRAVO_STATUS_OK);
@@ -76,14 +65,11 @@ TEST(Evaluation, Refusals) {
     EXPECT_EQ(g[0], 7.0);
 }
 
-// A point on the common boundary of two touching regions belongs to the
-// region with the lower index, wherever that region lies.
+// A point where two regions touch belongs to the lower index, wherever that region lies.
 TEST(Evaluation, TouchingRegionsLowestIndexWins) {
     travo::testing::TestMember own({{-0.8, -0.8}, {0.5, 0.0}, {0.0, 0.0}}, 0.25);
-    own.mb.minima.radii[0] = 0.1;
-    own.mb.minima.radii[1] = own.mb.minima.radii[2] = 0.25;
-    own.mb.minima.values[2] = -0.5;
-    own.mb.isArgSet = 1;
+    own.mb.minima.radii[0] = 0.1, own.mb.minima.radii[1] = own.mb.minima.radii[2] = 0.25;
+    own.mb.minima.values[2] = -0.5, own.mb.isArgSet = 1;
     const double touch[2] = {0.25, 0.0};
     EXPECT_EQ(locate(own.mb, touch).k, 1u);
     std::swap(own.mb.minima.points[1], own.mb.minima.points[2]);
@@ -93,10 +79,8 @@ TEST(Evaluation, TouchingRegionsLowestIndexWins) {
 
 class ModuleEvaluation : public travo::testing::ModuleTest {};
 
-// Arrays shorter than the dimension are never read: tables the library made
-// for fewer rows are refused by region sizing, a box and points made for
-// fewer coordinates by evaluation and by generation (which leaves the box to
-// the caller), and a null point by a gradient. (More: the bad-input table.)
+// Arrays shorter than the dimension are never read: short tables are refused by region sizing, a short box by
+// evaluation and by generation (which leaves the box to the caller), a null point by a gradient.
 TEST_F(ModuleEvaluation, MissingOrShortArraysAreRefused) {
     const double x[5] = {0.1, 0.2, 0.0, 0.0, 0.0};
     double g[5];

@@ -1,7 +1,5 @@
-// The gateway's checks: one message per fault, the first failing check
-// wins, and the edges of every check. The Octave suite runs the classes
-// of the real host's arrays; the bad-input doc test gives each message an
-// example.
+// The gateway's checks: the first failing check wins, and the edges of every check (one example of each
+// message: the bad-input doc test; the host's array classes: the Octave suite).
 #include <cmath>
 
 #include "support/gateway_fixture.hpp"
@@ -11,13 +9,11 @@ namespace host = travo::host;
 
 class GatewayChecks : public GatewayTest {};
 
-// Starts from a call in which every check fails and mends one input at a
-// time: each step must bring the message of the next check.
+// From a call in which every check fails, mending one input at a time brings the message of the next check.
 TEST_F(GatewayChecks, MessagesComeInTheOrderOfTheChecks) {
     std::vector<host::Array> in = inputs(1.0, host::matrix(1, 2, {-1, -1}), 0.0, 0.0, "d2_deriv2", 0.5,
                                          host::numeric(mxINT32_CLASS, 2, 3), host::matrix(3, 2, {}), -1.0, 3.0, 0.0);
-    // Mends input `mend` (none when -1), then calls with `count` inputs and
-    // `nlhs` outputs; the domain's allocation (the second) fails at its step.
+    // Mends input `mend` (none: -1) and calls; the domain's allocation (the second) fails at its step.
     const auto step = [&in](int mend, host::Array value, std::size_t count, int nlhs, const std::string &message) {
         if (mend >= 0) in[mend] = std::move(value);
         host::fail_allocation(message == "Error allocating domain" ? 2 : 0);
@@ -45,11 +41,8 @@ TEST_F(GatewayChecks, MessagesComeInTheOrderOfTheChecks) {
     EXPECT_TRUE(Succeeds(call_with(1, in, 10), 2, 3));
 }
 
-// The edges of each check on real doubles: values just outside each range,
-// NaN and infinities, action texts that are not exactly a name, and the
-// rules on counts and single points (the bad-input table holds one example
-// of each message, not repeated here). Classes other than real double are the
-// host's own arrays and are checked in Octave (octave/tests/test_host.m).
+// The edges of each check on real doubles: just outside each range, NaN and infinities, action texts that are
+// not exactly a name, the rules on counts and single points.
 TEST_F(GatewayChecks, EachCheckRefusesItsEdges) {
     const double nan = std::nan(""), inf = HUGE_VAL;
     const std::string first = "Wrong first partial derivative index";

@@ -1,5 +1,4 @@
-// The fast region sizing and coincidence test against the scans, bit for
-// bit, on generated and hand-built members; the geometry of generated ones.
+// The fast region sizing and coincidence test against the scans, bit for bit; the geometry of generated members.
 #include "support/module_fixture.hpp"
 
 using namespace travo::testing;
@@ -13,8 +12,7 @@ bool same_source(const core::RandomSource &a, const core::RandomSource &b) {
            std::memcmp(a.ran_u, b.ran_u, sizeof a.ran_u) == 0;
 }
 
-// Region sizing along both paths on copies of a hand-built member, from the
-// same random state.
+// Region sizing along both paths on copies of a hand-built member, from the same random state.
 void expect_same_basins(const Rows &rows, double global_radius) {
     TestMember ref(rows, global_radius), fast(rows, global_radius);
     ref.rng.start(12345);
@@ -28,12 +26,9 @@ void expect_same_basins(const Rows &rows, double global_radius) {
 
 }  // namespace
 
-// Cubes and boxes with sides growing with the coordinate, centred away from
-// the origin, small and large radii, dimensions up to 50, peaks past the
-// end of the random buffer. (The operations choose the fast path by size,
-// so they give the same tables too.) Every member keeps its geometry: the
-// global minimizer at d from the vertex, the others in the box and at least
-// 2R from it, regions that never overlap.
+// Cubes and stretched boxes away from the origin, small and large radii, up to 50 dimensions, peaks past the end
+// of the random buffer. The geometry: the global minimizer at d from the vertex, the others in the box and at
+// least 2R from it, regions that never overlap.
 TEST(FastGeneration, GeneratedMembersMatchTheScansAndKeepTheirGeometry) {
     const struct {
         uint32_t n, m;
@@ -76,12 +71,8 @@ TEST(FastGeneration, GeneratedMembersMatchTheScansAndKeepTheirGeometry) {
     }
 }
 
-// Rows on an integer lattice: many neighbours at exactly the same distance,
-// radii after widening that add up exactly to the distance of their rows.
-// Clusters, duplicated rows and widely different scales in one table. A
-// chain of rows each widened only thanks to the one before it, raised
-// earlier in the same pass. NaN, infinite or huge coordinates or radius,
-// where the fast path must give way to the scans.
+// Lattices (ties in distance and in widened radii), clusters, duplicates and scales in one table, a chain
+// widened row by row in one pass, and NaN, infinite or huge coordinates or radius (where the scans take over).
 TEST(FastGeneration, HandBuiltMembersMatchTheScans) {
     for (uint32_t n : {2u, 3u}) {
         Rows rows;
@@ -111,10 +102,8 @@ TEST(FastGeneration, HandBuiltMembersMatchTheScans) {
     for (double big_r : {kNaN, kInf, 1e300}) expect_same_basins(base, big_r);
 }
 
-// The coincidence test: the first failing result of the scan along every
-// path, for tables with and without coincidences of either kind (14: a local
-// minimizer within 1e-10 of the vertex, 15: two minimizers within 1e-10; the
-// test is strict), and for tables too small to sweep.
+// The coincidence test gives the scan's first failure on every path (14: a local minimizer within 1e-10 of the
+// vertex, 15: two minimizers within 1e-10, strictly), also for tables too small to sweep.
 TEST(FastCoincidence, MatchesTheScan) {
     const struct {
         const char *name;

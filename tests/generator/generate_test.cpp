@@ -1,6 +1,4 @@
-// Generation: check values of three members, the regions, the list of
-// global minimizers and progress reports. (The geometry every generated
-// member keeps: fast_generation_test.)
+// Generation: check values of three members, the regions, the global list and progress reports.
 #include "support/module_fixture.hpp"
 
 using travo::core::norm;
@@ -35,8 +33,7 @@ TEST_F(Generation, DefaultMemberCheckValues) {
     EXPECT_EQ(TRAVO_get_rnd_counter(), 10);
 }
 
-// Three dimensions: the global minimizer's mirrored coordinate keeps it in
-// the box.
+// Three dimensions: the global minimizer's mirrored coordinate keeps it in the box.
 TEST_F(Generation, ThreeDimensionalCheckValues) {
     configure(3, 4, -1, 0.5, 0.2);
     ASSERT_EQ(TRAVO_arg_generate(1), TRAVO_STATUS_OK);
@@ -50,8 +47,7 @@ TEST_F(Generation, ThreeDimensionalCheckValues) {
     EXPECT_EQ(indices(), (std::vector<uint32_t>{1, 3, 2, 0}));
 }
 
-// m = 2: nothing is drawn after delta, the last number used (entry n-1 of
-// the second buffer); the vertex is widened only when R < d/2 - 1e-10.
+// m = 2: nothing is drawn after delta; the vertex is widened only when R < d/2 - 1e-10.
 TEST_F(Generation, TwoMinima) {
     configure(2, 2, -1, 0.9, 0.4);
     ASSERT_EQ(TRAVO_arg_generate(2), TRAVO_STATUS_OK);
@@ -67,8 +63,7 @@ TEST_F(Generation, TwoMinima) {
     EXPECT_EQ(TRAVO_minima.radii[0], 0.99 * (0.5 * norm(2, TRAVO_minima.points[0], TRAVO_minima.points[1])));
 }
 
-// Hand-placed rows exercise the list of global minimizers, its tolerance and
-// the widening margin, with the random source under test control.
+// Hand-placed rows: the list of global minimizers, its tolerance and the widening margin.
 TEST(Basins, HandPlacedRows) {
     travo::testing::TestMember own({{0, 0}, {0.5, 0}, {-0.5, 0}, {0, 0.5}, {0, -0.9}}, 0.1);
     travo::core::Member &mb = own.mb;
@@ -82,8 +77,7 @@ TEST(Basins, HandPlacedRows) {
     ASSERT_EQ(size(-1.0), TRAVO_STATUS_OK);
     EXPECT_EQ(std::vector<uint32_t>(mb.glob.indices, mb.glob.indices + 5), (std::vector<uint32_t>{1, 4, 3, 2, 0}));
     EXPECT_EQ(own.rng.rnd_counter, 5);
-    // Row 0 stays at half its nearest distance; row 4, far below, widens
-    // to the edge of row 0's region.
+    // Row 0 stays at half its nearest distance; row 4 widens to the edge of row 0's region.
     EXPECT_EQ(mb.minima.radii[0], 0.99 * 0.25);
     EXPECT_EQ(mb.minima.radii[4], 0.99 * (0.9 - 0.25));
     // The list's tolerance includes both ends; one step beyond, nothing is global.
@@ -94,8 +88,7 @@ TEST(Basins, HandPlacedRows) {
     EXPECT_EQ(std::vector<uint32_t>(mb.glob.indices, mb.glob.indices + 5), (std::vector<uint32_t>{4, 3, 2, 1, 0}));
 }
 
-// A box too small to keep the minimizers 1e-10 apart makes every placement
-// coincide; generation gives up instead of drawing forever.
+// A box too small to keep the minimizers 1e-10 apart: generation gives up instead of drawing forever.
 TEST_F(Generation, HopelessCoincidencesEndGeneration) {
     configure(2, 60, -1.0, 3e-10, 1.2e-10);
     TRAVO_domain_left[0] = TRAVO_domain_left[1] = 0.0;
@@ -105,9 +98,8 @@ TEST_F(Generation, HopelessCoincidencesEndGeneration) {
     EXPECT_EQ(TRAVO_get_is_arg_set(), 0);
 }
 
-// A progress callback sees the work grow to its total and changes no bit of
-// the member, on both region-sizing paths; abandoning at any report returns
-// kAbandoned with the tables released and nothing left to evaluate.
+// Progress grows to its total and changes no bit of the member, on both paths; abandoning at any report
+// releases the tables.
 TEST(GenerationProgress, ReportsAndAbandons) {
     namespace core = travo::core;
     struct Log {

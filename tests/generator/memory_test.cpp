@@ -1,7 +1,5 @@
-// Running out of memory during generation, with operator new made to fail
-// at each of its calls in turn (this program replaces it): the C interface
-// answers status 8 and never lets an exception out, travo::generate throws
-// Error(no_memory) and never std::bad_alloc, and nothing is left behind.
+// operator new (replaced here) failing at each of its calls in turn during generation: the C interface answers
+// status 8, travo::generate throws Error(no_memory), never std::bad_alloc, and nothing is left behind.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -27,9 +25,7 @@ void *operator new(std::size_t size) {
 void operator delete(void *p) noexcept { std::free(p); }
 void operator delete(void *p, std::size_t) noexcept { std::free(p); }
 
-// 2000 minima in 2 dimensions take the tree and the sweep, which use working
-// storage of their own. Each generation runs with the k-th call of operator
-// new failing, for calls spread over all those that a whole one makes.
+// 2000 minima take the tree and the sweep, which have working storage of their own.
 TEST(OutOfMemory, GenerationReportsNoMemory) {
     travo::Parameters p;
     p.num_minima = 2000;

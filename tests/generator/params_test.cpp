@@ -7,8 +7,7 @@ namespace host = travo::host;
 
 class Parameters : public ModuleTest {};
 
-// Several faults at once: the first failing check decides, the test number
-// before everything else. A bad dimension, at either edge, allocates nothing.
+// Several faults at once: the first failing check decides. A bad dimension, at either edge, allocates nothing.
 TEST_F(Parameters, FirstFailingCheckWins) {
     TRAVO_dim = 5000;
     TRAVO_num_minima = 1;
@@ -33,9 +32,8 @@ TEST_F(Parameters, FirstFailingCheckWins) {
     EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_GLOBAL_RADIUS);
 }
 
-// Each bound on both sides of its tolerance; a missing bound array is a bad
-// box. Non-finite inputs are refused after every other rule, with the status
-// of the input at fault; only a NaN global value passes (to status 16).
+// Each bound on both sides of its tolerance; a missing bound array is a bad box. Non-finite inputs are refused
+// after every other rule; only a NaN global value passes (to status 16).
 TEST_F(Parameters, BoundsAndTheirTolerances) {
     configure(2, 10, -1, 0.6, 0.2);
     const struct {
@@ -63,7 +61,6 @@ TEST_F(Parameters, BoundsAndTheirTolerances) {
     TRAVO_domain_right = nullptr;
     EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_DOMAIN);
     TRAVO_domain_right = right;
-    // Inputs refused before keep their status: the earlier rule wins.
     TRAVO_domain_left[0] = kNaN;
     TRAVO_global_value = 0.0;
     EXPECT_EQ(TRAVO_parameters_check(), TRAVO_BAD_GLOBAL_VALUE);
@@ -71,10 +68,8 @@ TEST_F(Parameters, BoundsAndTheirTolerances) {
     EXPECT_EQ(TRAVO_arg_generate(1), TRAVO_NO_GLOBAL_MINIMUM);
 }
 
-// At the limits (box diagonal 1e48; global value lowest_global_value(d, R),
-// for small and large radii) members are generated and every value,
-// gradient and Hessian at points probing every region is finite and below
-// the error value in magnitude; one step beyond, generation is refused.
+// At the limits (box diagonal 1e48, lowest_global_value(d, R)) every result is finite and below the error value;
+// one step beyond, generation is refused.
 TEST_F(Parameters, OverflowLimitsKeepEveryResultFinite) {
     namespace core = travo::core;
     const struct {
@@ -106,11 +101,8 @@ TEST_F(Parameters, OverflowLimitsKeepEveryResultFinite) {
     }
 }
 
-// Every allocation site of every allocating operation: the k-th allocation
-// fails, the operation answers 8, and what it took stays referenced, so that
-// the release operations give it all back and leave nothing to evaluate. k
-// runs until the call succeeds.
-// Tables too large for 32-bit sizes are refused before the host is asked.
+// Each allocation of each allocating operation failing in turn: status 8, and the release operations give back
+// all it took. Tables too large for 32-bit sizes are refused before the host is asked.
 TEST_F(Parameters, EachFailedAllocationGivesNoMemoryAndLeaksNothing) {
     const struct {
         void (*prepare)();
@@ -143,10 +135,8 @@ TEST_F(Parameters, EachFailedAllocationGivesNoMemoryAndLeaksNothing) {
     EXPECT_EQ(host::allocation_count(), before);
 }
 
-// A generation that fails before touching the tables leaves an earlier
-// member usable. One that fails once it has replaced them (no storage, or
-// no minimizer at the global value) leaves nothing to evaluate, even after
-// an earlier success: evaluation refuses instead of reading half-made tables.
+// A generation that fails before touching the tables leaves an earlier member usable; one that fails after
+// replacing them (no storage, no global minimizer) leaves nothing to evaluate.
 TEST_F(Parameters, FailedGenerationAfterASuccess) {
     const double x[2] = {0.1, -0.2};
     double g[2];

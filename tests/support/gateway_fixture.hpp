@@ -29,8 +29,7 @@ std::vector<Array> inputs(A &&...args) {
     return owned;
 }
 
-// The tables a gateway call generated were reclaimed with the call: drops
-// the dangling references so that the module-wide state is empty again.
+// Drops the module-wide references to the tables a gateway call made, reclaimed with the call.
 inline void forget_call_member() {
     TRAVO_minima = MinimaTable{};
     TRAVO_glob = GlobalMinimaList{};
@@ -39,8 +38,7 @@ inline void forget_call_member() {
     travo::module::isArgSet = 0;
 }
 
-// Calls the gateway as a host does, with `nlhs` requested outputs and the
-// first `count` inputs.
+// Calls the gateway as a host does, with `nlhs` outputs and the first `count` inputs.
 inline Outcome call_with(int nlhs, const std::vector<Array> &owned, std::size_t count = SIZE_MAX) {
     std::vector<const mxArray *> in;
     for (std::size_t k = 0; k < owned.size() && k < count; k++) in.push_back(owned[k].get());
@@ -49,8 +47,7 @@ inline Outcome call_with(int nlhs, const std::vector<Array> &owned, std::size_t 
     return out;
 }
 
-// The default member (10 minima, value -1, distance 2/3, radius 1/3,
-// test 1) with the given action and further inputs.
+// The default member (10 minima, value -1, distance 2/3, radius 1/3) with the action and further inputs.
 template <class... A>
 Outcome member(A &&...action_and_more) {
     return call_with(1, inputs(10.0, -1.0, kDist, kRadius, std::forward<A>(action_and_more)...));
@@ -70,8 +67,7 @@ protected:
     }
 };
 
-// A call that ended with `message` and no result, and one that gave a real
-// double matrix of rows x cols.
+// A call that ended with `message` and no result; one that gave a real double matrix of rows x cols.
 inline ::testing::AssertionResult Fails(const Outcome &out, const std::string &message) {
     if (!out.ok && !out.filled && out.error == message) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << (out.ok ? "succeeded" : "\"" + out.error + "\"")

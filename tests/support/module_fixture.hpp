@@ -1,6 +1,5 @@
-// Helpers shared by the tests of the core and of the module-wide C
-// interface: core members owned by a test, probe points, comparisons bit for
-// bit, and a fixture that empties the module-wide state around each test.
+// Helpers of the core and module-wide tests: test-owned core members, probe points, comparisons bit for bit, and
+// a fixture that empties the module-wide state around each test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -49,10 +48,8 @@ inline Rows random_rows(uint32_t m, uint32_t n, uint32_t seed, double lo = -1.0,
     return rows;
 }
 
-// Points that probe every part of a member: random in the box and a little
-// beyond, the minimizers, points on and around the spheres (one ulp either
-// side), just past the 1e-10 centre ball, either side of the box tolerance,
-// and non-finite coordinates.
+// Points that probe every part of a member: random in the box and a little beyond, the minimizers, on and one ulp
+// either side of the spheres, just past the centre ball, either side of the box tolerance, non-finite.
 inline Rows probes(const core::Member &mb, uint32_t random_count, uint32_t seed) {
     const uint32_t n = mb.dim, m = mb.num_minima;
     std::mt19937_64 gen(seed);
@@ -81,8 +78,7 @@ inline Rows probes(const core::Member &mb, uint32_t random_count, uint32_t seed)
     return out;
 }
 
-// A core member owned by a test: box, parameters and tables, released when
-// it goes away.
+// A core member owned by a test, released when it goes away.
 struct TestMember {
     core::Member mb;
     core::RandomSource rng;
@@ -97,8 +93,7 @@ struct TestMember {
     // The box [-1, 1]^n, by default with d a third of the side and R half of d.
     TestMember(uint32_t n, uint32_t m, double g = -1.0, double d = 2.0 / 3.0, double r = 1.0 / 3.0)
         : TestMember(std::vector<double>(n, -1.0), std::vector<double>(n, 1.0), m, g, d, r) {}
-    // Built by hand over [-1, 1]^n: the given rows, with values and weights
-    // as generation leaves them.
+    // Built by hand over [-1, 1]^n: the given rows, values and weights as generation leaves them.
     TestMember(const Rows &rows, double global_radius)
         : TestMember(static_cast<uint32_t>(rows[0].size()), static_cast<uint32_t>(rows.size())) {
         mb.global_radius = global_radius;
@@ -122,8 +117,7 @@ struct TestMember {
     }
 };
 
-// Two members of the same size with the same tables, global list, delta and
-// isArgSet, bit for bit.
+// The same sizes, tables, global list, delta and isArgSet, bit for bit.
 inline ::testing::AssertionResult SameTables(const core::Member &a, const core::Member &b) {
     const uint32_t m = a.num_minima;
     const auto same = [m](const auto *x, const auto *y) { return std::memcmp(x, y, m * sizeof *x) == 0; };
@@ -146,8 +140,7 @@ inline core::Member module_view() {
             TRAVO_glob,        TRAVO_get_is_arg_set(), TRAVO_get_delta()};
 }
 
-// Releases the module-wide member and box before and after each test, so
-// every test starts from an empty state.
+// Releases the module-wide member and box before and after each test.
 class ModuleTest : public ::testing::Test {
 protected:
     void SetUp() override { reset(); }

@@ -32,8 +32,7 @@ inline std::string shell_quote(const std::string &s) {
     return q + "'";
 }
 
-// A fresh working folder per test; the standard streams are kept beside
-// it, so that the folder holds only what the tool wrote.
+// A fresh working folder per test; the standard streams are kept beside it, so it holds only what the tool wrote.
 class ToolTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -44,8 +43,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(base_); }
 
-    // Runs `command` with /bin/sh in the working folder, the tool's folder
-    // first on PATH, `input` as standard input.
+    // Runs `command` with /bin/sh in the working folder, the tool's folder first on PATH.
     ToolRun shell(const std::string &command, const std::string &input = "") const {
         std::ofstream(base_ / "in", std::ios::binary) << input;
         const std::string cmd = "cd " + shell_quote(dir_) +
