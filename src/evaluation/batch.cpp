@@ -25,6 +25,9 @@ const BatchKernels *kernels_of(Simd simd) {
 
 bool processor_has(Simd simd) {
 #if defined(__x86_64__) || defined(__i386__)
+    // Idempotent; needed where this runs before the runtime's own
+    // initialisation (a constructor of a module loaded by a host).
+    __builtin_cpu_init();
     switch (simd) {
     case Simd::SSE2:
         return __builtin_cpu_supports("sse2");
