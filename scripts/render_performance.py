@@ -343,17 +343,18 @@ def render_round_two(w, batch, simd):
 WHERE_TIME_GOES = """Where the time goes for the two targets not met, from the run of this
 page and a sampling profile of the kernels (`perf record -e cpu-clock`):
 
-- **n = 2, m = 10 (about 8.5 ns, target 6 ns).** The last column, points
+- **n = 2, m = 10 (about 6.7 ns, target 6 ns).** The last column, points
   outside every region, is the search in lanes (the box test and nine
   regions, eight points a vector), the square root and the paraboloid:
-  about 5.4 ns a point, most of the 6 ns. A point inside a region adds
-  about 6 ns more: the D2 formula takes seven divisions per point, three of
-  them one after another (q = s / r, then 12 q / rho and its kin, then
-  c r^3 / rho), and the profile puts most samples of the value kernel on
-  the instructions waiting for them. The order of operations, and so every
-  division, is fixed by the bits the members must keep; within it, the
-  target would need a point inside a region to cost about 1 ns on top of a
-  search that alone costs 5.4 ns.
+  about 4.5 ns a point. A point inside a region adds about 4 ns more: the D2
+  formula takes seven divisions per point, three of them one after another
+  (q = s / r, then 12 q / rho and its kin, then c r^3 / rho), and the
+  profile puts most samples of the value kernel on the instructions waiting
+  for them. Blocks of 32 points in two dimensions (16 elsewhere, where the
+  larger block costs more than it gains) let the divisions of two packs of
+  region points overlap; that took the figure from 8.8 ns to 6.7 ns. The
+  order of operations, and so every division, is fixed by the bits the
+  members must keep.
 - **n = 2, m = 100 (about 30 ns, target 20 ns).** Here the blocks take each
   point's region from the grid, point by point, and keep only the formulas
   in lanes: the points outside every region, which need no formula, already

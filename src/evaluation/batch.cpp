@@ -11,14 +11,14 @@
 namespace travo::core {
 namespace {
 
-const BatchKernels *kernels_of(Simd simd) {
+const BatchKernels *kernels_of(Simd simd, uint32_t n) {
     switch (simd) {
     case Simd::SSE2:
-        return batch_kernels_sse2();
+        return batch_kernels_sse2(n);
     case Simd::AVX2:
-        return batch_kernels_avx2();
+        return batch_kernels_avx2(n);
     case Simd::AVX512:
-        return batch_kernels_avx512();
+        return batch_kernels_avx512(n);
     }
     return nullptr;
 }
@@ -57,7 +57,7 @@ constexpr uint32_t kStackDim = 16;
 
 // The block, a point and 2 n vectors of eight lanes for the derivatives.
 std::size_t batch_scratch_size(uint32_t n) {
-    return std::size_t(n) * BatchEvaluator::kBlock + batch_point_room(n) + 2 * std::size_t(n) * 8;
+    return std::size_t(n) * BatchEvaluator::kMaxBlock + batch_point_room(n) + 2 * std::size_t(n) * 8;
 }
 
 uint32_t batch_find_region(const BatchTables &t, const double *x) {
@@ -69,7 +69,7 @@ Site batch_locate_one(const BatchTables &t, const double *x) {
     return t.index != nullptr ? core::locate(*t.mb, *t.index, x) : core::locate(*t.mb, x);
 }
 
-bool BatchEvaluator::supported(Simd simd) { return kernels_of(simd) != nullptr && processor_has(simd); }
+bool BatchEvaluator::supported(Simd simd) { return kernels_of(simd, 2) != nullptr && processor_has(simd); }
 
 Simd BatchEvaluator::chosen() {
     Simd cap = Simd::AVX512;
@@ -168,7 +168,7 @@ BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index, std::
         rn.d2_c4 = terms.d2_c4();
         rn.d2_c5 = terms.d2_c5();
     }
-    kernels_ = kernels_of(simd_);
+    kernels_ = kernels_of(simd_, mb.dim);
 }
 
 BatchTables BatchEvaluator::tables() const {
@@ -203,7 +203,7 @@ public:
     double *data() { return data_; }
 
 private:
-    alignas(64) double stack_[kStackDim * BatchEvaluator::kBlock + kStackDim + 2 * kStackDim * 8];
+    alignas(64) double stack_[kStackDim * BatchEvaluator::kMaxBlock + kStackDim + 2 * kStackDim * 8];
     std::vector<double> heap_;
     double *data_ = stack_;
 };
@@ -254,9 +254,10 @@ void BatchEvaluator::each_site(BatchPoints pts, std::size_t count, const Each &e
     }
     Scratch scratch(n);
     const BatchTables t = tables();
-    BatchFound found[kBlock];
-    for (std::size_t first = 0; first < count; first += kBlock) {
-        const std::size_t used = count - first < kBlock ? count - first : kBlock;
+    BatchFound found[kMaxBlock];
+    const std::size_t block = kernels_->block;
+    for (std::size_t first = 0; first < count; first += block) {
+        const std::size_t used = count - first < block ? count - first : block;
         kernels_->find(t, pts, first, used, found, scratch.data());
         for (std::size_t q = 0; q < used; q++) {
             const double *x = point(first + q);

@@ -100,6 +100,7 @@ struct BatchTables {
 // One instruction set's block kernels. `scratch` holds at least
 // batch_scratch_size(n) doubles, aligned to 64 bytes.
 struct BatchKernels {
+    std::size_t block;  // points a block (find takes at most this many)
     void (*values)(const BatchTables &t, Kind kind, BatchPoints pts, std::size_t count, double *out, double *scratch);
     void (*find)(const BatchTables &t, BatchPoints pts, std::size_t first, std::size_t used, BatchFound *found,
                  double *scratch);
@@ -115,7 +116,11 @@ struct BatchKernels {
 
 class BatchEvaluator {
 public:
+    // Points a block in most dimensions, and in two, where the formulas of
+    // two blocks' worth of region points overlap their divisions (measured
+    // with bench/batch_bench); slices over threads are whole blocks of kBlock.
     static constexpr std::size_t kBlock = 16;
+    static constexpr std::size_t kMaxBlock = 32;
     // Largest member searched in lanes (measured with bench/batch_bench:
     // beyond it a RegionIndex is faster), and in up to three dimensions,
     // where the index is a grid, the largest searched in lanes when an index
@@ -195,11 +200,11 @@ private:
     std::vector<BatchRow> rows_;
 };
 
-// The kernels of each instruction set (null where the build lacks it), and
-// the per-point fallback they use.
-const BatchKernels *batch_kernels_sse2();
-const BatchKernels *batch_kernels_avx2();
-const BatchKernels *batch_kernels_avx512();
+// The kernels of each instruction set for members in n dimensions (null
+// where the build lacks the set).
+const BatchKernels *batch_kernels_sse2(uint32_t n);
+const BatchKernels *batch_kernels_avx2(uint32_t n);
+const BatchKernels *batch_kernels_avx512(uint32_t n);
 std::size_t batch_scratch_size(uint32_t n);
 // Room for one point after a block in the scratch, rounded up to whole
 // vectors of the widest set (the derivative vectors follow it).

@@ -1,8 +1,9 @@
-// The block kernels of batch evaluation for one vector width (see batch.hpp
-// for what they compute). Included once by each of batch_sse2.cpp,
+// The block kernels of batch evaluation for one vector width and block size
+// (see batch.hpp for what they compute). Included by each of batch_sse2.cpp,
 // batch_avx2.cpp and batch_avx512.cpp, each compiled for its instruction
-// set with TRAVO_SIMD_NS naming its namespace and TRAVO_SIMD_WIDTH the
-// doubles of a vector. Everything defined here has internal linkage, so that
+// set, once for each block size, with TRAVO_SIMD_NS naming the namespace,
+// TRAVO_SIMD_WIDTH the doubles of a vector and TRAVO_SIMD_BLOCK the points
+// of a block. Everything defined here has internal linkage, so that
 // no function compiled for a wider set can stand in for a narrower one's at
 // link time; the kernels call out only to functions compiled for the
 // baseline (value, first_derivative, second_derivative, batch_locate_one,
@@ -21,7 +22,8 @@ namespace travo::core::TRAVO_SIMD_NS {
 namespace {
 
 constexpr std::size_t kWidth = TRAVO_SIMD_WIDTH;
-constexpr std::size_t kBlock = BatchEvaluator::kBlock;
+constexpr std::size_t kBlock = TRAVO_SIMD_BLOCK;
+static_assert(kBlock <= BatchEvaluator::kMaxBlock);
 constexpr std::size_t kVectors = kBlock / kWidth;
 static_assert(kBlock % kWidth == 0);
 
@@ -551,6 +553,6 @@ void find(const BatchTables &t, BatchPoints pts, std::size_t first, std::size_t 
 
 }  // namespace
 
-const BatchKernels kKernels{values, find, gradients, hessians};
+const BatchKernels kKernels{kBlock, values, find, gradients, hessians};
 
 }  // namespace travo::core::TRAVO_SIMD_NS
