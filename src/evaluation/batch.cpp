@@ -94,7 +94,7 @@ const char *BatchEvaluator::name(Simd simd) {
 }
 
 BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index, std::optional<Simd> simd)
-    : mb_(&mb), index_(index), simd_(simd ? widest_up_to(*simd) : chosen()) {
+    : simd_(simd ? widest_up_to(*simd) : chosen()) {
     const MinimaTable &tab = mb.minima;
     numbers_.mb = &mb;
     numbers_.index = index;
@@ -182,9 +182,7 @@ BatchTables BatchEvaluator::tables() const {
     return t;
 }
 
-Site BatchEvaluator::locate_one(const double *x) const {
-    return index_ != nullptr ? core::locate(*mb_, *index_, x) : core::locate(*mb_, x);
-}
+Site BatchEvaluator::locate_one(const double *x) const { return batch_locate_one(numbers_, x); }
 
 namespace {
 
@@ -267,7 +265,7 @@ void BatchEvaluator::each_site(BatchPoints pts, std::size_t count, const Each &e
             } else if (f.k == BatchFound::kUnsure) {
                 each(first + q, locate_one(x));
             } else {
-                each(first + q, located(*mb_, x, static_cast<uint32_t>(f.k), std::sqrt(f.sum)));
+                each(first + q, located(*numbers_.mb, x, static_cast<uint32_t>(f.k), std::sqrt(f.sum)));
             }
         }
     }

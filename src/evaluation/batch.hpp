@@ -189,8 +189,6 @@ private:
     // each call, so that copies and moves of the evaluator stay sound).
     BatchTables tables() const;
 
-    const Member *mb_ = nullptr;
-    const RegionIndex *index_ = nullptr;
     const BatchKernels *kernels_ = nullptr;
     Simd simd_ = Simd::SSE2;
     BatchTables numbers_;  // the member, sizes and scalars (no pointers into the copies)
