@@ -64,13 +64,14 @@ def make_db(path, campaigns, schema=2):
                 for rep, r in enumerate(runs, 1):
                     best = r["trace"][-1][4] if r["trace"] else None
                     row = [cid, sid, mid, rep, rep, r["status"], "", r["cost"], r["cost"], best,
-                           None if best is None else "[0.5, 0.5]", r["hit"], json.dumps(r["target_hits"]),
+                           "null" if best is None else "[0.5, 0.5]", r["hit"], json.dumps(r["target_hits"]),
                            json.dumps(r["trace"])]
                     extra = [budget, r["restarts"]] if schema == 2 else []
                     conn.execute('INSERT INTO run (campaign, solver, member, repetition, seed, status, message, cost, '
                                  '"values", gradients, hessians, best_value, best_point, hit, target_hits, trace, '
                                  f'seconds{", budget, restarts" if schema == 2 else ""}) VALUES '
-                                 f'(?, ?, ?, ?, ?, ?, ?, ?, ?, 0, 0, ?, ?, ?, ?, ?, 0.5{", ?, ?" if schema == 2 else ""})',
+                                 '(?, ?, ?, ?, ?, ?, ?, ?, ?, 0, 0, ?, ?, ?, ?, ?, 0.5'
+                                 f'{", ?, ?" if schema == 2 else ""})',
                                  row + extra)
     conn.commit()
     conn.close()

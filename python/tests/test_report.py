@@ -64,14 +64,15 @@ def test_exports_for_spreadsheets_scripts_and_iohanalyzer(failing_db, tmp_path):
     with open(tmp_path / "runs.csv", newline="") as f:
         rows = list(csv.DictReader(f))
     assert tuple(rows[0]) == export.CSV_FIELDS and len(rows) == 6
-    assert [rows[0][k] for k in ("suite", "solver", "dim", "status", "budget", "cost", "hit", "best_value",
-                                 "global_value")] == [EVIL, "'=cmd", "2", "budget", "100", "100", "10", "-0.999", "-1.0"]
+    fields = ("suite", "solver", "dim", "status", "budget", "cost", "hit", "best_value", "global_value")
+    assert [rows[0][k] for k in fields] == [EVIL, "'=cmd", "2", "budget", "100", "100", "10", "-0.999", "-1.0"]
     export_to("trace-csv", tmp_path / "trace.csv")
     assert (tmp_path / "trace.csv").read_text().splitlines()[:4] == ["run,cost,best_value", "1,1,4.0", "1,10,-0.999",
                                                                      "3,1,4.0"]
     export_to("json", tmp_path / "runs.json")
     first = json.loads((tmp_path / "runs.json").read_text())[0]
-    assert first["solver"] == "=cmd" and first["best_point"] == [0.5, 0.5] and first["trace"][1] == [10, 10, 0, 0, -0.999]
+    assert first["solver"] == "=cmd" and first["best_point"] == [0.5, 0.5]
+    assert first["trace"][1] == [10, 10, 0, 0, -0.999]
 
     export_to("iohprofiler", tmp_path / "ioh")
     files = sorted(str(p.relative_to(tmp_path / "ioh")) for p in (tmp_path / "ioh").rglob("*") if p.is_file())
@@ -85,7 +86,8 @@ def test_exports_for_spreadsheets_scripts_and_iohanalyzer(failing_db, tmp_path):
     assert meta["algorithm"]["name"] == "=cmd" and len(meta["scenarios"]) == 1
     scenario = meta["scenarios"][0]
     # The failed runs are left out; each remaining run is a block of improvements ending at its cost.
-    assert scenario["dimension"] == 2 and [(r["instance"], r["evals"]) for r in scenario["runs"]] == [(1, 100), (2, 100)]
+    assert scenario["dimension"] == 2
+    assert [(r["instance"], r["evals"]) for r in scenario["runs"]] == [(1, 100), (2, 100)]
     blocks = (tmp_path / "ioh" / "_cmd" / scenario["path"]).read_text().split("evaluations raw_y\n")
     assert blocks == ["", "1 4.0\n10 -0.999\n100 -0.999\n", "1 4.0\n100 4.0\n"]
     assert scenario["runs"][0]["best"] == {"evals": 10, "y": -0.999, "x": [0.5, 0.5]}

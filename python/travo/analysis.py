@@ -689,7 +689,7 @@ def log_ticks(ax, which: str = "x") -> None:
 
 def _failed_note(runs: Sequence[Run]) -> str:
     k = sum(r.failed for r in runs)
-    return f" ({k} failed)" if k else ""
+    return "" if not k else f" (all {k} runs failed)" if k == len(runs) else f" ({k} failed)"
 
 
 def has_points(runs: Sequence[Run]) -> bool:
@@ -807,7 +807,8 @@ def plot_ecdf_best_value(data: Data, cls: tuple, budget: float | None = None, ax
         p, frac = ecdf_best_value(mine, budget)
         if len(p):
             p = np.maximum(np.concatenate([p[:1], p]), floor)
-            ax.step(p, np.concatenate([[0.0], frac]), where="post", color=s.color, label=text(s.label + _failed_note(mine)))
+            ax.step(p, np.concatenate([[0.0], frac]), where="post", color=s.color,
+                    label=text(s.label + _failed_note(mine)))
     ax.set(xscale="log", xlabel="best value - f* within the budget", ylabel="fraction of runs", ylim=(0, 1.02),
            title=title)
     log_ticks(ax, "x")

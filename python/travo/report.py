@@ -36,9 +36,11 @@ _PAGE = """<!DOCTYPE html>
 <meta charset="utf-8" />
 <title>travo campaign report</title>
 <style>
-body{font-family:sans-serif;max-width:80em;margin:auto;padding:0 1em}
-table{border-collapse:collapse;margin:0.5em 0 1em}
-td,th{border:1px solid #bbb;padding:2px 8px;text-align:right;white-space:nowrap}
+body{font-family:sans-serif;max-width:84em;margin:auto;padding:0 1em}
+div.wide{overflow-x:auto}
+table{border-collapse:collapse;margin:0.5em 0 1em;font-size:0.9em}
+td,th{border:1px solid #bbb;padding:2px 6px;text-align:right}
+td{white-space:nowrap}
 td.l,th.l{text-align:left}
 th{background:#f0f0f0}
 td.sig{font-weight:bold}
@@ -49,7 +51,8 @@ p.note{color:#555}
 </head>
 <body>
 <h1>travo campaign report</h1>
-<p>{{ campaigns|length }} campaign{{ "s" if campaigns|length != 1 }} ({% for c in campaigns %}{{ c.label }}{{ ", " if not loop.last }}{% endfor %})
+<p>{{ campaigns|length }} campaign{{ "s" if campaigns|length != 1 }}
+({% for c in campaigns %}{{ c.label }}{{ ", " if not loop.last }}{% endfor %})
 from {% for d in dbs %}<code>{{ d }}</code>{{ ", " if not loop.last }}{% endfor %};
 {{ total_runs }} runs. Numbers as data: <a href="summary.csv">summary.csv</a>, as LaTeX tables:
 <a href="tables.tex">tables.tex</a>.</p>
@@ -63,35 +66,37 @@ unsolved run counted as its budget. Costs in value evaluations (value 1, gradien
 timeout): counted as runs without a hit in the success rates and left out of every cost.{% endif %}</p>
 {% for c in classes %}
 <h3>Class {{ c.name }}</h3>
-<p>kind {{ c.kind }}, n = {{ c.dim }}, f* = {{ c.global_value }}{% if c.empty %}; <strong>no run of this class
+<p>{{ "campaigns" if c.many else "campaign" }} {{ c.campaigns }}; kind {{ c.kind }}, n = {{ c.dim }},
+f* = {{ c.global_value }}{% if c.empty %}; <strong>no run of this class
 evaluated a point</strong> (every run failed), so it has no figures{% endif %}.</p>
-<table>
-<tr>{% if many %}<th class="l">campaign</th>{% endif %}<th class="l">solver</th><th>members</th><th>runs</th>
+<div class="wide"><table>
+<tr>{% if c.many %}<th class="l">campaign</th>{% endif %}<th class="l">solver</th><th>members</th><th>runs</th>
 <th>success</th><th>ERT</th><th>hit: median (quartiles)</th><th>table</th><th>budget</th><th>mean cost</th>
 <th>failed</th></tr>
-{% for r in c.rows %}<tr>{% if many %}<td class="l">{{ r.campaign }}</td>{% endif %}<td class="l">{{ r.solver }}</td>
+{% for r in c.rows %}<tr>{% if c.many %}<td class="l">{{ r.campaign }}</td>{% endif %}<td class="l">{{ r.solver }}</td>
 <td>{{ r.members }}</td><td>{{ r.runs }}</td><td>{{ r.success }}</td><td>{{ r.ert }}</td><td>{{ r.hit }}</td>
 <td>{{ r.table }}</td><td>{{ r.budget }}</td><td>{{ r.mean_cost }}</td><td>{{ r.failed }}</td></tr>
-{% endfor %}</table>
+{% endfor %}</table></div>
 {% if c.compare %}<p>Pairwise comparison over the {{ c.compare.members }} members: two-sided Wilcoxon signed-rank
 tests of the per-member ERT, p-values Holm-corrected over the {{ c.compare.pairs }} pairs, and the better solver
 of each pair (bold where p &lt; 0.05).</p>
-<table>
+<div class="wide"><table>
 <tr><th></th>{% for l in c.compare.labels %}<th>{{ l }}</th>{% endfor %}</tr>
 {% for row in c.compare.cells %}<tr><th class="l">{{ c.compare.labels[loop.index0] }}</th>{% for cell in row %}
 <td{% if cell.sig %} class="sig"{% endif %}>{{ cell.text }}</td>{% endfor %}</tr>
-{% endfor %}</table>{% endif %}
+{% endfor %}</table></div>{% endif %}
 {% endfor %}
 <h2>Figures</h2>
 {% for f in figures %}<figure>
 <img src="{{ f.stem }}.png" alt="{{ f.caption }}" />
-<figcaption>{{ f.caption }} ({% for fmt in formats %}<a href="{{ f.stem }}.{{ fmt }}">{{ fmt|upper }}</a>{{ ", " if not loop.last }}{% endfor %})</figcaption>
+<figcaption>{{ f.caption }} ({% for fmt in formats %}<a href="{{ f.stem }}.{{ fmt }}">{{ fmt|upper }}</a>
+{{- ", " if not loop.last }}{% endfor %})</figcaption>
 </figure>
 {% endfor %}
 <h2>Campaigns</h2>
 {% for c in campaigns %}<details>
-<summary>Campaign {{ c.label }}: travo {{ c.travo_version }}, {{ c.finished }} of {{ c.planned }} runs recorded, database
-<code>{{ c.db }}</code></summary>
+<summary>Campaign {{ c.label }}: travo {{ c.travo_version }}, {{ c.finished }} of {{ c.planned }} runs
+recorded, database <code>{{ c.db }}</code></summary>
 <ul>
 {% for s in c.solvers %}<li>{{ s.label }}: {{ s.name }} ({{ s.version }}), options <code>{{ s.options }}</code></li>
 {% endfor %}</ul>
@@ -189,7 +194,7 @@ def figures(data: analysis.Data) -> list[tuple[str, str, object]]:
     note = f" Failed runs ({failed}) count as unsolved and are marked in the legends." if failed else ""
     if len(drawn) > 1:
         made.append(("operational-all", "Operational characteristics of every class: members solved against "
-                     "trials (mean over repetitions; shaded between dotted lines: the zone from the best to the worst "
+                     "trials (mean over repetitions; hatched between dotted lines: the zone from the best to the worst "
                      "repetition of each member)." + note, analysis.plot_operational_all(data, keys)))
     made.append(("runtime-box", "Fixed-target view: fraction of runs that met the box rule within a cost." + note,
                  analysis.plot_ecdf_runtime(data, keys)))
@@ -244,14 +249,16 @@ def _tex(s: str) -> str:
 
 def tables_tex(data: analysis.Data, rows: list[dict]) -> str:
     """The summary per class as LaTeX tables (needs \\usepackage{booktabs})."""
-    many = len(data.campaigns) > 1
     out = ["% travo campaign report: one table per class; needs \\usepackage{booktabs}.", ""]
     for c in data.classes:
         mine = [r for r in rows if r["class"] == c.key]
+        names = list(dict.fromkeys(r["campaign"] for r in mine))
+        many = len(names) > 1
         head = (["Campaign"] if many else []) + ["Solver", "Runs", "Success (\\%) [95\\% CI]", "ERT [95\\% CI]",
                                                   "Median hit", "Table", "Budget", "Failed"]
         out += ["\\begin{table}", "\\centering",
-                f"\\caption{{Class {_tex(c.name)} (kind {_tex(c.kind)}, $n = {c.dim}$): success rate with Wilson "
+                f"\\caption{{Class {_tex(c.name)} (kind {_tex(c.kind)}, $n = {c.dim}$; "
+                f"{'campaigns' if many else 'campaign'} {_tex(', '.join(names))}): success rate with Wilson "
                 "interval, expected running time with bootstrap interval, median cost to the box rule among solved "
                 "runs, the literature's table convention, budget and failed runs.}",
                 f"\\begin{{tabular}}{{{'l' * (2 if many else 1)}{'r' * 7}}}", "\\toprule",
@@ -275,8 +282,11 @@ def page(data: analysis.Data, rows: list[dict], made: list[tuple[str, str]], dbs
     classes = []
     for c in data.classes:
         mine = [r for r in rows if r["class"] == c.key]
-        classes.append({"name": c.name, "kind": c.kind, "dim": c.dim, "global_value": f"{c.global_value:g}",
-                        "empty": not analysis.has_points(data.select(cls=c.key)), "rows": [_cells(r) for r in mine], "compare": _compare(data, c.key)})
+        names = list(dict.fromkeys(r["campaign"] for r in mine))
+        classes.append({"campaigns": ", ".join(names), "many": len(names) > 1, "name": c.name, "kind": c.kind,
+                        "dim": c.dim, "global_value": f"{c.global_value:g}",
+                        "empty": not analysis.has_points(data.select(cls=c.key)), "rows": [_cells(r) for r in mine],
+                        "compare": _compare(data, c.key)})
     finished: dict[int, int] = {}
     for r in data.runs:
         finished[r.campaign] = finished.get(r.campaign, 0) + 1
@@ -290,7 +300,7 @@ def page(data: analysis.Data, rows: list[dict], made: list[tuple[str, str]], dbs
                           "json": json.dumps(_with_ranges(camp.description), indent=1, sort_keys=True)})
     return env.from_string(_PAGE).render(
         campaigns=campaigns, dbs=[str(d) for d in dbs], total_runs=len(data.runs), classes=classes,
-        many=len(data.campaigns) > 1, failed=sum(r.failed for r in data.runs), samples=analysis.BOOTSTRAP_SAMPLES,
+        failed=sum(r.failed for r in data.runs), samples=analysis.BOOTSTRAP_SAMPLES,
         seed=analysis.BOOTSTRAP_SEED, figures=[{"stem": s, "caption": c} for s, c in made], formats=FORMATS)
 
 
