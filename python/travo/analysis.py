@@ -848,7 +848,7 @@ def plot_data_profile(data: Data, classes: Sequence[tuple] | None = None, ax=Non
     runs = data.select(classes=classes)
     dims = [data.cls(m[:3]).dim for m in members]
     units = times / (np.asarray(dims, dtype=float)[:, None] + 1)
-    top = max([r.budget / (r.dim + 1) for r in runs] + list(units[np.isfinite(units)]))
+    top = max([r.budget / (r.dim + 1) for r in runs] + list(1.05 * units[np.isfinite(units)]))
     kappas = np.geomspace(1, max(top, 10), 300)
     d = data_profile(times, dims, kappas)
     for i, s in enumerate(series):
@@ -864,7 +864,8 @@ def plot_data_profile(data: Data, classes: Sequence[tuple] | None = None, ax=Non
 
 
 def plot_convergence(data: Data, cls: tuple, ax=None):
-    """Median precision (best value - f*) against cost per series; band: quartiles over the valid runs."""
+    """Median precision (best value - f*) against cost per series, and its quartiles (dashed) over the valid
+    runs."""
     fig, ax = _axes(ax)
     runs = data.select(cls=cls)
     title = text(f"Convergence, class {data.cls(cls).name}")
@@ -878,9 +879,14 @@ def plot_convergence(data: Data, cls: tuple, ax=None):
         mine = [r for r in runs if (r.campaign, r.solver) in s.keys]
         c = convergence(mine, costs)
         ax.plot(costs, np.maximum(c["median"], floor), color=s.color, label=text(s.label + _failed_note(mine)))
-        ax.fill_between(costs, np.maximum(c["q25"], floor), np.maximum(c["q75"], floor), color=s.color, alpha=0.15,
-                        linewidth=0)
-    ax.set(xscale="log", yscale="log", xlabel="cost (value evaluations)", ylabel="best value - f* (median)",
+        # The quartiles as thin dashed lines: bands of several series would blend where they overlap.
+        for q in ("q25", "q75"):
+            ax.plot(costs, np.maximum(c[q], floor), color=s.color, linewidth=0.7, linestyle="--")
+    from matplotlib.lines import Line2D
+    ax.add_artist(ax.legend(handles=[Line2D([], [], color="0.4", linewidth=0.7, linestyle="--",
+                                            label="quartiles over the runs")], loc="lower left",
+                            bbox_to_anchor=(1.02, 0.0), borderaxespad=0, fontsize="small", frameon=False))
+    ax.set(xscale="log", yscale="log", xlabel="cost (value evaluations)", ylabel="best value - f* (median, quartiles)",
            xlim=(1, budget), title=title)
     log_ticks(ax, "x")
     log_ticks(ax, "y")

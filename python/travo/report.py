@@ -19,7 +19,7 @@ import json
 import math
 import pathlib
 import sys
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 
 from . import _files, analysis
 from .export import csv_text
@@ -180,45 +180,42 @@ def _compare(data: analysis.Data, cls: tuple) -> dict | None:
             "pairs": len(series) * (len(series) - 1) // 2}
 
 
-def figures(data: analysis.Data) -> list[tuple[str, str, object]]:
-    """Every figure: (file stem, caption, matplotlib figure), in page order. Classes where no run evaluated a
-    point have none."""
+def figures(data: analysis.Data) -> Iterator[tuple[str, str, object]]:
+    """Every figure: (file stem, caption, matplotlib figure), in page order, each drawn when asked for (so that
+    one is closed before the next is drawn). Classes where no run evaluated a point have none."""
     import matplotlib
     matplotlib.use("Agg")
     drawn = [c for c in data.classes if analysis.has_points(data.select(cls=c.key))]
     keys = [c.key for c in drawn]
-    made: list[tuple[str, str, object]] = []
     if not drawn:
-        return made
+        return
     failed = sum(r.failed for r in data.runs)
     note = f" Failed runs ({failed}) count as unsolved and are marked in the legends." if failed else ""
     if len(drawn) > 1:
-        made.append(("operational-all", "Operational characteristics of every class: members solved against "
-                     "trials (mean over repetitions; hatched between dotted lines: the zone from the best to the worst "
-                     "repetition of each member)." + note, analysis.plot_operational_all(data, keys)))
-    made.append(("runtime-box", "Fixed-target view: fraction of runs that met the box rule within a cost." + note,
-                 analysis.plot_ecdf_runtime(data, keys)))
+        yield ("operational-all", "Operational characteristics of every class: members solved against trials (mean "
+               "over repetitions; hatched between dotted lines: the zone from the best to the worst repetition of "
+               "each member)." + note, analysis.plot_operational_all(data, keys))
+    yield ("runtime-box", "Fixed-target view: fraction of runs that met the box rule within a cost." + note,
+           analysis.plot_ecdf_runtime(data, keys))
     targets = analysis.default_targets(data.select(classes=keys))
     if targets:
-        made.append(("runtime-targets", "Fixed-target view over the value targets f* + 10^k that tell methods apart "
-                     f"(k = {', '.join(map(str, targets))}: met by some run, and at its first evaluation by at most "
-                     f"{100 * analysis.FIRST_EVALUATION_SHARE:g} % of the runs): fraction of (run, target) pairs met "
-                     "within a cost." + note,
-                     analysis.plot_ecdf_runtime(data, keys, targets)))
-    made.append(("performance-profile", "Performance profiles (Dolan and Moré) of the per-member ERT to the box rule "
-                 "(a member is one problem, its repetitions pooled into its ERT).",
-                 analysis.plot_performance_profile(data, keys)))
-    made.append(("data-profile", "Data profiles (Moré and Wild) of the per-member ERT to the box rule.",
-                 analysis.plot_data_profile(data, keys)))
+        yield ("runtime-targets", "Fixed-target view over the value targets f* + 10^k that tell methods apart "
+               f"(k = {', '.join(map(str, targets))}: met by some run, and at its first evaluation by at most "
+               f"{100 * analysis.FIRST_EVALUATION_SHARE:g} % of the runs): fraction of (run, target) pairs met "
+               "within a cost." + note, analysis.plot_ecdf_runtime(data, keys, targets))
+    yield ("performance-profile", "Performance profiles (Dolan and Moré) of the per-member ERT to the box rule (a "
+           "member is one problem, its repetitions pooled into its ERT).",
+           analysis.plot_performance_profile(data, keys))
+    yield ("data-profile", "Data profiles (Moré and Wild) of the per-member ERT to the box rule.",
+           analysis.plot_data_profile(data, keys))
     for c in drawn:
-        made.append((f"operational-{c.stem}", f"Operational characteristics, class {c.name}." + note,
-                     analysis.plot_operational(data, c.key)[0]))
-        made.append((f"best-value-{c.stem}", f"Fixed-budget view, class {c.name}: best value reached within the "
-                     "budget, over the runs that did not fail.", analysis.plot_ecdf_best_value(data, c.key)))
-        made.append((f"convergence-{c.stem}", f"Convergence, class {c.name}: median precision (best value - f*) "
-                     "against cost, band between the quartiles, over the runs that did not fail.",
-                     analysis.plot_convergence(data, c.key)))
-    return made
+        yield (f"operational-{c.stem}", f"Operational characteristics, class {c.name}." + note,
+               analysis.plot_operational(data, c.key)[0])
+        yield (f"best-value-{c.stem}", f"Fixed-budget view, class {c.name}: best value reached within the budget, "
+               "over the runs that did not fail.", analysis.plot_ecdf_best_value(data, c.key))
+        yield (f"convergence-{c.stem}", f"Convergence, class {c.name}: median precision (best value - f*) against "
+               "cost, and its quartiles (dashed), over the runs that did not fail.",
+               analysis.plot_convergence(data, c.key))
 
 
 def _render(fig, fmt: str) -> bytes:
