@@ -10,6 +10,8 @@ packages=(
   pybind11-dev mypy
   # benchmarking campaigns: solvers, Dask, figures
   python3-nlopt python3-distributed python3-matplotlib
+  # the report page (escaped templates)
+  python3-jinja2
 )
 missing=()
 for p in "${packages[@]}"; do

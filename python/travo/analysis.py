@@ -1,174 +1,607 @@
-"""Analysis of a campaign database: the curves, profiles and tables of the benchmarking literature.
+"""Analysis of campaign databases: the statistics, curves, profiles and tables of the benchmarking literature.
 
-Each view is a function returning plain numpy data, and a ``plot_*`` function
-drawing it with matplotlib. A problem is one (member, repetition) pair; a run
-solves its problem when a point met the class's box rule (``hit``), or, for a
-value target k, when a point reached f* + 10**k. Times are costs in value
-evaluations (value 1, gradient n, Hessian n(n+1)/2).
+Runs are read, never pooled by name: each ``Run`` carries the key of its
+campaign (one entry of ``Data.campaigns``, even when several databases or
+campaigns share names), its class (suite, kind and the suite's parameters)
+and its solver's label within the campaign. Every statistic is computed per
+campaign, class, kind and solver (``summary``); figures draw one curve per
+``Series``: a solver of one campaign, or of several campaigns that ran it
+with the same options on different classes (the worked campaign, one
+campaign per class). A solver label used by campaigns that share a class (a
+budget sweep, a rerun) gives one series per campaign, labelled
+``campaign/solver``.
 
-    data = analysis.load("campaign.db")
-    t, zone = analysis.operational_characteristic(data.select(solver="direct-l", suite="2-hard"))
+Runs that failed (status ``error``, ``crashed`` or ``timeout``) count as
+runs without a hit in success rates and fixed-target views, and are left
+out of every cost. The formulas are given in docs/statistics.md.
+
+    data = analysis.load(["campaign.db"])
+    for row in analysis.summary(data):
+        print(row["solver"], row["success_rate"], row["ert"])
 """
 
 from __future__ import annotations
 
 import dataclasses
+import json
 import math
+import pathlib
+import sqlite3
+import warnings
 from collections.abc import Iterable, Sequence
 from typing import Any
 
 import numpy as np
 
-from . import results
+#: Run statuses of runs that did not finish normally (their counters are not valid).
+FAILED = ("error", "crashed", "timeout")
+#: The bootstrap of the ERT interval: resamples, and the seed of numpy.random.default_rng.
+BOOTSTRAP_SAMPLES = 2000
+BOOTSTRAP_SEED = 20240229
+#: The two-sided 95 % normal quantile (Wilson interval).
+Z95 = 1.959963984540054
+#: Default value targets: those met at the first evaluation by at most this share of runs.
+FIRST_EVALUATION_SHARE = 0.1
+
+
+class DatabaseError(ValueError):
+    """A file that is not a readable travo results database."""
+
+
+@dataclasses.dataclass(frozen=True)
+class Campaign:
+    """One campaign of one database."""
+
+    key: int  # position in Data.campaigns
+    db: str
+    id: int  # the campaign's id in its database
+    name: str
+    label: str  # the name, or "database:name" where two databases use the name
+    description: dict
+    travo_version: str
+    planned: int
+    schema: int
+
+
+@dataclasses.dataclass(frozen=True)
+class ClassInfo:
+    """A class of problems: the members of one suite (with its parameters) and one kind."""
+
+    key: tuple
+    suite: str
+    kind: str
+    dim: int
+    global_value: float
+    name: str  # as shown: the suite, with the kind and a number where needed to tell classes apart
+    stem: str  # for file names
+
+
+@dataclasses.dataclass(frozen=True, eq=False)
+class Run:
+    """One run, as read from its database (schema-1 databases give the defaults of the later columns)."""
+
+    campaign: int  # Campaign.key
+    id: int  # the run's id in its database
+    solver: str  # the solver's label in its campaign
+    solver_name: str
+    cls: tuple  # ClassInfo.key
+    suite: str
+    kind: str
+    test: int
+    dim: int
+    global_value: float
+    repetition: int
+    seed: int
+    status: str
+    message: str
+    budget: int
+    cost: int
+    values: int
+    gradients: int
+    hessians: int
+    hit: int | None
+    best_value: float | None
+    best_point: list | None
+    target_exponents: tuple
+    target_hits: tuple
+    restarts: int
+    solver_status: str | None
+    solver_message: str
+    seconds: float
+    trace: np.ndarray  # rows [cost, values, gradients, hessians, best value] at each improvement
+
+    @property
+    def failed(self) -> bool:
+        return self.status in FAILED
+
+    @property
+    def member(self) -> tuple:
+        return self.cls + (self.test,)
+
+    def time(self, target: str | int = "box") -> float:
+        """Cost at which the run met the target ("box": the box rule; an integer k: f* + 10**k); inf if it
+        did not, or failed."""
+        if self.failed:
+            return math.inf
+        if target == "box":
+            t = self.hit
+        else:
+            try:
+                t = self.target_hits[self.target_exponents.index(target)]
+            except ValueError:
+                raise ValueError(f"value target {target} was not followed by this campaign "
+                                 f"(targets: {list(self.target_exponents)})") from None
+        return math.inf if t is None else float(t)
+
+
+@dataclasses.dataclass(frozen=True)
+class Series:
+    """One curve of the figures: a solver label of one or more campaigns (never two sharing a class)."""
+
+    label: str
+    keys: frozenset  # (campaign key, solver label) pairs
+    color: Any
 
 
 @dataclasses.dataclass
 class Data:
-    """The runs of one database (with their traces) and its campaigns' descriptions."""
+    """The runs and campaigns of one or more databases."""
 
-    runs: list[dict]
-    campaigns: list[dict]
+    campaigns: list[Campaign]
+    runs: list[Run]
+    solvers: dict  # (campaign key, label) -> {"name", "version", "options"}
+    classes: list[ClassInfo] = dataclasses.field(init=False)
+    series: list[Series] = dataclasses.field(init=False)
 
-    def select(self, **fields: Any) -> list[dict]:
-        """Runs whose fields equal the given values, such as ``solver="direct"``, ``suite="2-hard"``."""
-        return [r for r in self.runs if all(r[k] == v for k, v in fields.items())]
+    def __post_init__(self) -> None:
+        self.classes = _classes(self.runs)
+        self.series = _series(self)
+        self._series_of = {k: s for s in self.series for k in s.keys}
+        self._class = {c.key: c for c in self.classes}
+        # Hatches of the operational zones, one per series with repetitions, so that overlapping zones stay
+        # told apart in every figure.
+        count: dict[tuple, int] = {}
+        for r in self.runs:
+            count[(r.campaign, r.solver, r.member)] = count.get((r.campaign, r.solver, r.member), 0) + 1
+        repeated = {(c, s) for (c, s, _), n in count.items() if n > 1}
+        zoned = [s for s in self.series if s.keys & repeated]
+        self.hatch = {s.label: ("///", "\\\\\\", "---", "|||", "...", "+++")[i % 6] for i, s in enumerate(zoned)}
 
-    def solvers(self) -> list[str]:
-        return list(dict.fromkeys(r["solver"] for r in self.runs))
+    def cls(self, key: tuple) -> ClassInfo:
+        return self._class[key]
 
-    def suites(self) -> list[str]:
-        return list(dict.fromkeys(r["suite"] for r in self.runs))
+    def series_of(self, run: Run) -> Series:
+        return self._series_of[(run.campaign, run.solver)]
 
-    def budget(self, suite: str | None = None) -> int:
-        """The largest budget of the campaigns (that ran ``suite``)."""
-        return max(c["description"]["budget"] for c in self.campaigns
-                   if suite is None or c["description"]["suite"]["name"] == suite)
+    def select(self, cls: tuple | None = None, series: Series | None = None,
+               classes: Iterable[tuple] | None = None) -> list[Run]:
+        """Runs of one class (or of several), of one series, or both."""
+        keep = None if classes is None else set(classes)
+        return [r for r in self.runs if (cls is None or r.cls == cls) and (keep is None or r.cls in keep)
+                and (series is None or (r.campaign, r.solver) in series.keys)]
 
-    def global_value(self, suite: str) -> float:
-        return next(c["description"]["suite"]["global_value"] for c in self.campaigns
-                    if c["description"]["suite"]["name"] == suite)
-
-    def dim(self, suite: str) -> int:
-        return next(c["description"]["suite"]["dim"] for c in self.campaigns
-                    if c["description"]["suite"]["name"] == suite)
+    def series_in(self, runs: Sequence[Run]) -> list[Series]:
+        """The series that have runs among ``runs``, in the data's order."""
+        present = {(r.campaign, r.solver) for r in runs}
+        return [s for s in self.series if s.keys & present]
 
 
-def load(db, campaign: str | None = None) -> Data:
-    """Reads every finished run (or those of one campaign) of a results database."""
-    conn = results.connect(db)
+# Loading -------------------------------------------------------------------------------------------------------
+
+_RUN_COLUMNS = {"id", "campaign", "solver", "member", "repetition", "seed", "status", "message", "cost", "values",
+                "gradients", "hessians", "best_value", "best_point", "hit", "target_hits", "trace", "seconds"}
+_LATER_COLUMNS = {"budget": "NULL", "restarts": "0", "solver_status": "NULL", "solver_message": "''"}
+
+
+def _open(path: pathlib.Path) -> sqlite3.Connection:
+    """Opens a results database for reading only (it is never changed, and may be in use by a run)."""
+    if not path.is_file():
+        raise DatabaseError(f"{path}: no such results database")
     try:
-        cs = [c for c in results.campaigns(conn) if campaign is None or c["name"] == campaign]
-        return Data(results.runs(conn, campaign, trace=True), cs)
+        conn = sqlite3.connect(path.resolve().as_uri() + "?mode=ro", uri=True)
+    except sqlite3.Error as e:
+        raise DatabaseError(f"{path}: cannot open the results database ({e})") from None
+    try:
+        version = conn.execute("PRAGMA user_version").fetchone()[0]
+        tables = {r[0] for r in conn.execute("SELECT name FROM sqlite_master WHERE type = 'table'")}
+        if version not in (1, 2) or not {"campaign", "solver", "member", "run"} <= tables:
+            raise DatabaseError(f"{path}: not a travo results database of schema version 1 or 2")
+    except sqlite3.Error as e:
+        conn.close()
+        raise DatabaseError(f"{path}: not a results database ({e})") from None
+    except BaseException:
+        conn.close()
+        raise
+    return conn
+
+
+def _columns(conn: sqlite3.Connection, table: str) -> set[str]:
+    return {r[1] for r in conn.execute(f"PRAGMA table_info({table})")}
+
+
+def _read(path: pathlib.Path, names: set[str] | None, first_key: int):
+    conn = _open(path)
+    try:
+        version = conn.execute("PRAGMA user_version").fetchone()[0]
+        have = _columns(conn, "run")
+        if not _RUN_COLUMNS <= have:
+            raise DatabaseError(f"{path}: the run table lacks the columns "
+                                f"{', '.join(sorted(_RUN_COLUMNS - have))}")
+        later = ", ".join(f'r."{c}"' if c in have else f"{default}" for c, default in _LATER_COLUMNS.items())
+        rows = conn.execute("SELECT id, name, description, travo_version, planned FROM campaign ORDER BY id").fetchall()
+        campaigns: list[Campaign] = []
+        runs: list[Run] = []
+        solvers: dict = {}
+        for cid, name, desc, version_text, planned in rows:
+            if names is not None and name not in names:
+                continue
+            key = first_key + len(campaigns)
+            description = json.loads(desc)
+            campaigns.append(Campaign(key, str(path), cid, name, name, description, version_text, planned, version))
+            for label, sname, sversion, options in conn.execute(
+                    "SELECT label, name, version, options FROM solver WHERE campaign = ? ORDER BY position", (cid,)):
+                solvers[(key, label)] = {"name": sname, "version": sversion, "options": json.loads(options)}
+            targets = tuple(description.get("targets", ()))
+            campaign_budget = description.get("budget")
+            for row in conn.execute(
+                    'SELECT r.id, s.label, s.name, m.suite, m.kind, m.test, m.parameters, m.accuracy, r.repetition, '
+                    'r.seed, r.status, r.message, r.cost, r."values", r.gradients, r.hessians, r.hit, r.best_value, '
+                    f'r.best_point, r.target_hits, r.trace, r.seconds, {later} FROM run r '
+                    'JOIN solver s ON s.id = r.solver JOIN member m ON m.id = r.member WHERE r.campaign = ? '
+                    'ORDER BY s.position, m.suite, m.kind, m.test, r.repetition', (cid,)):
+                (rid, label, sname, suite, kind, test, params, accuracy, rep, seed, status, message, cost, values,
+                 gradients, hessians, hit, best_value, best_point, target_hits, trace, seconds, budget, restarts,
+                 solver_status, solver_message) = row
+                p = json.loads(params)
+                if budget is None:
+                    budget = campaign_budget
+                if isinstance(budget, bool) or not isinstance(budget, int):
+                    raise DatabaseError(f"{path}: run {rid} has no budget (campaign {name!r})")
+                fingerprint = json.dumps({k: v for k, v in p.items() if k != "test_number"} | {"accuracy": accuracy},
+                                         sort_keys=True)
+                hits = tuple(json.loads(target_hits))
+                runs.append(Run(
+                    campaign=key, id=rid, solver=label, solver_name=sname, cls=(suite, kind, fingerprint),
+                    suite=suite, kind=kind, test=test, dim=int(p["dim"]), global_value=float(p["global_value"]),
+                    repetition=rep, seed=seed, status=status, message=message, budget=budget, cost=cost,
+                    values=values, gradients=gradients, hessians=hessians, hit=hit, best_value=best_value,
+                    best_point=None if best_point is None else json.loads(best_point),
+                    target_exponents=targets if len(targets) == len(hits) else tuple(range(len(hits))),
+                    target_hits=hits, restarts=restarts, solver_status=solver_status,
+                    solver_message=solver_message, seconds=seconds,
+                    trace=np.asarray(json.loads(trace), dtype=float).reshape(-1, 5)))
+        return campaigns, runs, solvers
+    except (sqlite3.DatabaseError, ValueError, KeyError, TypeError) as e:
+        if isinstance(e, DatabaseError):
+            raise
+        raise DatabaseError(f"{path}: not a readable travo results database ({e})") from None
     finally:
         conn.close()
 
 
-def solve_time(run: dict, target: str | int = "box") -> float:
-    """Cost at which the run met the target ("box": the box rule; an integer k: f* + 10**k), or inf."""
-    if target == "box":
-        t = run["hit"]
-    else:
-        try:
-            t = run["target_hits"][run["target_exponents"].index(target)]
-        except ValueError:
-            raise ValueError(f"value target {target} was not followed by this campaign "
-                             f"(targets: {run['target_exponents']})") from None
-    return math.inf if t is None else float(t)
+def load(dbs: str | pathlib.Path | Sequence[str | pathlib.Path], campaigns: Sequence[str] | None = None) -> Data:
+    """Reads every run of the databases ``dbs`` (or of the named campaigns only; each name must exist)."""
+    paths = [pathlib.Path(dbs)] if isinstance(dbs, (str, pathlib.Path)) else [pathlib.Path(d) for d in dbs]
+    if not paths:
+        raise ValueError("no database given")
+    for i, p in enumerate(paths):
+        if any(q.exists() and p.exists() and p.samefile(q) for q in paths[:i]):
+            raise ValueError(f"database {p} given twice")
+    names = None if campaigns is None else set(campaigns)
+    all_campaigns: list[Campaign] = []
+    runs: list[Run] = []
+    solvers: dict = {}
+    for path in paths:
+        c, r, s = _read(path, names, len(all_campaigns))
+        all_campaigns += c
+        runs += r
+        solvers |= s
+    if names is not None:
+        missing = sorted(names - {c.name for c in all_campaigns})
+        if missing:
+            raise ValueError(f"no campaign named {missing[0]!r} in {', '.join(map(str, paths))}")
+    # Campaign names shared by several databases are told apart by the database's file name.
+    for i, c in enumerate(all_campaigns):
+        if sum(d.name == c.name for d in all_campaigns) > 1:
+            label = f"{pathlib.Path(c.db).stem}:{c.name}"
+            if sum(pathlib.Path(d.db).stem == pathlib.Path(c.db).stem for d in all_campaigns if d.name == c.name) > 1:
+                label = f"{c.db}:{c.name}"
+            all_campaigns[i] = dataclasses.replace(c, label=label)
+    return Data(all_campaigns, runs, solvers)
 
 
-def _by_member(runs: Iterable[dict], target) -> dict[tuple, list[float]]:
-    out: dict[tuple, list[float]] = {}
+def _classes(runs: Sequence[Run]) -> list[ClassInfo]:
+    keys = list(dict.fromkeys(r.cls for r in runs))
+    first: dict[tuple, Run] = {}
     for r in runs:
-        out.setdefault((r["suite"], r["kind"], r["test"]), []).append(solve_time(r, target))
+        first.setdefault(r.cls, r)
+    kinds: dict[str, set] = {}
+    for suite, kind, _ in keys:
+        kinds.setdefault(suite, set()).add(kind)
+    out, stems, names = [], set(), set()
+    for key in keys:
+        suite, kind, _ = key
+        name = suite if len(kinds[suite]) == 1 else f"{suite}, kind {kind}"
+        base, i = name, 1
+        while name in names:
+            i += 1
+            name = f"{base} ({i})"
+        names.add(name)
+        stem = safe_stem(suite if len(kinds[suite]) == 1 else f"{suite}-{kind}")
+        base, i = stem, 1
+        while stem in stems:
+            i += 1
+            stem = f"{base}-{i}"
+        stems.add(stem)
+        r = first[key]
+        out.append(ClassInfo(key, suite, kind, r.dim, r.global_value, name, stem))
     return out
 
 
-def operational_characteristic(runs: Sequence[dict], trials: Sequence[float] | None = None,
-                               target: str | int = "box") -> dict[str, np.ndarray]:
-    """Members solved against trials, for one method on one class.
+def _series(data: Data) -> list[Series]:
+    pairs = list(dict.fromkeys((r.campaign, r.solver) for r in data.runs))
+    classes: dict[tuple, set] = {}
+    for r in data.runs:
+        classes.setdefault((r.campaign, r.solver), set()).add(r.cls)
+    by_label: dict[str, list] = {}
+    for p in pairs:
+        by_label.setdefault(p[1], []).append(p)
 
-    Returns ``trials`` (the grid; default 1 to the largest cost), ``mean``
-    (members solved, averaged over repetitions), ``best`` and ``worst`` (the
-    operational zone: members solved by their best and by their worst
-    repetition). For a deterministic method the three coincide.
+    def identity(p):
+        s = data.solvers.get(p, {})
+        return s.get("name"), json.dumps(s.get("options"), sort_keys=True)
+
+    groups: list[tuple[str, list]] = []
+    for label, ps in by_label.items():
+        disjoint = sum(len(classes[p]) for p in ps) == len(set().union(*(classes[p] for p in ps)))
+        if disjoint and len({identity(p) for p in ps}) == 1:
+            groups.append((label, ps))
+        else:
+            groups += [(f"{data.campaigns[p[0]].label}/{label}", [p]) for p in ps]
+    order = {p: i for i, p in enumerate(pairs)}
+    groups.sort(key=lambda g: min(order[p] for p in g[1]))
+    if len(groups) <= 10:
+        colors = [f"C{i}" for i in range(len(groups))]
+    else:
+        import matplotlib
+        cmap = matplotlib.colormaps["tab20"]
+        colors = [cmap(i % 20) for i in range(len(groups))]
+    return [Series(label, frozenset(ps), c) for (label, ps), c in zip(groups, colors)]
+
+
+def safe_stem(text: str) -> str:
+    """A file name made from a label: ASCII letters, digits, '.', '_' and '-' only, no leading dot or dash,
+    at most 80 characters."""
+    s = "".join(c if (c.isascii() and c.isalnum()) or c in "._-" else "_" for c in text)
+    s = s.lstrip(".-")[:80]
+    return s or "_"
+
+
+# Statistics ----------------------------------------------------------------------------------------------------
+
+def wilson(successes: int, n: int, z: float = Z95) -> tuple[float, float]:
+    """Wilson score interval of a success rate (95 % by default); (nan, nan) for n = 0."""
+    if n == 0:
+        return math.nan, math.nan
+    p = successes / n
+    centre = (p + z * z / (2 * n)) / (1 + z * z / n)
+    half = z / (1 + z * z / n) * math.sqrt(p * (1 - p) / n + z * z / (4 * n * n))
+    low = 0.0 if successes == 0 else max(0.0, centre - half)
+    high = 1.0 if successes == n else min(1.0, centre + half)
+    return low, high
+
+
+def _spent(runs: Sequence[Run], target: str | int = "box") -> tuple[np.ndarray, np.ndarray]:
+    """Cost spent by each valid run until the target, or its whole cost without a hit; and whether it hit."""
+    t = np.array([r.time(target) for r in runs if not r.failed], dtype=float)
+    cost = np.array([r.cost for r in runs if not r.failed], dtype=float)
+    hit = np.isfinite(t)
+    return np.where(hit, t, cost), hit
+
+
+def ert(spent: np.ndarray, hit: np.ndarray) -> float:
+    """Expected running time: the cost spent by all runs over the number of runs that hit (inf: none)."""
+    k = int(np.count_nonzero(hit))
+    return float(np.sum(spent)) / k if k else math.inf
+
+
+def ert_interval(spent: np.ndarray, hit: np.ndarray, samples: int = BOOTSTRAP_SAMPLES,
+                 seed: int = BOOTSTRAP_SEED) -> tuple[float, float]:
+    """95 % bootstrap interval of the ERT: the runs resampled with replacement ``samples`` times (generator
+    numpy.random.default_rng(seed)); the 2.5 % and 97.5 % order statistics of the resampled ERTs (inf
+    where too many resamples have no hit)."""
+    n = len(spent)
+    if n == 0:
+        return math.nan, math.nan
+    idx = np.random.default_rng(seed).integers(0, n, size=(samples, n))
+    hits = hit[idx].sum(axis=1)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        values = np.where(hits > 0, spent[idx].sum(axis=1) / np.maximum(hits, 1), np.inf)
+    low, high = np.quantile(values, [0.025, 0.975], method="inverted_cdf")
+    return float(low), float(high)
+
+
+def table_average(runs: Sequence[Run]) -> tuple[float, int]:
+    """The literature's table convention: the average trials over the valid runs, an unsolved run counted as
+    its whole budget; and the number k of unsolved runs (printed ``> average (k unsolved)`` when k > 0)."""
+    valid = [r for r in runs if not r.failed]
+    if not valid:
+        return math.nan, 0
+    t = [r.hit if r.hit is not None else r.budget for r in valid]
+    return sum(t) / len(t), sum(r.hit is None for r in valid)
+
+
+def holm(pvalues: Sequence[float]) -> list[float]:
+    """Holm's step-down adjustment of p-values for multiple comparisons."""
+    m = len(pvalues)
+    order = sorted(range(m), key=lambda i: pvalues[i])
+    out = [0.0] * m
+    running = 0.0
+    for rank, i in enumerate(order):
+        running = max(running, min(1.0, (m - rank) * pvalues[i]))
+        out[i] = running
+    return out
+
+
+def signed_rank(d: np.ndarray) -> tuple[float, float, float]:
+    """Two-sided Wilcoxon signed-rank test of paired differences (zeros dropped): (p-value, sum of the ranks of
+    the positive differences, sum of those of the negative ones). Exact distribution for up to 50 differences
+    without ties, normal approximation otherwise; p = 1 when every difference is zero."""
+    import scipy.stats
+    d = np.asarray(d, dtype=float)
+    d = d[d != 0]
+    if d.size == 0:
+        return 1.0, 0.0, 0.0
+    ranks = scipy.stats.rankdata(np.abs(d))
+    ties = len(np.unique(np.abs(d))) < d.size
+    method = "exact" if d.size <= 50 and not ties else "approx"
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        p = float(scipy.stats.wilcoxon(d, alternative="two-sided", method=method).pvalue)
+    return p, float(ranks[d > 0].sum()), float(ranks[d < 0].sum())
+
+
+def compare(times: np.ndarray, labels: Sequence[str]) -> dict:
+    """Pairwise Wilcoxon signed-rank tests of per-member ERTs (``times[member, series]``), Holm-corrected over
+    all pairs. A member a series never solved takes the stand-in 2M + 1, M the largest finite ERT, so that it
+    ranks behind every finite ERT (two unsolved: a tie). Returns ``labels``, ``p[i][j]`` (adjusted; None on the
+    diagonal), ``better[i][j]`` (the index of the series with the lower rank sum, or None) and ``members``."""
+    k = len(labels)
+    finite = times[np.isfinite(times)]
+    stand_in = 2 * (finite.max() if finite.size else 0.0) + 1
+    x = np.where(np.isfinite(times), times, stand_in)
+    pairs = [(i, j) for i in range(k) for j in range(i + 1, k)]
+    raw, better = [], []
+    for i, j in pairs:
+        p, worse_i, worse_j = signed_rank(x[:, i] - x[:, j])
+        raw.append(p)
+        better.append(j if worse_i > worse_j else i if worse_j > worse_i else None)
+    adjusted = holm(raw)
+    pm: list[list] = [[None] * k for _ in range(k)]
+    bm: list[list] = [[None] * k for _ in range(k)]
+    for (i, j), p, b in zip(pairs, adjusted, better):
+        pm[i][j] = pm[j][i] = p
+        bm[i][j] = bm[j][i] = b
+    return {"labels": list(labels), "p": pm, "better": bm, "members": times.shape[0]}
+
+
+def member_times(runs: Sequence[Run], target: str | int = "box") -> dict[tuple, float]:
+    """ERT of each member over its runs (its repetitions)."""
+    groups: dict[tuple, list[Run]] = {}
+    for r in runs:
+        groups.setdefault(r.member, []).append(r)
+    return {m: ert(*_spent(rs, target)) for m, rs in groups.items()}
+
+
+def profile_times(data: Data, classes: Iterable[tuple] | None = None,
+                  target: str | int = "box") -> tuple[list[Series], list[tuple], np.ndarray]:
+    """Per-member ERT of each series: (series, members, times[member, series]); members are those that every
+    series of the view ran (a member is one problem, whatever its repetitions)."""
+    runs = data.select(classes=classes)
+    series = data.series_in(runs)
+    per = [member_times([r for r in runs if (r.campaign, r.solver) in s.keys], target) for s in series]
+    members = [m for m in dict.fromkeys(r.member for r in runs) if all(m in t for t in per)]
+    times = np.array([[t[m] for t in per] for m in members], dtype=float).reshape(len(members), len(series))
+    return series, members, times
+
+
+def summary(data: Data) -> list[dict]:
+    """One row per campaign, class, kind and solver: the columns of the report's summary.csv, and ``class``
+    (ClassInfo.key), ``series``, ``valid`` runs, ``q25_hit``, ``q75_hit``, ``table_average``, ``unsolved``."""
+    groups: dict[tuple, list[Run]] = {}
+    for r in data.runs:
+        groups.setdefault((r.campaign, r.cls, r.solver), []).append(r)
+    rows = []
+    for (c, cls, solver), runs in groups.items():
+        spent, hit = _spent(runs)
+        n, solved = len(runs), int(np.count_nonzero(hit))
+        low, high = wilson(solved, n)
+        e = ert(spent, hit)
+        e_low, e_high = ert_interval(spent, hit) if solved else (math.inf, math.inf)
+        hits = spent[hit]
+        q = np.quantile(hits, [0.25, 0.5, 0.75]) if solved else [math.nan] * 3
+        budgets = sorted({r.budget for r in runs})
+        average, unsolved = table_average(runs)
+        rows.append({
+            "campaign": data.campaigns[c].label, "suite": runs[0].suite, "kind": runs[0].kind, "solver": solver,
+            "members": len({r.test for r in runs}), "runs": n, "solved": solved, "success_rate": solved / n,
+            "success_low": low, "success_high": high, "ert": e, "ert_low": e_low, "ert_high": e_high,
+            "median_hit": float(q[1]), "budget": budgets[0] if len(budgets) == 1 else f"{budgets[0]}-{budgets[-1]}",
+            "mean_cost": float(np.mean([r.cost for r in runs if not r.failed])) if len(spent) else math.nan,
+            "failed": sum(r.failed for r in runs),
+            "class": cls, "series": data.series_of(runs[0]).label, "valid": len(spent), "q25_hit": float(q[0]),
+            "q75_hit": float(q[2]), "table_average": average, "unsolved": unsolved})
+    return rows
+
+
+def default_targets(runs: Sequence[Run]) -> list[int]:
+    """Value targets that tell methods apart: the exponents k, among those every run followed, whose target
+    f* + 10**k was met by at least one run but at its first evaluation by at most FIRST_EVALUATION_SHARE of
+    the runs (so none that the first point of typical runs already meets)."""
+    valid = [r for r in runs if not r.failed and len(r.trace)]
+    if not valid:
+        return []
+    common = [k for k in valid[0].target_exponents if all(k in r.target_exponents for r in valid)]
+    out = []
+    for k in common:
+        times = np.array([r.time(k) for r in valid])
+        first = np.array([r.trace[0, 0] for r in valid])
+        if np.isfinite(times).any() and np.mean(times <= first) <= FIRST_EVALUATION_SHARE:
+            out.append(k)
+    return out
+
+
+# Views (data) ---------------------------------------------------------------------------------------------------
+
+def operational_characteristic(runs: Sequence[Run], trials: Sequence[float] | np.ndarray,
+                               target: str | int = "box") -> dict[str, np.ndarray]:
+    """Members solved against trials, for one series on one class.
+
+    Returns ``trials``, ``mean`` (members solved, averaged over repetitions),
+    ``best`` and ``worst`` (the operational zone: members solved by their
+    best and by their worst repetition). A failed run solves nothing.
     """
-    members = _by_member(runs, target)
-    top = max((r["evaluations"] for r in runs), default=1)
-    t = np.arange(1.0, top + 1) if trials is None else np.asarray(trials, dtype=float)
+    t = np.asarray(trials, dtype=float)
+    members: dict[tuple, list[float]] = {}
+    for r in runs:
+        members.setdefault(r.member, []).append(r.time(target))
     if not members:
         z = np.zeros_like(t)
         return {"trials": t, "mean": z, "best": z, "worst": z}
     times = [np.asarray(v) for v in members.values()]
     best = np.sort([v.min() for v in times])
     worst = np.sort([v.max() for v in times])
-    every = np.sort(np.concatenate(times))
-    reps = len(every) / len(times)
-    return {"trials": t, "mean": np.searchsorted(every, t, side="right") / reps,
+    mean = sum(np.searchsorted(np.sort(v), t, side="right") / len(v) for v in times)
+    return {"trials": t, "mean": np.asarray(mean, dtype=float),
             "best": np.searchsorted(best, t, side="right").astype(float),
             "worst": np.searchsorted(worst, t, side="right").astype(float)}
 
 
-def ecdf_runtime(runs: Sequence[dict], target: str | int = "box",
-                 budgets: Sequence[float] | None = None) -> tuple[np.ndarray, np.ndarray]:
-    """Fixed-target view: the fraction of problems (member, repetition) solved within each budget."""
-    times = np.sort([solve_time(r, target) for r in runs])
-    if budgets is None:
-        budgets = np.unique(times[np.isfinite(times)])
+def ecdf_runtime(runs: Sequence[Run], budgets: Sequence[float] | np.ndarray,
+                 targets: Sequence[str | int] = ("box",)) -> np.ndarray:
+    """Fixed-target view: the fraction of (run, target) pairs met within each budget (a failed run meets none)."""
+    times = np.sort([r.time(k) for r in runs for k in targets])
     b = np.asarray(budgets, dtype=float)
-    return b, np.searchsorted(times, b, side="right") / max(len(times), 1)
+    return np.searchsorted(times, b, side="right") / max(len(times), 1)
 
 
-def ecdf_runtime_targets(runs: Sequence[dict], budgets: Sequence[float] | np.ndarray,
-                         targets: Sequence[int] | None = None) -> tuple[np.ndarray, np.ndarray]:
-    """Fixed-target view over several targets at once: the fraction of (problem, value target) pairs met within
-    each budget (default: every value target the runs followed)."""
-    if not runs:
-        return np.asarray(budgets, dtype=float), np.zeros(len(budgets))
-    ks = runs[0]["target_exponents"] if targets is None else targets
-    times = np.sort([solve_time(r, k) for r in runs for k in ks])
-    b = np.asarray(budgets, dtype=float)
-    return b, np.searchsorted(times, b, side="right") / max(len(times), 1)
-
-
-def best_within(run: dict, budget: float) -> float:
+def best_within(run: Run, budget: float) -> float:
     """Best value a run had reached at the given cost (inf before its first point in the box)."""
-    best = math.inf
-    for cost, _, _, _, value in run["trace"]:
-        if cost > budget:
-            break
-        best = value
-    return best
+    k = int(np.searchsorted(run.trace[:, 0], budget, side="right")) - 1 if len(run.trace) else -1
+    return math.inf if k < 0 else float(run.trace[k, 4])
 
 
-def ecdf_best_value(runs: Sequence[dict], budget: float, global_value: float) -> tuple[np.ndarray, np.ndarray]:
-    """Fixed-budget view: sorted precisions (best value within the budget minus f*) and their cumulative
-    fractions over problems."""
-    p = np.sort([best_within(r, budget) - global_value for r in runs])
+def ecdf_best_value(runs: Sequence[Run], budget: float) -> tuple[np.ndarray, np.ndarray]:
+    """Fixed-budget view over the valid runs: sorted precisions (best value within the budget minus f*) and
+    their cumulative fractions."""
+    p = np.sort([best_within(r, budget) - r.global_value for r in runs if not r.failed])
     return p, np.arange(1, len(p) + 1) / max(len(p), 1)
 
 
-def solve_times(data: Data, suites: Sequence[str] | None = None,
-                target: str | int = "box") -> tuple[list[str], list[tuple], np.ndarray]:
-    """Cost to solve each problem for each solver: (solvers, problems, times[problem, solver]), inf unsolved.
-
-    Problems are (suite, kind, test, repetition) run by every solver.
-    """
-    solvers = data.solvers()
-    table: dict[tuple, dict[str, float]] = {}
-    for r in data.runs:
-        if suites is None or r["suite"] in suites:
-            key = (r["suite"], r["kind"], r["test"], r["repetition"])
-            table.setdefault(key, {})[r["solver"]] = solve_time(r, target)
-    problems = [k for k, v in table.items() if len(v) == len(solvers)]
-    times = np.array([[table[p][s] for s in solvers] for p in problems], dtype=float).reshape(len(problems),
-                                                                                            len(solvers))
-    return solvers, problems, times
-
-
 def performance_profile(times: np.ndarray, taus: Sequence[float] | np.ndarray) -> np.ndarray:
-    """Dolan and More: rho[s, i], the fraction of problems that solver s solved within taus[i] times the best
-    solver's cost on that problem (problems no solver solved are counted, never met)."""
-    best = times.min(axis=1, keepdims=True)
+    """Dolan and Moré: rho[s, i], the fraction of problems that series s solved within taus[i] times the best
+    series' cost on that problem (problems no series solved are counted, never met)."""
+    best = times.min(axis=1, keepdims=True) if times.size else times
     with np.errstate(invalid="ignore", divide="ignore"):
         ratio = np.where(np.isfinite(times), times / best, np.inf)
     tau = np.asarray(taus, dtype=float)
@@ -177,221 +610,286 @@ def performance_profile(times: np.ndarray, taus: Sequence[float] | np.ndarray) -
 
 
 def data_profile(times: np.ndarray, dims: Sequence[int], kappas: Sequence[float] | np.ndarray) -> np.ndarray:
-    """More and Wild: d[s, i], the fraction of problems that solver s solved within kappas[i] simplex
-    gradients, that is kappas[i] * (n + 1) evaluations for a problem of dimension n."""
-    scale = np.asarray(dims, dtype=float)[:, None] + 1
-    units = times / scale
+    """Moré and Wild: d[s, i], the fraction of problems that series s solved within kappas[i] simplex
+    gradients, that is kappas[i] * (n + 1) cost units for a problem of dimension n."""
+    units = times / (np.asarray(dims, dtype=float)[:, None] + 1)
     n = max(times.shape[0], 1)
     return np.array([[(units[:, s] <= k).sum() / n for k in kappas] for s in range(times.shape[1])])
 
 
-def convergence(runs: Sequence[dict], costs: Sequence[float], global_value: float) -> dict[str, np.ndarray]:
-    """Best precision (best value - f*) against cost: median and quartiles over problems, and the mean numbers
-    of values, gradients and Hessians the runs had used when their best value last improved by each cost."""
+def convergence(runs: Sequence[Run], costs: Sequence[float] | np.ndarray) -> dict[str, np.ndarray]:
+    """Best precision (best value - f*) against cost over the valid runs: median and quartiles (inf before
+    a run's first point)."""
     c = np.asarray(costs, dtype=float)
-    prec = np.full((len(runs), len(c)), np.inf)
-    counts = np.zeros((3, len(runs), len(c)))
-    for i, r in enumerate(runs):
-        tr = np.asarray(r["trace"], dtype=float).reshape(-1, 5)
-        k = np.searchsorted(tr[:, 0], c, side="right") - 1
+    valid = [r for r in runs if not r.failed]
+    prec = np.full((len(valid), len(c)), np.inf)
+    for i, r in enumerate(valid):
+        k = np.searchsorted(r.trace[:, 0], c, side="right") - 1
         ok = k >= 0
-        prec[i, ok] = tr[k[ok], 4] - global_value
-        counts[:, i, ok] = tr[k[ok], 1:4].T
-    # Quantiles through a finite stand-in for "no point yet", which
-    # interpolation would turn into NaN.
-    q = np.quantile(np.minimum(prec, 1e300), [0.25, 0.5, 0.75], axis=0) if len(runs) else np.full((3, len(c)), 1e300)
+        prec[i, ok] = r.trace[k[ok], 4] - r.global_value
+    # Quantiles through a finite stand-in for "no point yet", which interpolation would turn into NaN.
+    q = np.quantile(np.minimum(prec, 1e300), [0.25, 0.5, 0.75], axis=0) if valid else np.full((3, len(c)), 1e300)
     q[q >= 1e299] = np.inf
-    return {"cost": c, "q25": q[0], "median": q[1], "q75": q[2], "values": counts[0].mean(axis=0),
-            "gradients": counts[1].mean(axis=0), "hessians": counts[2].mean(axis=0)}
-
-
-def table(data: Data) -> list[dict]:
-    """Per class and solver: members solved (mean over repetitions, and out of how many), average and maximum
-    trials to solve over the solving runs, as the literature's tables give them."""
-    rows = []
-    for suite in data.suites():
-        for solver in data.solvers():
-            runs = data.select(suite=suite, solver=solver)
-            if not runs:
-                continue
-            reps = len({r["repetition"] for r in runs})
-            members = len({(r["kind"], r["test"]) for r in runs})
-            times = np.array([solve_time(r) for r in runs])
-            solved = times[np.isfinite(times)]
-            rows.append({"suite": suite, "solver": solver, "members": members, "repetitions": reps,
-                         "solved": len(solved) / reps, "average": float(solved.mean()) if len(solved) else None,
-                         "maximum": int(solved.max()) if len(solved) else None,
-                         "budget": max(r["evaluations"] for r in runs)})
-    return rows
+    return {"cost": c, "q25": q[0], "median": q[1], "q75": q[2]}
 
 
 # Figures --------------------------------------------------------------------------------------------------------
 
-def _axes(ax):
+def text(label: str) -> str:
+    """A label as matplotlib shows it literally: '$' is not math markup, and a leading '_' does not hide it
+    from legends (a zero-width space goes before it)."""
+    label = str(label).replace("$", r"\$")
+    return "\u200b" + label if label.startswith("_") else label
+
+
+def _axes(ax, size=(7.6, 4.2)):
     if ax is not None:
         return ax.figure, ax
     import matplotlib.pyplot as plt
-    fig, ax = plt.subplots(figsize=(6.4, 4.4), layout="constrained")
+    fig, ax = plt.subplots(figsize=size, layout="constrained")
     return fig, ax
 
 
-def _finish(fig, ax):
-    """Grid and legend of the per-solver figures."""
-    ax.grid(alpha=0.3)
-    ax.legend(loc="upper left", fontsize="small")
-    return fig
+def _legend(ax, handles=None) -> None:
+    """The legend beside the axes, so that it covers no data."""
+    if handles is None:
+        handles = ax.get_legend_handles_labels()[0]
+    if handles:
+        ax.legend(handles=handles, loc="upper left", bbox_to_anchor=(1.02, 1.0), borderaxespad=0,
+                  fontsize="small", frameon=False)
 
 
-def _cost_grid(data: Data, suites: Sequence[str]):
-    """Costs from 1 to the largest budget of the suites, geometrically spaced."""
-    return np.unique(np.geomspace(1, max(data.budget(s) for s in suites), 300).round())
+def log_ticks(ax, which: str = "x") -> None:
+    """At least three labelled ticks on a log axis: powers of ten when the range holds three of them, else
+    1-2-5 steps, else every integer multiple; a range narrower than that is widened around its centre."""
+    import matplotlib.ticker as mt
+    axis = ax.xaxis if which == "x" else ax.yaxis
+    lo, hi = sorted(ax.get_xlim() if which == "x" else ax.get_ylim())
+    if not (lo > 0 and math.isfinite(hi)):
+        return
+
+    def count(subs):
+        ticks = mt.LogLocator(base=10, subs=subs, numticks=50).tick_values(lo, hi)
+        return np.count_nonzero((ticks >= lo * (1 - 1e-9)) & (ticks <= hi * (1 + 1e-9)))
+
+    if count((1.0,)) >= 3:
+        return
+    for subs in ((1.0, 2.0, 5.0), tuple(range(1, 10))):
+        if count(subs) >= 3:
+            break
+    else:
+        centre = math.sqrt(lo * hi)
+        lo, hi = centre / 2, centre * 2
+        (ax.set_xlim if which == "x" else ax.set_ylim)(lo, hi)
+    axis.set_major_locator(mt.LogLocator(base=10, subs=subs, numticks=50))
+    axis.set_major_formatter(mt.LogFormatterSciNotation(labelOnlyBase=False,
+                                                        minor_thresholds=(math.inf, math.inf)))
+    axis.set_minor_formatter(mt.NullFormatter())
 
 
-def _runs_of(data: Data, solver: str, suites: Sequence[str]):
-    return [r for r in data.select(solver=solver) if r["suite"] in suites]
+def _failed_note(runs: Sequence[Run]) -> str:
+    k = sum(r.failed for r in runs)
+    return "" if not k else f" (all {k} runs failed)" if k == len(runs) else f" ({k} failed)"
 
 
-def plot_operational(data: Data, suite: str, ax=None):
-    """Operational characteristics of every solver on one class, with the zone of stochastic methods."""
+def has_points(runs: Sequence[Run]) -> bool:
+    return any(len(r.trace) and not r.failed for r in runs)
+
+
+def _no_data(ax, title: str) -> None:
+    ax.text(0.5, 0.5, "no run evaluated a point", ha="center", va="center", transform=ax.transAxes)
+    ax.set(title=title, xticks=[], yticks=[])
+
+
+def plot_operational(data: Data, cls: tuple, ax=None, legend: bool = True):
+    """Operational characteristics of every series on one class, with the zone of stochastic methods."""
+    from matplotlib.lines import Line2D
+    from matplotlib.patches import Patch
     fig, ax = _axes(ax)
-    budget = data.budget(suite)
-    grid = np.unique(np.linspace(1, budget, 400).round())
-    for i, solver in enumerate(data.solvers()):
-        runs = data.select(suite=suite, solver=solver)
-        if not runs:
-            continue
-        oc = operational_characteristic(runs, grid)
-        color = f"C{i}"
-        ax.step(grid, oc["mean"], where="post", color=color, label=solver)
+    info = data.cls(cls)
+    runs = data.select(cls=cls)
+    budget = max(r.budget for r in runs)
+    grid = np.unique(np.linspace(0, budget, 400).round())
+    handles = []
+    for s in data.series_in(runs):
+        mine = [r for r in runs if (r.campaign, r.solver) in s.keys]
+        oc = operational_characteristic(mine, grid)
+        ax.step(grid, oc["mean"], where="post", color=s.color)
+        handles.append(Line2D([], [], color=s.color, label=text(s.label + _failed_note(mine))))
         if not np.array_equal(oc["best"], oc["worst"]):
-            ax.fill_between(grid, oc["worst"], oc["best"], step="post", color=color, alpha=0.2, linewidth=0)
-    members = len({(r["kind"], r["test"]) for r in data.select(suite=suite)})
+            hatch = data.hatch.get(s.label, "///")
+            ax.fill_between(grid, oc["worst"], oc["best"], step="post", facecolor="none", edgecolor=s.color,
+                            hatch=hatch, linewidth=0, alpha=0.5)
+            for edge in (oc["best"], oc["worst"]):
+                ax.step(grid, edge, where="post", color=s.color, linewidth=0.7, linestyle=":")
+            handles.append(Patch(facecolor="none", edgecolor=s.color, hatch=hatch, linestyle=":",
+                                 label="zone: best to worst repetition"))
+    members = len({r.test for r in runs})
     ax.set(xlabel="trials (cost in value evaluations)", ylabel="members solved", xlim=(0, budget),
-           ylim=(0, members * 1.02), title=f"Operational characteristics, class {suite}")
-    return _finish(fig, ax)
+           ylim=(0, members * 1.02), title=text(f"Operational characteristics, class {info.name}"))
+    ax.grid(alpha=0.3)
+    if legend:
+        _legend(ax, handles)
+    return fig, handles
 
 
-def plot_operational_all(data: Data, cols: int = 4):
-    """Operational characteristics of every class, one panel each (one legend, in the first panel)."""
+def plot_operational_all(data: Data, classes: Sequence[tuple] | None = None, cols: int = 4):
+    """Operational characteristics of several classes, one panel each, one legend beside the panels."""
     import matplotlib.pyplot as plt
-    suites = data.suites()
-    cols = min(cols, len(suites))
-    rows = -(-len(suites) // cols)
-    fig, axes = plt.subplots(rows, cols, figsize=(4.2 * cols, 3.6 * rows), layout="constrained", squeeze=False)
-    for i, (ax, suite) in enumerate(zip(axes.flat, suites)):
-        plot_operational(data, suite, ax)
-        ax.set_title(suite)
-        if i:
-            ax.get_legend().remove()
-    for ax in list(axes.flat)[len(suites):]:
+    classes = list(classes if classes is not None else [c.key for c in data.classes])
+    cols = min(cols, len(classes))
+    rows = -(-len(classes) // cols)
+    fig, axes = plt.subplots(rows, cols, figsize=(3.6 * cols + 3.2, 3.1 * rows), layout="constrained", squeeze=False)
+    labelled: dict[tuple, Any] = {}
+    for ax, key in zip(axes.flat, classes):
+        _, handles = plot_operational(data, key, ax, legend=False)
+        ax.set_title(text(data.cls(key).name))
+        for h in handles:  # a zone's entry follows its series' line
+            labelled.setdefault((h.get_label(), str(h.get_edgecolor() if hasattr(h, "get_hatch") else h.get_color())),
+                                h)
+    for ax in list(axes.flat)[len(classes):]:
         ax.set_visible(False)
+    for (i, j), ax in np.ndenumerate(axes):  # axis labels on the outer panels only
+        if i < rows - 1 and (i + 1) * cols + j < len(classes):
+            ax.set_xlabel("")
+        if j:
+            ax.set_ylabel("")
+    axes[0, -1].legend(handles=list(labelled.values()), loc="upper left", bbox_to_anchor=(1.04, 1.0),
+                       borderaxespad=0, fontsize="small", frameon=False)
     return fig
 
 
-def plot_ecdf_runtime(data: Data, suites: Sequence[str] | None = None, target: str | int = "box", ax=None):
-    """Fixed-target ECDF of the cost to meet a target, over members and repetitions, per solver."""
+def _cost_grid(runs: Sequence[Run]) -> np.ndarray:
+    return np.unique(np.geomspace(1, max(r.budget for r in runs), 300).round())
+
+
+def _classes_text(data: Data, classes: Sequence[tuple]) -> str:
+    return f"class {data.cls(classes[0]).name}" if len(classes) == 1 else f"{len(classes)} classes"
+
+
+def plot_ecdf_runtime(data: Data, classes: Sequence[tuple] | None = None, targets: Sequence[str | int] = ("box",),
+                      ax=None):
+    """Fixed-target ECDF: the fraction of (run, target) pairs met within a cost, per series."""
     fig, ax = _axes(ax)
-    suites = list(suites or data.suites())
-    grid = _cost_grid(data, suites)
-    for i, solver in enumerate(data.solvers()):
-        runs = _runs_of(data, solver, suites)
-        b, frac = ecdf_runtime(runs, target, grid)
-        ax.step(b, frac, where="post", color=f"C{i}", label=solver)
-    what = "the box rule" if target == "box" else f"f* + 1e{target}"
-    ax.set(xscale="log", xlabel="cost (value evaluations)", ylabel="fraction of problems", ylim=(0, 1.02),
-           title=f"Runtime to {what}, {_suites_text(suites)}")
-    return _finish(fig, ax)
+    classes = list(classes if classes is not None else [c.key for c in data.classes])
+    runs = data.select(classes=classes)
+    grid = _cost_grid(runs)
+    for s in data.series_in(runs):
+        mine = [r for r in runs if (r.campaign, r.solver) in s.keys]
+        ax.step(grid, ecdf_runtime(mine, grid, targets), where="post", color=s.color,
+                label=text(s.label + _failed_note(mine)))
+    if list(targets) == ["box"]:
+        what, ylabel = "the box rule", "fraction of runs"
+    else:
+        ks = [k for k in targets if k != "box"]
+        what = ", ".join(f"f* + 1e{k}" for k in ks) if len(ks) <= 3 else f"f* + 10^k, k = {ks[0]} to {ks[-1]}"
+        ylabel = "fraction of (run, target) pairs"
+    ax.set(xscale="log", xlabel="cost (value evaluations)", ylabel=ylabel, ylim=(0, 1.02),
+           xlim=(1, grid[-1]), title=text(f"Runtime to {what}, {_classes_text(data, classes)}"))
+    log_ticks(ax, "x")
+    ax.grid(alpha=0.3)
+    _legend(ax)
+    return fig
 
 
-def plot_ecdf_targets(data: Data, suites: Sequence[str] | None = None, ax=None):
-    """Fixed-target ECDF aggregated over the value targets f* + 10**k, per solver."""
+def plot_ecdf_best_value(data: Data, cls: tuple, budget: float | None = None, ax=None):
+    """Fixed-budget ECDF of the precision (best value - f*) reached within a budget, per series."""
     fig, ax = _axes(ax)
-    suites = list(suites or data.suites())
-    grid = _cost_grid(data, suites)
-    ks: list = []
-    for i, solver in enumerate(data.solvers()):
-        runs = _runs_of(data, solver, suites)
-        ks = runs[0]["target_exponents"] if runs else ks
-        b, frac = ecdf_runtime_targets(runs, grid)
-        ax.step(b, frac, where="post", color=f"C{i}", label=solver)
-    ax.set(xscale="log", xlabel="cost (value evaluations)", ylabel="fraction of (problem, target) pairs",
-           ylim=(0, 1.02), title=f"Runtime to f* + 10^k, k = {ks[0]} to {ks[-1]}, {_suites_text(suites)}"
-           if ks else "Runtime to the value targets")
-    return _finish(fig, ax)
+    runs = data.select(cls=cls)
+    budget = budget or max(r.budget for r in runs)
+    title = text(f"Best value within {budget:g} evaluations, class {data.cls(cls).name}")
+    if not has_points(runs):
+        _no_data(ax, title)
+        return fig
+    floor = 1e-16
+    for s in data.series_in(runs):
+        mine = [r for r in runs if (r.campaign, r.solver) in s.keys]
+        p, frac = ecdf_best_value(mine, budget)
+        if len(p):
+            p = np.maximum(np.concatenate([p[:1], p]), floor)
+            ax.step(p, np.concatenate([[0.0], frac]), where="post", color=s.color,
+                    label=text(s.label + _failed_note(mine)))
+    ax.set(xscale="log", xlabel="best value - f* within the budget", ylabel="fraction of runs", ylim=(0, 1.02),
+           title=title)
+    log_ticks(ax, "x")
+    ax.grid(alpha=0.3)
+    _legend(ax)
+    return fig
 
 
-def plot_ecdf_best_value(data: Data, suite: str, budget: float | None = None, ax=None):
-    """Fixed-budget ECDF of the best value reached (precision best - f*) within a budget, per solver."""
+def plot_performance_profile(data: Data, classes: Sequence[tuple] | None = None, ax=None):
+    """Performance profiles of the per-member ERT to the box rule."""
     fig, ax = _axes(ax)
-    budget = budget or data.budget(suite)
-    f_star = data.global_value(suite)
-    for i, solver in enumerate(data.solvers()):
-        p, frac = ecdf_best_value(data.select(suite=suite, solver=solver), budget, f_star)
-        p = np.maximum(p, 1e-16)
-        ax.step(p, frac, where="post", color=f"C{i}", label=solver)
-    ax.set(xscale="log", xlabel="best value - f* within the budget", ylabel="fraction of problems", ylim=(0, 1.02),
-           title=f"Best value within {budget:g} evaluations, class {suite}")
-    return _finish(fig, ax)
-
-
-def plot_performance_profile(data: Data, suites: Sequence[str] | None = None, ax=None):
-    fig, ax = _axes(ax)
-    solvers, _, times = solve_times(data, suites)
-    taus = np.geomspace(1, 1e3, 300)
+    classes = list(classes if classes is not None else [c.key for c in data.classes])
+    series, members, times = profile_times(data, classes)
+    with np.errstate(invalid="ignore", divide="ignore"):
+        ratios = times / times.min(axis=1, keepdims=True) if times.size else times
+    finite = ratios[np.isfinite(ratios)]
+    taus = np.geomspace(1, max(10.0, 1.05 * finite.max() if finite.size else 10.0), 300)
     rho = performance_profile(times, taus)
-    for i, s in enumerate(solvers):
-        ax.step(taus, rho[i], where="post", color=f"C{i}", label=s)
-    ax.set(xscale="log", xlabel="τ (cost / best solver's cost)", ylabel="fraction of problems within τ",
-           ylim=(0, 1.02), title=f"Performance profiles, {_suites_text(suites or data.suites())}")
+    runs = data.select(classes=classes)
+    for i, s in enumerate(series):
+        failed = _failed_note([r for r in runs if (r.campaign, r.solver) in s.keys])
+        ax.step(taus, rho[i], where="post", color=s.color, label=text(s.label + failed))
+    ax.set(xscale="log", xlabel="τ (ERT / best ERT on the member)", ylabel="fraction of members within τ",
+           ylim=(0, 1.02), xlim=(1, taus[-1]),
+           title=text(f"Performance profiles, {_classes_text(data, classes)} ({len(members)} members)"))
+    log_ticks(ax, "x")
     ax.grid(alpha=0.3)
-    ax.legend(loc="lower right", fontsize="small")
+    _legend(ax)
     return fig
 
 
-def plot_data_profile(data: Data, suites: Sequence[str] | None = None, ax=None):
+def plot_data_profile(data: Data, classes: Sequence[tuple] | None = None, ax=None):
+    """Data profiles of the per-member ERT to the box rule."""
     fig, ax = _axes(ax)
-    solvers, problems, times = solve_times(data, suites)
-    dims = [data.dim(p[0]) for p in problems]
-    top = max(data.budget(s) / (data.dim(s) + 1) for s in (suites or data.suites()))
-    kappas = np.geomspace(1, top, 300)
+    classes = list(classes if classes is not None else [c.key for c in data.classes])
+    series, members, times = profile_times(data, classes)
+    runs = data.select(classes=classes)
+    dims = [data.cls(m[:3]).dim for m in members]
+    units = times / (np.asarray(dims, dtype=float)[:, None] + 1)
+    top = max([r.budget / (r.dim + 1) for r in runs] + list(1.05 * units[np.isfinite(units)]))
+    kappas = np.geomspace(1, max(top, 10), 300)
     d = data_profile(times, dims, kappas)
-    for i, s in enumerate(solvers):
-        ax.step(kappas, d[i], where="post", color=f"C{i}", label=s)
-    ax.set(xscale="log", xlabel="κ (simplex gradients: cost / (n + 1))", ylabel="fraction of problems solved",
-           ylim=(0, 1.02), title=f"Data profiles, {_suites_text(suites or data.suites())}")
-    return _finish(fig, ax)
-
-
-def plot_convergence(data: Data, suite: str, ax=None):
-    """Median best precision against cost per solver (band: quartiles); for methods that used derivatives,
-    a dashed line gives the same against the number of gradients, and a dotted one against the number of
-    values where that differs."""
-    fig, ax = _axes(ax)
-    budget = data.budget(suite)
-    f_star = data.global_value(suite)
-    costs = np.unique(np.geomspace(1, budget, 200).round())
-    for i, solver in enumerate(data.solvers()):
-        runs = data.select(suite=suite, solver=solver)
-        if not runs:
-            continue
-        c = convergence(runs, costs, f_star)
-        floor = 1e-16
-        ax.plot(costs, np.maximum(c["median"], floor), color=f"C{i}", label=solver)
-        ax.fill_between(costs, np.maximum(c["q25"], floor), np.maximum(c["q75"], floor), color=f"C{i}", alpha=0.15,
-                        linewidth=0)
-        if c["gradients"].max() > 0:
-            ax.plot(np.maximum(c["gradients"], 1), np.maximum(c["median"], floor), color=f"C{i}", linestyle="--",
-                    label=f"{solver}, against gradients")
-            if not np.array_equal(c["values"], c["gradients"]):
-                ax.plot(np.maximum(c["values"], 1), np.maximum(c["median"], floor), color=f"C{i}", linestyle=":",
-                        label=f"{solver}, against values")
-    ax.set(xscale="log", yscale="log", xlabel="cost (value evaluations)", ylabel="best value - f* (median)",
-           title=f"Convergence, class {suite}")
+    for i, s in enumerate(series):
+        failed = _failed_note([r for r in runs if (r.campaign, r.solver) in s.keys])
+        ax.step(kappas, d[i], where="post", color=s.color, label=text(s.label + failed))
+    ax.set(xscale="log", xlabel="κ (simplex gradients: ERT / (n + 1))", ylabel="fraction of members solved",
+           ylim=(0, 1.02), xlim=(1, kappas[-1]),
+           title=text(f"Data profiles, {_classes_text(data, classes)} ({len(members)} members)"))
+    log_ticks(ax, "x")
     ax.grid(alpha=0.3)
-    ax.legend(loc="lower left", fontsize="small")
+    _legend(ax)
     return fig
 
 
-def _suites_text(suites: Sequence[str]) -> str:
-    suites = list(suites)
-    return f"class {suites[0]}" if len(suites) == 1 else f"{len(suites)} classes"
+def plot_convergence(data: Data, cls: tuple, ax=None):
+    """Median precision (best value - f*) against cost per series, and its quartiles (dashed) over the valid
+    runs."""
+    fig, ax = _axes(ax)
+    runs = data.select(cls=cls)
+    title = text(f"Convergence, class {data.cls(cls).name}")
+    if not has_points(runs):
+        _no_data(ax, title)
+        return fig
+    budget = max(r.budget for r in runs)
+    costs = np.unique(np.geomspace(1, budget, 200).round())
+    floor = 1e-16
+    for s in data.series_in(runs):
+        mine = [r for r in runs if (r.campaign, r.solver) in s.keys]
+        c = convergence(mine, costs)
+        ax.plot(costs, np.maximum(c["median"], floor), color=s.color, label=text(s.label + _failed_note(mine)))
+        # The quartiles as thin dashed lines: bands of several series would blend where they overlap.
+        for q in ("q25", "q75"):
+            ax.plot(costs, np.maximum(c[q], floor), color=s.color, linewidth=0.7, linestyle="--")
+    from matplotlib.lines import Line2D
+    ax.add_artist(ax.legend(handles=[Line2D([], [], color="0.4", linewidth=0.7, linestyle="--",
+                                            label="quartiles over the runs")], loc="lower left",
+                            bbox_to_anchor=(1.02, 0.0), borderaxespad=0, fontsize="small", frameon=False))
+    ax.set(xscale="log", yscale="log", xlabel="cost (value evaluations)", ylabel="best value - f* (median, quartiles)",
+           xlim=(1, budget), title=title)
+    log_ticks(ax, "x")
+    log_ticks(ax, "y")
+    ax.grid(alpha=0.3)
+    _legend(ax)
+    return fig

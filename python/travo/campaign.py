@@ -4,7 +4,7 @@ Command line::
 
     python -m travo.campaign run FILE --db DB [--workers K | --scheduler ADDRESS]
     python -m travo.campaign status DB
-    python -m travo.campaign export DB --format json|csv [-o OUT] [--campaign NAME]
+    python -m travo.campaign export DB --format csv|trace-csv|json|iohprofiler [-o OUT] [--campaign NAME ...]
 
 A campaign file (TOML)::
 
@@ -42,7 +42,6 @@ import json
 import os
 import pathlib
 import sys
-import tempfile
 import time
 import traceback
 import uuid
@@ -51,7 +50,7 @@ from typing import Any
 
 import numpy as np
 
-from . import results, solvers as _solvers, suites as _suites
+from . import export, results, solvers as _solvers, suites as _suites
 from .observed import DEFAULT_TARGETS
 
 
@@ -330,22 +329,6 @@ def _run_dask(todo, scheduler, finished) -> None:
             client.close()
 
 
-def _write(out: str | None, text: str) -> None:
-    """Writes the whole text to OUT (through a temporary file, so a failure leaves no partial file) or stdout."""
-    if out is None or out == "-":
-        sys.stdout.write(text)
-        return
-    target = pathlib.Path(out)
-    fd, tmp = tempfile.mkstemp(dir=target.parent if str(target.parent) else ".", prefix=f".{target.name}.")
-    try:
-        with os.fdopen(fd, "w", encoding="utf-8", newline="") as f:
-            f.write(text)
-        os.replace(tmp, target)
-    except BaseException:
-        os.unlink(tmp)
-        raise
-
-
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(prog="python -m travo.campaign", description="Benchmarking campaigns with travo.")
     sub = parser.add_subparsers(dest="command", required=True)
@@ -358,11 +341,11 @@ def main(argv: list[str] | None = None) -> int:
     p.add_argument("--quiet", action="store_true", help="no progress")
     p = sub.add_parser("status", help="campaigns in a database and their finished runs")
     p.add_argument("db")
-    p = sub.add_parser("export", help="finished runs as JSON or CSV")
+    p = sub.add_parser("export", help="runs for analysis elsewhere (see travo.export)")
     p.add_argument("db")
-    p.add_argument("--format", choices=("json", "csv"), required=True)
-    p.add_argument("-o", "--output", default=None, help="output file (default: standard output)")
-    p.add_argument("--campaign", default=None, help="only this campaign")
+    p.add_argument("--format", choices=export.FORMATS, required=True)
+    p.add_argument("-o", "--output", default=None, help="output file, or folder for iohprofiler (default: stdout)")
+    p.add_argument("--campaign", action="append", default=None, help="only this campaign (may be repeated)")
     args = parser.parse_args(argv)
     try:
         if args.command == "run":
@@ -373,6 +356,9 @@ def main(argv: list[str] | None = None) -> int:
             print(f"{counts['done']} runs done, {counts['skipped']} already recorded, "
                   f"{counts['failed']} failed, of {counts['planned']} planned", file=sys.stderr)
             return 1 if counts["failed"] else 0
+        if args.command == "export":
+            export.export(args.db, args.format, args.output, args.campaign)
+            return 0
         conn = results.connect(args.db)
         try:
             if args.command == "status":
@@ -384,8 +370,6 @@ def main(argv: list[str] | None = None) -> int:
                     for s in c["solvers"]:
                         print(f"  {s['label']:<24} {s['finished']:>6} runs, {s['hits']:>6} solved by the box rule  "
                               f"({s['name']}, {s['version']})")
-            else:
-                _write(args.output, results.export(conn, args.format, args.campaign))
         finally:
             conn.close()
         return 0

@@ -32,8 +32,6 @@ moment keeps every finished run.
 
 from __future__ import annotations
 
-import csv
-import io
 import json
 import os
 import pathlib
@@ -193,18 +191,3 @@ def runs(conn: sqlite3.Connection, campaign: str | None = None, trace: bool = Fa
             d["trace"] = json.loads(row[19])
         out.append(d)
     return out
-
-
-def export(conn: sqlite3.Connection, fmt: str, campaign: str | None = None) -> str:
-    """The runs as JSON (a list of objects) or CSV (one row per run; lists as JSON text)."""
-    rows = runs(conn, campaign)
-    if fmt == "json":
-        return json.dumps(rows, indent=1) + "\n"
-    if fmt == "csv":
-        buf = io.StringIO()
-        w = csv.DictWriter(buf, fieldnames=EXPORT_FIELDS, lineterminator="\n")
-        w.writeheader()
-        for r in rows:
-            w.writerow({k: json.dumps(v) if isinstance(v, list) else ("" if v is None else v) for k, v in r.items()})
-        return buf.getvalue()
-    raise ValueError(f"unknown export format {fmt!r} (json or csv)")
