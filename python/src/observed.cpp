@@ -33,8 +33,6 @@ struct BudgetExhausted : std::exception {
     const char *what() const noexcept override { return "the run's budget is exhausted"; }
 };
 
-const char *kind_name(Kind kind) { return kind == Kind::ND ? "ND" : kind == Kind::D ? "D" : "D2"; }
-
 // One entry per improvement of the best value: the counters after the point
 // that improved it, and the new best value.
 struct TraceEntry {
@@ -139,7 +137,7 @@ public:
     // Hessian(s) (..., n, n) of the D2 kind; the value is followed too.
     py::array_t<double> hessian(py::handle x) {
         if (kind_ != Kind::D2)
-            throw py::value_error(std::string("the Hessian needs the D2 kind; this run observes ") + kind_name(kind_));
+            throw py::value_error("the Hessian needs the D2 kind; this run observes " + std::string(kind_name(kind_)));
         const std::uint64_t c = std::uint64_t(n_) * (n_ + 1) / 2;
         Points p = read_points(x, n_);
         std::vector<py::ssize_t> shape = p.shape;

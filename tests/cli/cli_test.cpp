@@ -202,7 +202,7 @@ TEST_F(Cli, PlotWritesCompletePicturesAndNothingElse) {
     for (std::size_t at = 0; (at = svg.find("<path ", at)) != std::string::npos; at++) paths++;
     for (std::size_t at = 0; (at = svg.find("<text", at)) != std::string::npos; at++) texts++;
     EXPECT_TRUE(texts > 10 && paths > 2 && paths <= 24) << texts << " texts, " << paths << " paths";
-    EXPECT_NE(svg.find("<metadata>travo " + std::string(travo::version()) + " plot --kind nd --axes 2,4"),
+    EXPECT_NE(svg.find("<metadata>travo " + std::string(travo::version()) + " plot --kind ND --axes 2,4"),
               std::string::npos);
     // Drawing a region too small to draw once dropped the frame, text and markers (no font in the PDF).
     r = shell("travo plot -o picture.out --format PDF --radius 1e-5 --resolution 20");

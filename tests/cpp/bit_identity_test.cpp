@@ -99,8 +99,9 @@ TEST_F(BitIdentity, ManyMembersAllKindsAndDerivatives) {
         SCOPED_TRACE(::testing::Message() << "n=" << n << " m=" << m << " test=" << test);
         travo::Parameters p = travo::Parameters::in_cube(n);
         if (test == 42) {  // a skewed box
-            for (uint32_t c = 0; c < n; c++) p.lower[c] = -1.0 - 0.37 * c, p.upper[c] = 2.5 + 0.11 * c;
-            p.distance_and_radius_from_box();
+            std::vector<double> lower(n), upper(n);
+            for (uint32_t c = 0; c < n; c++) lower[c] = -1.0 - 0.37 * c, upper[c] = 2.5 + 0.11 * c;
+            p = travo::Parameters::in_box(lower, upper);
         }
         if (test == 100) p.global_value = -3.5, p.distance = 0.9, p.radius = 0.3;
         p.num_minima = m;
