@@ -114,10 +114,7 @@ std::string info_json(const Member &f) {
 }
 
 void run_info(const MemberOptions &member, const InfoOptions &opts) {
-    const std::string format = lower(opts.format);
-    if (format != "table" && format != "csv" && format != "json") {
-        throw UsageError("--format: " + excerpt(opts.format) + " is not one of table, csv, json");
-    }
+    const std::string &format = opts.format;  // one of table, csv, json (checked by the parser)
     member.parameters();  // a bad option is told before the output is looked at
     Output out(opts.output);
     const Member f = member.generate();
