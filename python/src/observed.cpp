@@ -1,7 +1,7 @@
 // travo._travo.Observed: a member and a kind wrapped for one run of an
 // optimiser.
 //
-// An observed problem counts the values, gradients and Hessians it hands
+// An observed run counts the values, gradients and Hessians it hands
 // out, charges each point to a budget (value 1, gradient n, Hessian
 // n(n+1)/2, in value evaluations) and refuses what would overrun it with
 // BudgetExhausted, keeps the best point and value seen so far, and notes the
