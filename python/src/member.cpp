@@ -171,8 +171,8 @@ std::string doc(const char *head) { return std::string(head) + eval_args_doc; }
 void register_member(py::module_ &m) {
     using namespace pybind11::literals;
     py::class_<Member>(m, "_Member", "A generated member; use travo.generate and travo.Member.")
-        .def(py::init(&make_member), py::kw_only(), "dim"_a, "num_minima"_a, "global_value"_a, "distance"_a, "radius"_a, "lower"_a,
-             "upper"_a, "test_number"_a)
+        .def(py::init(&make_member), py::kw_only(), "dim"_a, "num_minima"_a, "global_value"_a, "distance"_a, "radius"_a,
+             "lower"_a, "upper"_a, "test_number"_a)
         .def_property_readonly("dim", &Member::dim, "Dimension n of the points.")
         .def_property_readonly("num_minima", &Member::num_minima, "Number m of rows of the minima table.")
         .def_property_readonly("delta", &Member::delta, "Coefficient of the D2 kind, in [0, 10).")
@@ -221,9 +221,10 @@ void register_member(py::module_ &m) {
 
     m.def(
         "_resolve",
-        [](std::optional<std::uint32_t> dim, std::optional<std::uint32_t> num_minima, std::optional<double> global_value,
-           std::optional<double> distance, std::optional<double> radius, std::optional<std::vector<double>> lower,
-           std::optional<std::vector<double>> upper, std::optional<std::int32_t> test_number) {
+        [](std::optional<std::uint32_t> dim, std::optional<std::uint32_t> num_minima,
+           std::optional<double> global_value, std::optional<double> distance, std::optional<double> radius,
+           std::optional<std::vector<double>> lower, std::optional<std::vector<double>> upper,
+           std::optional<std::int32_t> test_number) {
             return parameters_dict(Parameters::resolve(
                 {dim, num_minima, global_value, distance, radius, std::move(lower), std::move(upper), test_number}));
         },

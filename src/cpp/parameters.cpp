@@ -69,9 +69,8 @@ std::optional<Kind> parse_kind(std::string_view name) noexcept {
     for (const Kind kind : {Kind::ND, Kind::D, Kind::D2}) {
         const std::string_view canonical = kind_name(kind);
         if (name.size() == canonical.size() &&
-            std::equal(name.begin(), name.end(), canonical.begin(), [](char a, char b) {
-                return std::toupper(static_cast<unsigned char>(a)) == b;
-            })) {
+            std::equal(name.begin(), name.end(), canonical.begin(),
+                       [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; })) {
             return kind;
         }
     }
@@ -95,7 +94,8 @@ Parameters Parameters::resolve(const Given &given) {
     };
     p.lower = bounds(given.lower, -1.0);
     p.upper = bounds(given.upper, 1.0);
-    if (p.lower.size() != dim || p.upper.size() != dim) throw Error(Status::bad_domain, detail::rule(Status::bad_domain, p));
+    if (p.lower.size() != dim || p.upper.size() != dim)
+        throw Error(Status::bad_domain, detail::rule(Status::bad_domain, p));
     p.num_minima = given.num_minima.value_or(p.num_minima);
     p.global_value = given.global_value.value_or(p.global_value);
     p.test_number = given.test_number.value_or(p.test_number);

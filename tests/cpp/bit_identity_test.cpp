@@ -120,7 +120,8 @@ TEST_F(BitIdentity, ManyMembersAllKindsAndDerivatives) {
         EXPECT_EQ(mismatches(table, module_table), 0);
         // Every single-point result; the batch forms give the single-point bits (batch_test).
         int bad = 0;
-        for (const auto &x : probes(module_view(), 12, n * 1000 + m * 10 + test)) bad += mismatches(f, x, from_module(x));
+        for (const auto &x : probes(module_view(), 12, n * 1000 + m * 10 + test))
+            bad += mismatches(f, x, from_module(x));
         EXPECT_EQ(bad, 0);
     }
 }

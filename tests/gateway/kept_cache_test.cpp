@@ -30,7 +30,8 @@ std::string name_at(KeptCache &cache, std::uint64_t key) {
 TEST(KeptCache, DropsTheLeastRecentlyUsedBeyondItsCount) {
     std::string dropped;
     KeptCache cache(3, 1000);
-    for (std::uint64_t k = 0; k < 3; k++) cache.keep({k}, 10, [&] { return std::make_unique<Named>(std::string(1, "abc"[k]), dropped); });
+    for (std::uint64_t k = 0; k < 3; k++)
+        cache.keep({k}, 10, [&] { return std::make_unique<Named>(std::string(1, "abc"[k]), dropped); });
     EXPECT_EQ(name_at(cache, 0), "a");  // order now a, c, b
     cache.keep({3}, 10, [&] { return std::make_unique<Named>("d", dropped); });
     EXPECT_EQ(dropped, "b");
@@ -43,7 +44,8 @@ TEST(KeptCache, DropsTheLeastRecentlyUsedBeyondItsCount) {
 TEST(KeptCache, KeepsWithinItsByteBudget) {
     std::string dropped;
     KeptCache cache(8, 100);
-    for (std::uint64_t k = 0; k < 3; k++) cache.keep({k}, 30, [&] { return std::make_unique<Named>(std::string(1, "abc"[k]), dropped); });
+    for (std::uint64_t k = 0; k < 3; k++)
+        cache.keep({k}, 30, [&] { return std::make_unique<Named>(std::string(1, "abc"[k]), dropped); });
     bool made = false;
     EXPECT_EQ(cache.keep({9}, 101, [&] { return made = true, std::make_unique<Named>("x", dropped); }), nullptr);
     EXPECT_FALSE(made);

@@ -236,12 +236,13 @@ Parameters MemberOptions::parameters() const {
         }
     }
     if (given(minima_opt_)) {
-        chosen.num_minima = static_cast<std::uint32_t>(parse_count(
-            minima_, "--minima", 2, std::numeric_limits<std::uint32_t>::max(), "the number of minima must lie from 2 to 4294967295"));
+        chosen.num_minima = static_cast<std::uint32_t>(
+            parse_count(minima_, "--minima", 2, std::numeric_limits<std::uint32_t>::max(),
+                        "the number of minima must lie from 2 to 4294967295"));
     }
     if (given(test_opt_)) {
-        chosen.test_number =
-            static_cast<std::int32_t>(parse_count(test_, "--test", 1, 100, "the test number must lie from 1 to 100"));
+        chosen.test_number = static_cast<std::int32_t>(
+            parse_count(test_, "--test", 1, 100, "the test number must lie from 1 to 100"));
     }
     if (given(global_value_opt_)) chosen.global_value = parse_real(global_value_, "--global-value");
     if (given(distance_opt_)) chosen.distance = parse_real(distance_, "--distance");

@@ -31,7 +31,8 @@ std::string plain(const CLI::ParseError &e) {
     if (dynamic_cast<const CLI::ValidationError *>(&e) != nullptr && set != std::string::npos &&
         set > name.size() + 1 && what.back() == '}') {
         std::string choices = what.substr(set + 9, what.size() - set - 10);
-        for (std::size_t at = 0; (at = choices.find(',', at)) != std::string::npos; at += 2) choices.insert(at + 1, " ");
+        for (std::size_t at = 0; (at = choices.find(',', at)) != std::string::npos; at += 2)
+            choices.insert(at + 1, " ");
         return name + ": " + excerpt(what.substr(name.size() + 2, set - name.size() - 2)) + " is not one of " + choices;
     }
     return what;

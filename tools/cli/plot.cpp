@@ -377,8 +377,8 @@ void run_plot(const MemberOptions &member, const PlotOptions &o) {
     const Grid g = evaluate_grid(f, kind, l, threads);
     const std::string title = o.title_given
                                   ? plplot_text(o.title)
-                                  : std::string(kind_name(kind)) +
-                                        " member, test " + std::to_string(f.parameters().test_number) + " (dimension " +
+                                  : std::string(kind_name(kind)) + " member, test " +
+                                        std::to_string(f.parameters().test_number) + " (dimension " +
                                         std::to_string(n) + ", " + std::to_string(f.num_minima()) + " minima)";
     const int title_lines = (title.empty() ? 0 : 1) + (n > 2 ? 1 : 0);
     const Frame fr = frame_for(l.width, l.height, (g.y1 - g.y0) / (g.x1 - g.x0), title_lines, !o.no_legend);

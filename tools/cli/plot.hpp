@@ -17,9 +17,8 @@ namespace travo::cli::plotting {
 
 // Viridis, sampled at nine evenly spaced points: the colour map of the
 // drawing, and of the SVG bands drawn without the picture library.
-inline constexpr double kViridis[9][3] = {{68, 1, 84},   {71, 45, 123},  {59, 82, 139},
-                                          {44, 114, 142}, {33, 144, 140}, {39, 173, 129},
-                                          {93, 200, 99},  {170, 220, 50}, {253, 231, 37}};
+inline constexpr double kViridis[9][3] = {{68, 1, 84},    {71, 45, 123}, {59, 82, 139},  {44, 114, 142}, {33, 144, 140},
+                                          {39, 173, 129}, {93, 200, 99}, {170, 220, 50}, {253, 231, 37}};
 
 // The checked plot options.
 struct Layout {

@@ -29,8 +29,7 @@ void add_pdf_subject(std::string &pic, const std::string &text) {
     const auto trailer = pic.rfind("trailer"), startxref = pic.rfind("startxref");
     const auto size_at = pic.find("/Size ", trailer), root_at = pic.find("/Root ", trailer);
     if (trailer == std::string::npos || startxref == std::string::npos || startxref < trailer ||
-        size_at == std::string::npos ||
-        root_at == std::string::npos) {
+        size_at == std::string::npos || root_at == std::string::npos) {
         throw DataError("cannot complete the picture: the picture library wrote no PDF trailer");
     }
     const unsigned long size = std::strtoul(pic.c_str() + size_at + 6, nullptr, 10);
