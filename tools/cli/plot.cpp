@@ -398,7 +398,9 @@ void run_plot(const MemberOptions &member, const PlotOptions &o) {
     {
         const std::size_t need = (std::size_t{64} << 20) + 4 * sizeof(double) * g.z.size() +
                                  4 * static_cast<std::size_t>(fr.width) * static_cast<std::size_t>(fr.height);
-        void *probe = std::malloc(need);
+        // Through a volatile pointer: a compiler may otherwise drop an
+        // allocation that is freed unused (clang does), and the check with it.
+        void *volatile probe = std::malloc(need);
         if (probe == nullptr) throw std::bad_alloc();
         std::free(probe);
     }
