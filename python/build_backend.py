@@ -3,8 +3,10 @@
 ``pip install .`` (with ``--no-build-isolation``: this backend needs nothing
 from the network) configures the project with CMake for the running
 interpreter, builds the compiled module travo._travo, installs the package
-into a staging folder and packs it as a wheel. Set TRAVO_PIP_BUILD_DIR to
-keep the CMake build folder between builds (it is a temporary folder
+into a staging folder and packs it as a wheel. The package's metadata comes
+from the [project] table of pyproject.toml, its version from project() in
+CMakeLists.txt, its files from what CMake installs. Set TRAVO_PIP_BUILD_DIR
+to keep the CMake build folder between builds (it is a temporary folder
 otherwise) and CMAKE_BUILD_PARALLEL_LEVEL to choose the number of jobs.
 """
 
@@ -21,11 +23,13 @@ import sys
 import sysconfig
 import tarfile
 import tempfile
+import tomllib
 import zipfile
-from typing import Dict, List, Optional
+from typing import Any, Dict, List, Optional
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-NAME = "travo"
+PROJECT: Dict[str, Any] = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]
+NAME: str = PROJECT["name"]
 
 
 def _version() -> str:
@@ -37,10 +41,18 @@ def _version() -> str:
 
 
 def _metadata() -> str:
-    return (f"Metadata-Version: 2.1\nName: {NAME}\nVersion: {_version()}\n"
-            "Summary: Test functions for global optimisation with known minima\n"
-            "Requires-Python: >=3.9\nRequires-Dist: numpy\nProvides-Extra: scipy\n"
-            "Requires-Dist: scipy; extra == \"scipy\"\n")
+    """Core metadata (PKG-INFO, METADATA) of the [project] table."""
+    lines = ["Metadata-Version: 2.1", f"Name: {NAME}", f"Version: {_version()}",
+             f"Summary: {PROJECT['description']}", f"Requires-Python: {PROJECT['requires-python']}"]
+    lines += [f"Requires-Dist: {d}" for d in PROJECT.get("dependencies", [])]
+    for extra, requirements in PROJECT.get("optional-dependencies", {}).items():
+        lines.append(f"Provides-Extra: {extra}")
+        lines += [f'Requires-Dist: {r}; extra == "{extra}"' for r in requirements]
+    readme = PROJECT.get("readme")
+    if readme:
+        lines.append("Description-Content-Type: text/markdown")
+        return "\n".join(lines) + "\n\n" + (ROOT / readme).read_text()
+    return "\n".join(lines) + "\n"
 
 
 def _tag() -> str:

@@ -2,10 +2,10 @@
 # Installs what building and testing travo needs, from Debian's packages.
 set -euo pipefail
 packages=(
-  build-essential cmake pkg-config clang-format
+  build-essential cmake pkg-config clang clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   octave liboctave-dev gnuplot-nox ghostscript fonts-freefont-otf
-  libcli11-dev nlohmann-json3-dev libplplot-dev plplot-driver-cairo fonts-dejavu-core
+  libcli11-dev nlohmann-json3-dev zlib1g-dev libplplot-dev plplot-driver-cairo fonts-dejavu-core
   python3-dev python3-numpy python3-scipy python3-pytest python3-hypothesis python3-venv python3-pip
   pybind11-dev mypy
   # benchmarking campaigns: solvers, Dask, figures

@@ -20,7 +20,7 @@ foreach(line IN LISTS lines)
   if((type MATCHES "^[VWuv]$" AND name MATCHES "(^| )(std|__gnu_cxx)::") OR name MATCHES "^__odr_asan[._]")
     continue()
   endif()
-  if(name MATCHES "^(TRAVO_|ranf_|travo_member_|travo_params_)"
+  if(name MATCHES "^(TRAVO_|ranf_|travo_member_|travo_params_|travo_status_name$|travo_kind_name$)"
      OR (name MATCHES "^((typeinfo|typeinfo name|vtable) for )?travo::"
          AND NOT name MATCHES "travo::(core|detail|host|testing)::|travo::Member::Impl"))
     list(APPEND public "${name}")

@@ -61,11 +61,21 @@ typedef struct travo_params {
     int32_t test_number; /* 1 to 100 */
 } travo_params;
 
-/* The library's defaults in dimension `dim`: 10 minima, global value -1,
- * the box [-1, 1]^dim (bounds in static storage of the library), distance a
- * third of its side and radius half of that, test number 1. For a dimension
+/* The library's defaults in dimension `dim`, as the C++ interface's
+ * Parameters::resolve derives them: 10 minima, global value -1, the box
+ * [-1, 1]^dim (bounds in static storage of the library), distance a third
+ * of its side and radius half of that, test number 1. For a dimension
  * outside 2..1008 the bounds are NULL and generation refuses the dimension. */
 TRAVO_API travo_params travo_params_default(uint32_t dim);
+
+/* Short name of a status, in lower-case words: "bad global distance",
+ * "null argument"; "unknown status" for a number that is none. Static
+ * storage. */
+TRAVO_API const char *travo_status_name(TravoStatus status);
+
+/* Name of a kind, in capitals: "ND", "D" or "D2"; NULL for a value that is
+ * not a travo_kind. Static storage. */
+TRAVO_API const char *travo_kind_name(travo_kind kind);
 
 typedef struct travo_member travo_member;
 

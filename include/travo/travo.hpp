@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -42,6 +43,12 @@ inline constexpr std::uint32_t max_dimension = 1008;
 // The three kinds of member: non-differentiable, continuously
 // differentiable, twice continuously differentiable.
 enum class Kind { ND, D, D2 };
+
+// Kind names are written in capitals, "ND", "D" and "D2", and read in any
+// case, by every interface.
+TRAVO_API std::string_view kind_name(Kind kind) noexcept;
+// The kind a name gives ("d2" and "D2" give D2); empty for any other text.
+TRAVO_API std::optional<Kind> parse_kind(std::string_view name) noexcept;
 
 // Generator statuses; the numbers are those of TravoStatus in travo.h.
 enum class Status : int {
@@ -102,19 +109,40 @@ struct TRAVO_API Parameters {
     std::vector<double> upper{1.0, 1.0};
     std::int32_t test_number = 1;
 
-    // Defaults over the box [lo, hi]^dim, distance and radius taken from the
-    // box. Throws Error (bad_dimension) for a dimension outside 2..1008.
+    // The parameters a caller chose; a field left empty takes the library's
+    // default, as resolve() derives it.
+    struct Given {
+        std::optional<std::uint32_t> dim;
+        std::optional<std::uint32_t> num_minima;
+        std::optional<double> global_value;
+        std::optional<double> distance;
+        std::optional<double> radius;
+        std::optional<std::vector<double>> lower;  // one bound per coordinate, or one for all
+        std::optional<std::vector<double>> upper;
+        std::optional<std::int32_t> test_number;
+    };
+
+    // The one place where what a caller left out is derived; every interface
+    // (C, C++, Python, Octave, the tool, suite files) goes through it:
+    // - dim: as given, else the number of bounds given (the larger count),
+    //   at least 2;
+    // - lower, upper: as given, a single bound standing for every coordinate;
+    //   else -1 and 1 in every coordinate;
+    // - distance: the shortest side of the box divided by 3;
+    // - radius: half the distance, or the double just below it where half
+    //   would be refused (boxes wider than about 1e6, beside which the
+    //   tolerance of 1e-10 vanishes);
+    // - 10 minima, global value -1, test number 1.
+    // Only what the derivation needs is checked here: Error (bad_dimension)
+    // for a dimension outside 2..1008, (bad_domain) for bounds of neither
+    // one nor `dim` entries. generate() checks the rest.
+    static Parameters resolve(const Given &given);
+
+    // resolve() of a box [lo, hi]^dim, or of the given box.
     static Parameters in_cube(std::uint32_t dim, double lo = -1.0, double hi = 1.0);
-
-    // Defaults over the given box (dim = number of bounds), distance and
-    // radius taken from the box. Throws Error (bad_dimension) for fewer than
-    // 2 or more than 1008 bounds, and (bad_domain) when the two differ in
-    // length.
+    // Throws Error (bad_domain) when the two differ in length, and
+    // (bad_dimension) for fewer than 2 or more than 1008 bounds.
     static Parameters in_box(std::vector<double> lower, std::vector<double> upper);
-
-    // Sets the distance to the shortest side of the box divided by 3 and the
-    // radius to half of that, as the library's defaults do.
-    void distance_and_radius_from_box();
 };
 
 // One generated member of the test class. Row 0 of its minima table is the

@@ -18,7 +18,8 @@
 %   test          test number, 1 to 100 (default 1)
 % The same parameters give the same member, bit for bit, on every call.
 %
-% Actions (X is k x n, one point a row; kind is "ND", "D" or "D2"):
+% Actions (X is k x n, one point a row; kind is "ND", "D" or "D2", in any
+% case):
 %   travo_member (P, "info")              minima table, m x (n + 2): value,
 %                                         region radius, coordinates; row 1
 %                                         the paraboloid vertex, row 2 the

@@ -1,32 +1,39 @@
 // Results of one member computed by the C++ interface, for the Octave tests
 // of travo_member to compare with:
 //   member_reference dim minima value distance radius test lower(dim) upper(dim) points...
+// ("-" for a distance or radius left out, derived by Parameters::resolve)
 // prints, one number a line with 17 significant digits, the row count m, the
 // minima table row by row (value, radius, coordinates), delta, then for each
 // point the ND, D and D2 values, the D and D2 gradients, the Hessian row by
 // row and the region row (from 0, -1 for none).
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <vector>
 
 #include "travo/travo.hpp"
 
 int main(int argc, char **argv) {
     if (argc < 7) return 2;
-    travo::Parameters p;
-    p.dim = static_cast<std::uint32_t>(std::atoi(argv[1]));
-    p.num_minima = static_cast<std::uint32_t>(std::atol(argv[2]));
-    p.global_value = std::strtod(argv[3], nullptr);
-    p.distance = std::strtod(argv[4], nullptr);
-    p.radius = std::strtod(argv[5], nullptr);
-    p.test_number = std::atoi(argv[6]);
-    const std::size_t n = p.dim;
+    auto given = [](const char *arg) {
+        return std::strcmp(arg, "-") == 0 ? std::nullopt : std::optional<double>(std::strtod(arg, nullptr));
+    };
+    travo::Parameters::Given g;
+    g.dim = static_cast<std::uint32_t>(std::atoi(argv[1]));
+    g.num_minima = static_cast<std::uint32_t>(std::atol(argv[2]));
+    g.global_value = std::strtod(argv[3], nullptr);
+    g.distance = given(argv[4]);
+    g.radius = given(argv[5]);
+    g.test_number = std::atoi(argv[6]);
+    const std::size_t n = *g.dim;
     if (static_cast<std::size_t>(argc) < 7 + 2 * n) return 2;
     std::vector<double> x;  // the bounds, then the points
     for (int a = 7; a < argc; a++) x.push_back(std::strtod(argv[a], nullptr));
-    p.lower.assign(x.begin(), x.begin() + n);
-    p.upper.assign(x.begin() + n, x.begin() + 2 * n);
+    g.lower.emplace(x.begin(), x.begin() + n);
+    g.upper.emplace(x.begin() + n, x.begin() + 2 * n);
     try {
+        const travo::Parameters p = travo::Parameters::resolve(g);
         const travo::Member f = travo::generate(p);
         auto put = [](double v) { std::printf("%.17g\n", v); };
         put(f.num_minima());

@@ -15,8 +15,14 @@
 %!  rand ("seed", 3);
 %!  X = [P.lower + rand(40, n) .* (P.upper - P.lower); T(:, 3:end); T(1:2, 3:end) + 0.01; ...
 %!       P.upper + 5e-11; P.upper + 1e-9];
-%!  args = [n, P.minima, P.global_value, P.distance, P.radius, P.test, P.lower, P.upper, reshape(X.', 1, [])];
-%!  [status, out] = system (sprintf ("\"%s\"%s", getenv ("TRAVO_MEMBER_REFERENCE"), sprintf (" %.17g", args)));
+%!  ## A distance or radius left out is "-", derived by the C++ interface.
+%!  dr = {"-", "-"};
+%!  for f = find (isfield (P, {"distance", "radius"}))
+%!    dr{f} = sprintf ("%.17g", P.({"distance", "radius"}{f}));
+%!  endfor
+%!  args = sprintf (" %.17g", [P.test, P.lower, P.upper, reshape(X.', 1, [])]);
+%!  [status, out] = system (sprintf ("\"%s\" %d %.17g %.17g %s %s%s", getenv ("TRAVO_MEMBER_REFERENCE"), n, P.minima, ...
+%!                                   P.global_value, dr{:}, args));
 %!  assert (status, 0, out);
 %!  v = sscanf (out, "%f");
 %!  m = v(1);
@@ -42,12 +48,15 @@
 
 %!test
 %! ## Against the C++ interface, in several dimensions and boxes; members
-%! ## searched in blocks, by the index, and in more than 16 dimensions.
+%! ## searched in blocks, by the index, and in more than 16 dimensions; a
+%! ## wide box and a distance without a radius, derived alike.
 %! Ps = {struct("dim", 2, "minima", 10, "global_value", -1, "distance", 2/3, "radius", 1/3, "lower", [-1 -1], "upper", [1 1], "test", 3), ...
 %!       struct("dim", 3, "minima", 25, "global_value", -3, "distance", 0.3, "radius", 0.1, "lower", [0 0 0], "upper", [4 1 2], "test", 42), ...
 %!       struct("dim", 5, "minima", 30, "global_value", -2, "distance", 1, "radius", 0.4, "lower", -2 * ones(1, 5), "upper", 3 * ones(1, 5), "test", 7), ...
 %!       struct("dim", 2, "minima", 400, "global_value", -1, "distance", 0.5, "radius", 0.2, "lower", [-1 -2], "upper", [2 1], "test", 100), ...
-%!       struct("dim", 17, "minima", 20, "global_value", -1, "distance", 0.6, "radius", 0.25, "lower", -ones(1, 17), "upper", ones(1, 17), "test", 1)};
+%!       struct("dim", 17, "minima", 20, "global_value", -1, "distance", 0.6, "radius", 0.25, "lower", -ones(1, 17), "upper", ones(1, 17), "test", 1), ...
+%!       struct("dim", 2, "minima", 10, "global_value", -1, "lower", [-1e7 -1e7], "upper", [1e7 1e7], "test", 1), ...
+%!       struct("dim", 2, "minima", 10, "global_value", -1, "distance", 0.5, "lower", [-1 -1], "upper", [1 1], "test", 1)};
 %! cellfun (@check_member, Ps);
 %! ## No points give empty results of the right shape; global rows; ans.
 %! P = struct ("dim", 4);

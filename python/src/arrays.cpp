@@ -1,9 +1,8 @@
 // Reading points and kinds from Python objects, and result arrays.
-#include <bit>
-#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "bindings.hpp"
@@ -72,22 +71,16 @@ Points read_points(py::handle x, std::uint32_t n, const char *name) {
     if (read_plain_sequence(x, n, p)) return p;
 
     // A float64 array in native byte order, C-contiguous and aligned, is
-    // read as it is (checked by hand: it is the common case of batches).
-    const auto &api = py::detail::npy_api::get();
-    if (api.PyArray_Check_(x.ptr())) {
-        const auto *proxy = py::detail::array_proxy(x.ptr());
-        const auto *descr = py::detail::array_descriptor_proxy(proxy->descr);
-        const int needed = py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
-        const char native = std::endian::native == std::endian::little ? '<' : '>';
-        if (descr->type_num == py::detail::npy_api::NPY_DOUBLE_ && (proxy->flags & needed) == needed &&
-            (descr->byteorder == '=' || descr->byteorder == native) && proxy->nd > 0 &&
-            proxy->dimensions[proxy->nd - 1] == static_cast<py::ssize_t>(n)) {
-            p.shape.assign(proxy->dimensions, proxy->dimensions + proxy->nd - 1);
+    // read as it is: the common case of batches.
+    if (py::array_t<double, py::array::c_style>::check_(x)) {
+        auto a = py::reinterpret_borrow<py::array>(x);
+        if (aligned(a.data()) && a.ndim() > 0 && a.shape(a.ndim() - 1) == static_cast<py::ssize_t>(n)) {
+            p.shape.assign(a.shape(), a.shape() + a.ndim() - 1);
             p.count = 1;
             for (const py::ssize_t extent : p.shape) p.count *= static_cast<std::size_t>(extent);
-            p.single = proxy->nd == 1;
-            p.data = reinterpret_cast<const double *>(proxy->data);
-            p.array = py::reinterpret_borrow<py::object>(x);
+            p.single = a.ndim() == 1;
+            p.data = static_cast<const double *>(a.data());
+            p.array = std::move(a);
             return p;
         }
     }
@@ -96,7 +89,7 @@ Points read_points(py::handle x, std::uint32_t n, const char *name) {
         throw py::type_error(std::string(name) + " must be an array of real numbers of shape (" + std::to_string(n) +
                              ",) or (..., " + std::to_string(n) + ")");
     }
-    const char kind = py::detail::array_descriptor_proxy(a.dtype().ptr())->kind;
+    const char kind = a.dtype().kind();
     if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
         throw py::type_error(std::string(name) + " must hold real numbers; got an array of dtype " + text(a.dtype()));
     }
@@ -125,17 +118,8 @@ Kind read_kind(py::handle kind) {
     Py_ssize_t size = 0;
     const char *text = PyUnicode_Check(kind.ptr()) ? PyUnicode_AsUTF8AndSize(kind.ptr(), &size) : nullptr;
     if (text == nullptr) PyErr_Clear();
-    const auto is = [&](const char *name) {
-        if (std::strlen(name) != static_cast<std::size_t>(size)) return false;
-        for (Py_ssize_t i = 0; i < size; i++) {
-            if (std::toupper(static_cast<unsigned char>(text[i])) != name[i]) return false;
-        }
-        return true;
-    };
     if (text != nullptr) {
-        if (is("D2")) return Kind::D2;
-        if (is("D")) return Kind::D;
-        if (is("ND")) return Kind::ND;
+        if (const std::optional<Kind> k = parse_kind({text, static_cast<std::size_t>(size)})) return *k;
     }
     throw py::value_error("kind must be 'ND', 'D' or 'D2'; got " + py::repr(kind).cast<std::string>());
 }
@@ -162,12 +146,10 @@ py::array result_array(Points &points, const std::vector<py::ssize_t> &tail, py:
                              py::str(py::type::handle_of(out).attr("__name__")).cast<std::string>());
     }
     auto a = py::reinterpret_borrow<py::array>(out);
-    const int flags = py::detail::array_proxy(a.ptr())->flags;
-    const int needed = py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_WRITEABLE_ |
-                       py::detail::npy_api::NPY_ARRAY_ALIGNED_;
-    if (!a.dtype().equal(dtype) || (flags & needed) != needed || shape_of(a) != shape) {
-        throw py::value_error(std::string(name) + " must be " + wanted + "; got a " +
-                              ((flags & py::detail::npy_api::NPY_ARRAY_WRITEABLE_) ? "" : "read-only ") +
+    const bool writeable = a.writeable();
+    if (!a.dtype().equal(dtype) || !writeable || (a.flags() & py::array::c_style) == 0 || !aligned(a.data()) ||
+        shape_of(a) != shape) {
+        throw py::value_error(std::string(name) + " must be " + wanted + "; got a " + (writeable ? "" : "read-only ") +
                               text(a.dtype()) + " array of shape " + shape_text(shape_of(a)));
     }
     // Results written over the points they come from would change points

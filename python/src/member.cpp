@@ -1,5 +1,6 @@
 // travo._travo._Member: a travo::Member with numpy-shaped evaluation. The
 // travo package's Member derives from it and adds the pure-Python parts.
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,7 +19,7 @@ double *doubles(py::array &a) { return static_cast<double *>(a.mutable_data()); 
 py::array table_view(std::span<const double> table, py::handle owner) {
     py::array_t<double> a({static_cast<py::ssize_t>(table.size())}, {static_cast<py::ssize_t>(sizeof(double))},
                           table.data(), owner);
-    py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+    a.attr("flags").attr("writeable") = false;
     return a;
 }
 
@@ -129,6 +130,14 @@ py::object contains(const Member &f, py::handle x) {
     return r;
 }
 
+// Parameters by the names of travo.Parameters' fields.
+py::dict parameters_dict(const Parameters &p) {
+    using namespace pybind11::literals;
+    return py::dict("dim"_a = p.dim, "num_minima"_a = p.num_minima, "global_value"_a = p.global_value,
+                    "distance"_a = p.distance, "radius"_a = p.radius, "lower"_a = py::tuple(py::cast(p.lower)),
+                    "upper"_a = py::tuple(py::cast(p.upper)), "test_number"_a = p.test_number);
+}
+
 Member make_member(std::uint32_t dim, std::uint32_t num_minima, double global_value, double distance, double radius,
                    std::vector<double> lower, std::vector<double> upper, std::int32_t test_number) {
     Parameters params;
@@ -162,8 +171,8 @@ std::string doc(const char *head) { return std::string(head) + eval_args_doc; }
 void register_member(py::module_ &m) {
     using namespace pybind11::literals;
     py::class_<Member>(m, "_Member", "A generated member; use travo.generate and travo.Member.")
-        .def(py::init(&make_member), "dim"_a, "num_minima"_a, "global_value"_a, "distance"_a, "radius"_a, "lower"_a,
-             "upper"_a, "test_number"_a)
+        .def(py::init(&make_member), py::kw_only(), "dim"_a, "num_minima"_a, "global_value"_a, "distance"_a, "radius"_a,
+             "lower"_a, "upper"_a, "test_number"_a)
         .def_property_readonly("dim", &Member::dim, "Dimension n of the points.")
         .def_property_readonly("num_minima", &Member::num_minima, "Number m of rows of the minima table.")
         .def_property_readonly("delta", &Member::delta, "Coefficient of the D2 kind, in [0, 10).")
@@ -191,12 +200,7 @@ void register_member(py::module_ &m) {
                  std::copy(rows.begin(), rows.end(), a.mutable_data());
                  return a;
              })
-        .def("_parameters",
-             [](const Member &f) {
-                 const Parameters &p = f.parameters();
-                 return py::make_tuple(p.dim, p.num_minima, p.global_value, p.distance, p.radius, p.lower, p.upper,
-                                       p.test_number);
-             })
+        .def("_parameters", [](const Member &f) { return parameters_dict(f.parameters()); })
         .def("value", &value, "x"_a, "kind"_a = "D2", py::kw_only(), "out"_a = py::none(), "threads"_a = 0,
              doc("Value of the given kind: a float for one point, an array of shape (...) for a batch.").c_str())
         .def("gradient", &gradient, "x"_a, "kind"_a = "D2", py::kw_only(), "out"_a = py::none(), "threads"_a = 0,
@@ -216,19 +220,16 @@ void register_member(py::module_ &m) {
              "shape (...) for a batch.");
 
     m.def(
-        "_distance_and_radius",
-        [](std::vector<double> lower, std::vector<double> upper) {
-            const Parameters p = Parameters::in_box(std::move(lower), std::move(upper));
-            return py::make_tuple(p.distance, p.radius);
+        "_resolve",
+        [](std::optional<std::uint32_t> dim, std::optional<std::uint32_t> num_minima,
+           std::optional<double> global_value, std::optional<double> distance, std::optional<double> radius,
+           std::optional<std::vector<double>> lower, std::optional<std::vector<double>> upper,
+           std::optional<std::int32_t> test_number) {
+            return parameters_dict(Parameters::resolve(
+                {dim, num_minima, global_value, distance, radius, std::move(lower), std::move(upper), test_number}));
         },
-        "lower"_a, "upper"_a, "Distance and radius that the library derives from the box.");
-    m.def(
-        "_cube",
-        [](std::uint32_t dim, double lo, double hi) {
-            const Parameters p = Parameters::in_cube(dim, lo, hi);
-            return py::make_tuple(p.lower, p.upper, p.distance, p.radius);
-        },
-        "dim"_a, "lo"_a, "hi"_a, "Box, distance and radius of the library's defaults over [lo, hi]^dim.");
+        py::kw_only(), "dim"_a, "num_minima"_a, "global_value"_a, "distance"_a, "radius"_a, "lower"_a, "upper"_a,
+        "test_number"_a, "The parameters given (None: left out), with the library's defaults for the others.");
 }
 
 }  // namespace travo::python

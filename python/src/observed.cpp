@@ -1,7 +1,7 @@
 // travo._travo.Observed: a member and a kind wrapped for one run of an
 // optimiser.
 //
-// An observed problem counts the values, gradients and Hessians it hands
+// An observed run counts the values, gradients and Hessians it hands
 // out, charges each point to a budget (value 1, gradient n, Hessian
 // n(n+1)/2, in value evaluations) and refuses what would overrun it with
 // BudgetExhausted, keeps the best point and value seen so far, and notes the
@@ -32,8 +32,6 @@ namespace {
 struct BudgetExhausted : std::exception {
     const char *what() const noexcept override { return "the run's budget is exhausted"; }
 };
-
-const char *kind_name(Kind kind) { return kind == Kind::ND ? "ND" : kind == Kind::D ? "D" : "D2"; }
 
 // One entry per improvement of the best value: the counters after the point
 // that improved it, and the new best value.
@@ -139,7 +137,7 @@ public:
     // Hessian(s) (..., n, n) of the D2 kind; the value is followed too.
     py::array_t<double> hessian(py::handle x) {
         if (kind_ != Kind::D2)
-            throw py::value_error(std::string("the Hessian needs the D2 kind; this run observes ") + kind_name(kind_));
+            throw py::value_error("the Hessian needs the D2 kind; this run observes " + std::string(kind_name(kind_)));
         const std::uint64_t c = std::uint64_t(n_) * (n_ + 1) / 2;
         Points p = read_points(x, n_);
         std::vector<py::ssize_t> shape = p.shape;

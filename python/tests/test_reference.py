@@ -4,6 +4,7 @@ import numpy as np
 import pytest
 
 import travo
+import travo.suites
 from conftest import cli_options, run_cli, same_bits
 
 EACH_MEMBER = pytest.mark.parametrize("params", [
@@ -44,3 +45,16 @@ def test_minima_table_matches_the_tool(params):
     assert same_bits(member.minimum_values, table[:, 0]) and same_bits(member.radii, table[:, 1])
     assert same_bits(member.minimizers, table[:, 2:])
     assert list(member.global_rows) == [i for i, row in enumerate(rows) if row[1] == "global"]
+
+
+@pytest.mark.parametrize("given, options", [
+    ({"lower": -1e7, "upper": 1e7}, ["--box", "-1e7,1e7"]),
+    ({"distance": 0.5}, ["--distance", "0.5"]),
+], ids=["wide-box", "distance-alone"])
+def test_fields_left_out_are_derived_alike_by_python_suite_files_and_the_tool(given, options):
+    params = travo.Parameters(**given)
+    suite = travo.suites.from_dict({"name": "derived", "dim": 2, "tests": [1], **given})
+    assert (suite.distance, suite.radius) == (params.distance, params.radius)
+    member, rows = travo.generate(params), run_cli("info", *options, "--format", "csv")
+    table = np.array([row[2:] for row in rows], dtype=float)
+    assert same_bits(np.column_stack([member.minimum_values, member.radii, member.minimizers]), table)

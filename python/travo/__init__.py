@@ -17,6 +17,7 @@ Every result has the bits of the C++ interface for the same parameters.
 
 from __future__ import annotations
 
+import dataclasses
 import operator
 from typing import TYPE_CHECKING, Any, Optional, Sequence, Tuple, Union
 
@@ -55,21 +56,22 @@ def _bounds(name: str, value: Any) -> Tuple[float, ...]:
     array = np.asarray(value)
     if array.dtype.kind not in "biuf":
         raise TypeError(f"{name} must hold real numbers; got an array of dtype {array.dtype}")
-    if array.ndim != 1:
-        raise ValueError(f"{name} must have shape (n,), one bound per coordinate; got shape {array.shape}")
-    return tuple(float(v) for v in array)
+    if array.ndim > 1:
+        raise ValueError(f"{name} must be one bound per coordinate, shape (n,), or one for all; got shape "
+                         f"{array.shape}")
+    return tuple(float(v) for v in array.reshape(-1))
 
 
+@dataclasses.dataclass(init=False)
 class Parameters:
     """Everything that fixes a member, with the library's defaults.
 
-    The defaults are a 2-D member with 10 minima (the paraboloid vertex
-    counted), global value -1, box [-1, 1]^2, distance 2/3 from the vertex
-    to the global minimizer, radius 1/3 of its region, test number 1.
-
-    ``dim`` alone gives the box [-1, 1]^dim; ``lower``/``upper`` set the box
-    (``dim`` follows them). A distance or radius left out is derived from the
-    box as the library does: the shortest side / 3, and half of that.
+    Every keyword may be left out. What is left out is derived as in every
+    interface of the library: dimension 2 (or the number of bounds), 10
+    minima, global value -1, box [-1, 1] in every coordinate, the distance
+    from the vertex to the global minimizer a third of the shortest box
+    side, the radius of its region half the distance, test number 1.
+    ``lower``/``upper`` hold one bound per coordinate, or one for all.
     Attributes may be changed afterwards; ``generate`` checks the whole.
     """
 
@@ -86,57 +88,38 @@ class Parameters:
         self,
         *,
         dim: Optional[int] = None,
-        num_minima: int = 10,
-        global_value: float = -1.0,
+        num_minima: Optional[int] = None,
+        global_value: Optional[float] = None,
         distance: Optional[float] = None,
         radius: Optional[float] = None,
         lower: Optional[_Bounds] = None,
         upper: Optional[_Bounds] = None,
-        test_number: int = 1,
+        test_number: Optional[int] = None,
     ) -> None:
-        if dim is None:
-            dim = len(_bounds("lower", lower)) if lower is not None else (
-                len(_bounds("upper", upper)) if upper is not None else 2)
-        self.dim = _integer("dim", dim, 0, 2**32 - 1)
-        if lower is None or upper is None:
-            cube_lower, cube_upper, _, _ = _travo._cube(self.dim, -1.0, 1.0)  # refuses a bad dimension
-        self.lower = _bounds("lower", lower) if lower is not None else tuple(cube_lower)
-        self.upper = _bounds("upper", upper) if upper is not None else tuple(cube_upper)
-        self.num_minima = _integer("num_minima", num_minima, 0, 2**32 - 1)
-        self.global_value = float(global_value)
-        self.test_number = _integer("test_number", test_number, -(2**31), 2**31 - 1)
-        if distance is None or radius is None:
-            box_distance, box_radius = _travo._distance_and_radius(list(self.lower), list(self.upper))
-            distance = box_distance if distance is None else distance
-            radius = box_radius if radius is None else radius
-        self.distance = float(distance)
-        self.radius = float(radius)
+        def given(value: Any, read: Any) -> Any:
+            return None if value is None else read(value)
+
+        resolved = _travo._resolve(
+            dim=given(dim, lambda v: _integer("dim", v, 0, 2**32 - 1)),
+            num_minima=given(num_minima, lambda v: _integer("num_minima", v, 0, 2**32 - 1)),
+            global_value=given(global_value, float),
+            distance=given(distance, float),
+            radius=given(radius, float),
+            lower=given(lower, lambda v: _bounds("lower", v)),
+            upper=given(upper, lambda v: _bounds("upper", v)),
+            test_number=given(test_number, lambda v: _integer("test_number", v, -(2**31), 2**31 - 1)))
+        for field in dataclasses.fields(self):
+            setattr(self, field.name, resolved[field.name])
 
     @classmethod
     def in_cube(cls, dim: int, lo: float = -1.0, hi: float = 1.0, **kwargs: Any) -> "Parameters":
         """Defaults over the box [lo, hi]^dim; other parameters as keywords."""
-        lower, upper, _, _ = _travo._cube(_integer("dim", dim, 0, 2**32 - 1), float(lo), float(hi))
-        return cls(lower=lower, upper=upper, **kwargs)
+        return cls(dim=dim, lower=lo, upper=hi, **kwargs)
 
     @classmethod
     def in_box(cls, lower: _Bounds, upper: _Bounds, **kwargs: Any) -> "Parameters":
         """Defaults over the box [lower, upper]; other parameters as keywords."""
         return cls(lower=lower, upper=upper, **kwargs)
-
-    def _fields(self) -> Tuple[Any, ...]:
-        return (self.dim, self.num_minima, self.global_value, self.distance, self.radius, self.lower, self.upper,
-                self.test_number)
-
-    def __eq__(self, other: object) -> bool:
-        if not isinstance(other, Parameters):
-            return NotImplemented
-        return self._fields() == other._fields()
-
-    __hash__ = None  # type: ignore[assignment]
-
-    def __repr__(self) -> str:
-        names = ("dim", "num_minima", "global_value", "distance", "radius", "lower", "upper", "test_number")
-        return "Parameters(" + ", ".join(f"{n}={v!r}" for n, v in zip(names, self._fields())) + ")"
 
 
 def _read_only(array: np.ndarray) -> np.ndarray:
@@ -157,16 +140,12 @@ class Member(_travo._Member):
     """
 
     def __init__(self, params: Parameters) -> None:
-        p = params
-        super().__init__(p.dim, p.num_minima, p.global_value, p.distance, p.radius, list(p.lower), list(p.upper),
-                         p.test_number)
+        super().__init__(**dataclasses.asdict(params))
 
     @property
     def parameters(self) -> Parameters:
         """The parameters of the member (a fresh copy)."""
-        dim, num_minima, global_value, distance, radius, lower, upper, test_number = self._parameters()
-        return Parameters(dim=dim, num_minima=num_minima, global_value=global_value, distance=distance,
-                          radius=radius, lower=lower, upper=upper, test_number=test_number)
+        return Parameters(**self._parameters())
 
     def _cached(self, name: str, make: Any) -> np.ndarray:
         array = self.__dict__.get(name)
@@ -202,12 +181,12 @@ class Member(_travo._Member):
     @property
     def lower(self) -> np.ndarray:
         """Lower bounds of the box, shape (n,), read-only."""
-        return self._cached("_lower", lambda: np.array(self._parameters()[5], dtype=np.float64))
+        return self._cached("_lower", lambda: np.array(self._parameters()["lower"], dtype=np.float64))
 
     @property
     def upper(self) -> np.ndarray:
         """Upper bounds of the box, shape (n,), read-only."""
-        return self._cached("_upper", lambda: np.array(self._parameters()[6], dtype=np.float64))
+        return self._cached("_upper", lambda: np.array(self._parameters()["upper"], dtype=np.float64))
 
     def objective(self, kind: str = "D2") -> "Objective":
         """The member as a scipy.optimize objective of the given kind."""

@@ -1,4 +1,4 @@
-"""Observed problems: a member and a kind wrapped for one run of an optimiser.
+"""Observed runs: a member and a kind wrapped for one run of an optimiser.
 
 The bookkeeping (counters, budget, best point, first hits of the targets) is
 done by the compiled class ``travo.Observed``; this module gives it its

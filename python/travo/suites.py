@@ -14,8 +14,8 @@ TOML or JSON file, or from a dict with the same keys::
     dim = 3
     num_minima = 20
     global_value = -1.0
-    distance = 0.6
-    radius = 0.2
+    distance = 0.6        # default: the shortest box side / 3
+    radius = 0.2          # default: half the distance
     lower = -1.0          # a number (every coordinate) or one per coordinate
     upper = 1.0
     accuracy = 1e-6       # delta of the box rule
@@ -214,11 +214,14 @@ def from_dict(d: Mapping[str, Any], where: str = "suite") -> Suite:
                     or len(set(kinds)) != len(kinds):
                 raise SuiteError(f"key 'kinds' must list distinct kinds among {', '.join(KINDS)}")
             kinds = tuple(kinds)
-        side = min(u - lo for lo, u in zip(lower, upper))
+        # A distance or radius left out is derived as by every interface.
+        import travo
+        derived = travo.Parameters(dim=dim, lower=lower, upper=upper,
+                                   distance=_number(d, "distance") if "distance" in d else None,
+                                   radius=_number(d, "radius") if "radius" in d else None)
         suite = Suite(name=name, dim=dim, num_minima=_integer(d, "num_minima", 10, low=2),
                       global_value=_number(d, "global_value", -1.0),
-                      distance=_number(d, "distance", side / 3), radius=_number(d, "radius", side / 6),
-                      lower=lower, upper=upper, accuracy=_number(d, "accuracy", 1e-4),
+                      distance=derived.distance, radius=derived.radius, lower=lower, upper=upper, accuracy=_number(d, "accuracy", 1e-4),
                       tests=_tests(d.get("tests", list(range(1, 101))), "tests"), kinds=kinds)
         if not 0 < suite.accuracy < 1:
             raise SuiteError(f"key 'accuracy' must lie in (0, 1), not {suite.accuracy!r}")

@@ -102,18 +102,43 @@ TravoStatus batch_check(const travo_member *member, const void *points, const vo
 extern "C" {
 
 travo_params travo_params_default(uint32_t dim) {
-    travo_params p;
+    travo_params p{};
     p.dim = dim;
-    p.num_minima = 10;
-    p.global_value = -1.0;
-    // As Parameters::distance_and_radius_from_box gives them for a side of 2.
-    p.distance = (1.0 - -1.0) / 3.0;
-    p.radius = p.distance * 0.5;
+    try {
+        // What Parameters::resolve leaves to the library; a cube's distance
+        // and radius do not depend on its dimension.
+        const travo::Parameters defaults = travo::Parameters::resolve({});
+        p.num_minima = defaults.num_minima;
+        p.global_value = defaults.global_value;
+        p.distance = defaults.distance;
+        p.radius = defaults.radius;
+        p.test_number = defaults.test_number;
+    } catch (...) {
+        return p;  // no memory for two bounds: zeros and no box, which generation refuses
+    }
     const bool fits = dim >= travo::min_dimension && dim <= travo::max_dimension;
     p.lower = fits ? kCubeLower.data() : nullptr;
     p.upper = fits ? kCubeUpper.data() : nullptr;
-    p.test_number = 1;
     return p;
+}
+
+const char *travo_status_name(TravoStatus status) {
+    switch (static_cast<int>(status)) {
+    case TRAVO_NULL_ARGUMENT:
+        return "null argument";
+    case TRAVO_BAD_KIND:
+        return "bad kind";
+    case TRAVO_BAD_ARGUMENT:
+        return "bad argument";
+    default:
+        // Every name of the C++ interface ends in a NUL: they are literals.
+        return travo::status_name(static_cast<travo::Status>(status)).data();
+    }
+}
+
+const char *travo_kind_name(travo_kind kind) {
+    Kind k = Kind::ND;
+    return to_kind(kind, false, k) ? travo::kind_name(k).data() : nullptr;
 }
 
 TravoStatus travo_member_new(const travo_params *params, travo_member **out, char *errbuf, size_t errlen) {

@@ -1,6 +1,9 @@
 // Parameters of the C++ interface, the statuses and the rules behind them.
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "common/constants.hpp"
@@ -50,11 +53,71 @@ Error::Error(Status status, const std::string &rule)
       status_(status),
       rule_(rule) {}
 
-Parameters Parameters::in_cube(std::uint32_t dim, double lo, double hi) {
+std::string_view kind_name(Kind kind) noexcept {
+    switch (kind) {
+    case Kind::ND:
+        return "ND";
+    case Kind::D:
+        return "D";
+    case Kind::D2:
+        return "D2";
+    }
+    return "unknown kind";
+}
+
+std::optional<Kind> parse_kind(std::string_view name) noexcept {
+    for (const Kind kind : {Kind::ND, Kind::D, Kind::D2}) {
+        const std::string_view canonical = kind_name(kind);
+        if (name.size() == canonical.size() &&
+            std::equal(name.begin(), name.end(), canonical.begin(),
+                       [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; })) {
+            return kind;
+        }
+    }
+    return std::nullopt;
+}
+
+Parameters Parameters::resolve(const Given &given) {
+    const std::size_t lowers = given.lower ? given.lower->size() : 0;
+    const std::size_t uppers = given.upper ? given.upper->size() : 0;
+    const std::size_t dim = given.dim ? *given.dim : std::max({std::size_t{min_dimension}, lowers, uppers});
     if (dim < min_dimension || dim > max_dimension) {
         throw Error(Status::bad_dimension, detail::rule(Status::bad_dimension, dim));
     }
-    return in_box(std::vector<double>(dim, lo), std::vector<double>(dim, hi));
+    Parameters p;
+    p.dim = static_cast<std::uint32_t>(dim);
+    // A single bound stands for every coordinate.
+    const auto bounds = [dim](const std::optional<std::vector<double>> &b, double fallback) {
+        if (!b) return std::vector<double>(dim, fallback);
+        if (b->size() == 1) return std::vector<double>(dim, b->front());
+        return *b;
+    };
+    p.lower = bounds(given.lower, -1.0);
+    p.upper = bounds(given.upper, 1.0);
+    if (p.lower.size() != dim || p.upper.size() != dim)
+        throw Error(Status::bad_domain, detail::rule(Status::bad_domain, p));
+    p.num_minima = given.num_minima.value_or(p.num_minima);
+    p.global_value = given.global_value.value_or(p.global_value);
+    p.test_number = given.test_number.value_or(p.test_number);
+    p.distance = given.distance ? *given.distance : detail::shortest_side(p.lower, p.upper) / 3.0;
+    if (given.radius) {
+        p.radius = *given.radius;
+    } else {
+        p.radius = p.distance * 0.5;
+        // Half the distance is refused once the tolerance vanishes beside
+        // it: the double just below is accepted, and changes no set that
+        // the check accepts.
+        if (p.radius >= 0.5 * p.distance + kTol) p.radius = std::nextafter(p.radius, 0.0);
+    }
+    return p;
+}
+
+Parameters Parameters::in_cube(std::uint32_t dim, double lo, double hi) {
+    Given given;
+    given.dim = dim;
+    given.lower = std::vector<double>{lo};
+    given.upper = std::vector<double>{hi};
+    return resolve(given);
 }
 
 Parameters Parameters::in_box(std::vector<double> lower, std::vector<double> upper) {
@@ -66,17 +129,10 @@ Parameters Parameters::in_box(std::vector<double> lower, std::vector<double> upp
     if (lower.size() < min_dimension || lower.size() > max_dimension) {
         throw Error(Status::bad_dimension, detail::rule(Status::bad_dimension, lower.size()));
     }
-    Parameters p;
-    p.dim = static_cast<std::uint32_t>(lower.size());
-    p.lower = std::move(lower);
-    p.upper = std::move(upper);
-    p.distance_and_radius_from_box();
-    return p;
-}
-
-void Parameters::distance_and_radius_from_box() {
-    distance = detail::shortest_side(lower, upper) / 3.0;
-    radius = distance * 0.5;
+    Given given;
+    given.lower = std::move(lower);
+    given.upper = std::move(upper);
+    return resolve(given);
 }
 
 namespace detail {

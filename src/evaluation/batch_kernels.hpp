@@ -475,7 +475,7 @@ void block_hessians(const BatchTables &t, const double *x, std::size_t used, con
     });
     // d and G of component c at dg + c * kWidth and dg + (n + c) * kWidth.
     const auto d = [dg](uint32_t c) { return load(dg + std::size_t(c) * kWidth); };
-    const auto G = [dg, n](uint32_t c) { return load(dg + (std::size_t(n) + c) * kWidth); };
+    const auto G = [dg, gs = std::size_t(n)](uint32_t c) { return load(dg + (gs + c) * kWidth); };
     for (std::size_t a = 0; a < st.nr; a += kWidth) {
         const Packed pk(t, s, st, a, n);
         const SecondFactors<Lanes> factors(pk.rho, pk.r, pk.sdot, pk.sdot / pk.r, pk.A, t.delta);

@@ -6,7 +6,7 @@
 // builds the member in two dimensions over the box [-1, 1] x [-1, 1] and
 // answers one of ten actions with a single real matrix.
 //
-// Members are kept between calls (see Kept below): a call whose five member
+// Members are kept between calls (see KeptMember below): a call whose five member
 // numbers were seen recently is answered from the kept copy, with the bits
 // a fresh member gives. Kept storage is the module's own, released when the
 // host unloads the module.
@@ -33,6 +33,7 @@
 #include "evaluation/evaluate.hpp"
 #include "evaluation/lookup.hpp"
 #include "gateway/interrupt.hpp"
+#include "gateway/kept_cache.hpp"
 #include "mex.h"
 #include "module/module_state.hpp"
 #include "travo/travo.h"
@@ -179,25 +180,13 @@ struct Points {
 
 namespace core = travo::core;
 
-// Members kept between calls, keyed by the numbers that fix a member: the
-// floored minima count and test number and the bits of the global value,
-// distance and radius. At most kKeptMembers are kept, together at most
-// kKeptBytes (as estimated by KeptMember::bytes); the least recently used
-// goes first, and a member larger than the whole budget is not kept. The
-// tables are copies in the module's own storage (the host reclaims its
-// storage at the end of every call), and so are the region index and the
-// block evaluator built for them once.
+// Members kept between calls (KeptCache), keyed by the numbers that fix a
+// member: the floored minima count and test number and the bits of the
+// global value, distance and radius. The tables are copies in the module's
+// own storage (the host reclaims its storage at the end of every call), and
+// so are the region index and the block evaluator built for them once.
 constexpr std::size_t kKeptMembers = 8;
 constexpr std::size_t kKeptBytes = std::size_t(256) << 20;
-
-struct Key {
-    uint32_t minima = 0;
-    int32_t test = 0;
-    uint64_t value = 0;
-    uint64_t distance = 0;
-    uint64_t radius = 0;
-    bool operator==(const Key &) const = default;
-};
 
 uint64_t bitsOf(double v) {
     uint64_t b = 0;
@@ -205,8 +194,7 @@ uint64_t bitsOf(double v) {
     return b;
 }
 
-struct KeptMember {
-    Key key;
+struct KeptMember : travo::gateway::KeptCache::Item {
     std::vector<double> box;     // lower bounds, then upper bounds
     std::vector<double> coords;  // row by row
     std::vector<double *> rows;
@@ -217,7 +205,7 @@ struct KeptMember {
     core::BatchEvaluator batch;
 
     // Copies a generated member (std::bad_alloc when there is no room).
-    KeptMember(const Key &k, const core::Member &src) : key(k) {
+    explicit KeptMember(const core::Member &src) {
         const std::size_t n = src.dim, m = src.num_minima;
         box.assign(src.domain_left, src.domain_left + n);
         box.insert(box.end(), src.domain_right, src.domain_right + n);
@@ -240,8 +228,6 @@ struct KeptMember {
         index = core::RegionIndex(mb);
         batch = core::BatchEvaluator(mb, &index);
     }
-    KeptMember(const KeptMember &) = delete;
-    KeptMember &operator=(const KeptMember &) = delete;
 
     // Storage of a kept member of m minima in n dimensions: its tables; the
     // region index, which copies the coordinates and three numbers a region
@@ -258,49 +244,30 @@ struct KeptMember {
     }
 };
 
-// Most recently used first. Allocated on first use and released by the
-// exit function the host calls when it unloads the module.
-std::vector<std::unique_ptr<KeptMember>> *kept = nullptr;
+// Allocated on first use and released by the exit function the host calls
+// when it unloads the module.
+travo::gateway::KeptCache *kept = nullptr;
 
 void releaseKept() {
     delete kept;
     kept = nullptr;
 }
 
-// The kept member of these numbers, moved to the front; nullptr if none.
-const KeptMember *findKept(const Key &key) {
-    if (kept == nullptr) return nullptr;
-    for (std::size_t k = 0; k < kept->size(); k++) {
-        if ((*kept)[k]->key == key) {
-            std::rotate(kept->begin(), kept->begin() + k, kept->begin() + k + 1);
-            return kept->front().get();
-        }
-    }
-    return nullptr;
+const KeptMember *findKept(const travo::gateway::KeptCache::Key &key) {
+    return kept == nullptr ? nullptr : static_cast<const KeptMember *>(kept->find(key));
 }
 
-// Keeps a copy of the member just generated when it fits the budget, making
-// room by dropping the least recently used. Returns the copy, or nullptr
-// when it is not kept (too large, or no memory for it); the call then goes
-// on with the member it generated.
-const KeptMember *keep(const Key &key, const core::Member &mb) {
-    const std::size_t need = KeptMember::bytes(mb.dim, mb.num_minima);
-    if (need > kKeptBytes) return nullptr;
+// Keeps a copy of the member just generated when it fits the budget. Returns
+// the copy, or nullptr when it is not kept (too large, or no memory for it);
+// the call then goes on with the member it generated.
+const KeptMember *keep(travo::gateway::KeptCache::Key key, const core::Member &mb) {
     try {
         if (kept == nullptr) {
-            kept = new std::vector<std::unique_ptr<KeptMember>>();
-            kept->reserve(kKeptMembers);
+            kept = new travo::gateway::KeptCache(kKeptMembers, kKeptBytes);
             mexAtExit(releaseKept);
         }
-        std::size_t used = need;
-        for (const auto &k : *kept) used += KeptMember::bytes(k->mb.dim, k->mb.num_minima);
-        while (!kept->empty() && (kept->size() >= kKeptMembers || used > kKeptBytes)) {
-            used -= KeptMember::bytes(kept->back()->mb.dim, kept->back()->mb.num_minima);
-            kept->pop_back();
-        }
-        auto copy = std::make_unique<KeptMember>(key, mb);
-        kept->insert(kept->begin(), std::move(copy));
-        return kept->front().get();
+        return static_cast<const KeptMember *>(kept->keep(std::move(key), KeptMember::bytes(mb.dim, mb.num_minima),
+                                                          [&mb] { return std::make_unique<KeptMember>(mb); }));
     } catch (const std::exception &) {
         return nullptr;
     }
@@ -498,8 +465,9 @@ const char *run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
 
     // The member: the kept one of these numbers, or generated now (and kept
     // when it fits).
-    const Key key{TRAVO_num_minima, static_cast<int32_t>(test), bitsOf(TRAVO_global_value), bitsOf(TRAVO_global_dist),
-                  bitsOf(TRAVO_global_radius)};
+    const auto testNumber = static_cast<int32_t>(test);
+    travo::gateway::KeptCache::Key key{TRAVO_num_minima, static_cast<uint32_t>(testNumber), bitsOf(TRAVO_global_value),
+                                       bitsOf(TRAVO_global_dist), bitsOf(TRAVO_global_radius)};
     const KeptMember *kept = findKept(key);
     core::Member generated;
     if (kept == nullptr) {
@@ -509,11 +477,11 @@ const char *run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         // its tables).
         generated = travo::module::load();
         const core::Progress progress{[](void *, uint64_t, uint64_t) { return travo::gateway::keepGoing(); }, nullptr};
-        const TravoStatus status = core::arg_generate(generated, travo::module::rng, key.test, &progress);
+        const TravoStatus status = core::arg_generate(generated, travo::module::rng, testNumber, &progress);
         travo::module::store(generated);
         if (status == core::kAbandoned) return kInterrupted;
         if (status != TRAVO_STATUS_OK) return kGenerationFailed;
-        kept = keep(key, generated);
+        kept = keep(std::move(key), generated);
     }
     const core::Member &mb = kept != nullptr ? kept->mb : generated;
 

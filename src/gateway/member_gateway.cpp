@@ -28,12 +28,15 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gateway/interrupt.hpp"
+#include "gateway/kept_cache.hpp"
 #include "mex.h"
 #include "travo/travo.hpp"
 
@@ -83,13 +86,10 @@ std::vector<double> bounds(const mxArray *a, const std::string &name) {
 
 const char *const kFields[] = {"dim", "minima", "global_value", "distance", "radius", "lower", "upper", "test"};
 
-// The parameters a struct gives, the library's defaults for the others:
-// the box [-1, 1] in every coordinate (dimension 2 unless P.dim or the
-// bounds say otherwise), distance and radius from the box as the library
-// derives them.
+// The parameters a struct gives, the library's defaults for the others as
+// travo::Parameters::resolve derives them.
 travo::Parameters parameters(const mxArray *s) {
-    travo::Parameters p;
-    if (mxIsDouble(s) && mxGetNumberOfElements(s) == 0) return p;  // [] : every default
+    if (mxIsDouble(s) && mxGetNumberOfElements(s) == 0) return travo::Parameters::resolve({});  // [] : every default
     if (!mxIsStruct(s) || mxGetNumberOfElements(s) != 1) {
         throw Refusal("P must be a 1 x 1 struct of parameters (or [] for the defaults)");
     }
@@ -105,40 +105,28 @@ travo::Parameters parameters(const mxArray *s) {
     }
     auto field = [s](const char *name) { return mxGetField(s, 0, name); };
 
-    std::size_t dim = 0;  // 0: not given
-    if (const mxArray *a = field("dim")) dim = static_cast<std::size_t>(whole(a, "P.dim", 2, 1008));
-    std::vector<double> lower, upper;
-    if (const mxArray *a = field("lower")) lower = bounds(a, "P.lower");
-    if (const mxArray *a = field("upper")) upper = bounds(a, "P.upper");
-    if (dim == 0) dim = std::max<std::size_t>({2, lower.size(), upper.size()});
+    travo::Parameters::Given given;
+    if (const mxArray *a = field("dim")) given.dim = static_cast<std::uint32_t>(whole(a, "P.dim", 2, 1008));
+    if (const mxArray *a = field("lower")) given.lower = bounds(a, "P.lower");
+    if (const mxArray *a = field("upper")) given.upper = bounds(a, "P.upper");
+    const std::size_t lowers = given.lower ? given.lower->size() : 0, uppers = given.upper ? given.upper->size() : 0;
+    const std::size_t dim = given.dim ? *given.dim : std::max<std::size_t>({2, lowers, uppers});
     if (dim > travo::max_dimension) {
         throw Refusal("the bounds give " + std::to_string(dim) + " coordinates; the dimension must lie from 2 to 1008");
     }
-    auto fill = [dim](std::vector<double> &b, const char *name, double fallback) {
-        if (b.empty()) b.assign(dim, fallback);
-        if (b.size() == 1) b.assign(dim, b[0]);
-        if (b.size() != dim) {
-            throw Refusal(std::string(name) + " has " + std::to_string(b.size()) + " bounds; the member has " +
+    for (const auto &[b, name] : {std::pair{&given.lower, "P.lower"}, std::pair{&given.upper, "P.upper"}}) {
+        if (*b && (*b)->size() != 1 && (*b)->size() != dim) {
+            throw Refusal(std::string(name) + " has " + std::to_string((*b)->size()) + " bounds; the member has " +
                           std::to_string(dim) + " coordinates (give one bound per coordinate, or one for all)");
         }
-    };
-    fill(lower, "P.lower", -1.0);
-    fill(upper, "P.upper", 1.0);
-    p.dim = static_cast<std::uint32_t>(dim);
-    p.lower = std::move(lower);
-    p.upper = std::move(upper);
-    p.distance_and_radius_from_box();
-
-    if (const mxArray *a = field("minima"))
-        p.num_minima = static_cast<std::uint32_t>(whole(a, "P.minima", 2, UINT32_MAX));
-    if (const mxArray *a = field("global_value")) p.global_value = scalar(a, "P.global_value");
-    if (const mxArray *a = field("distance")) {
-        p.distance = scalar(a, "P.distance");
-        if (!field("radius")) p.radius = p.distance * 0.5;
     }
-    if (const mxArray *a = field("radius")) p.radius = scalar(a, "P.radius");
-    if (const mxArray *a = field("test")) p.test_number = static_cast<std::int32_t>(whole(a, "P.test", 1, 100));
-    return p;
+    if (const mxArray *a = field("minima"))
+        given.num_minima = static_cast<std::uint32_t>(whole(a, "P.minima", 2, UINT32_MAX));
+    if (const mxArray *a = field("global_value")) given.global_value = scalar(a, "P.global_value");
+    if (const mxArray *a = field("distance")) given.distance = scalar(a, "P.distance");
+    if (const mxArray *a = field("radius")) given.radius = scalar(a, "P.radius");
+    if (const mxArray *a = field("test")) given.test_number = static_cast<std::int32_t>(whole(a, "P.test", 1, 100));
+    return travo::Parameters::resolve(given);
 }
 
 // Input that a refused generation is blamed on.
@@ -164,16 +152,14 @@ const char *culprit(travo::Status status) {
     }
 }
 
-// Members kept between calls, keyed by every number of their parameters
-// (bit for bit). At most kKeptMembers are kept, together at most kKeptBytes
-// (as estimated by bytes()); the least recently used goes first, and a
-// member larger than the whole budget is not kept.
+// Members kept between calls (KeptCache), keyed by every number of their
+// parameters, bit for bit.
 constexpr std::size_t kKeptMembers = 8;
 constexpr std::size_t kKeptBytes = std::size_t(256) << 20;
 
 // The parameters as raw numbers: the key of a kept member.
-std::vector<std::uint64_t> keyOf(const travo::Parameters &p) {
-    std::vector<std::uint64_t> key;
+travo::gateway::KeptCache::Key keyOf(const travo::Parameters &p) {
+    travo::gateway::KeptCache::Key key;
     auto bits = [&key](double v) {
         std::uint64_t b = 0;
         std::memcpy(&b, &v, sizeof b);
@@ -196,14 +182,14 @@ std::size_t bytes(std::size_t n, std::size_t m) {
     return 2 * m * (n * sizeof(double) + sizeof(double *) + 4 * sizeof(double) + sizeof(std::uint32_t)) + 4096;
 }
 
-struct Kept {
-    std::vector<std::uint64_t> key;
+struct Kept : travo::gateway::KeptCache::Item {
+    explicit Kept(travo::Member m) : member(std::move(m)) {}
     travo::Member member;
 };
 
-// Most recently used first; released by the exit function the host calls
+// Allocated on first use and released by the exit function the host calls
 // when it unloads the module.
-std::vector<Kept> *kept = nullptr;
+travo::gateway::KeptCache *kept = nullptr;
 
 void releaseKept() {
     delete kept;
@@ -211,14 +197,9 @@ void releaseKept() {
 }
 
 travo::Member memberOf(const travo::Parameters &p) {
-    std::vector<std::uint64_t> key = keyOf(p);
+    travo::gateway::KeptCache::Key key = keyOf(p);
     if (kept != nullptr) {
-        for (std::size_t k = 0; k < kept->size(); k++) {
-            if ((*kept)[k].key == key) {
-                std::rotate(kept->begin(), kept->begin() + k, kept->begin() + k + 1);
-                return kept->front().member;
-            }
-        }
+        if (const auto *k = static_cast<const Kept *>(kept->find(key))) return k->member;
     }
     // Long generation stops at the host's interrupt request, releasing what
     // it took (travo::generate throws GenerationAbandoned).
@@ -229,30 +210,21 @@ travo::Member memberOf(const travo::Parameters &p) {
             throw Refusal(std::string(culprit(e.status())) + ": " + e.what());
         }
     }();
-    const std::size_t need = bytes(p.dim, p.num_minima);
-    if (need <= kKeptBytes) {
-        if (kept == nullptr) {
-            kept = new std::vector<Kept>();
-            mexAtExit(releaseKept);
-        }
-        std::size_t used = need;
-        for (const Kept &k : *kept) used += bytes(k.member.dim(), k.member.num_minima());
-        while (!kept->empty() && (kept->size() >= kKeptMembers || used > kKeptBytes)) {
-            used -= bytes(kept->back().member.dim(), kept->back().member.num_minima());
-            kept->pop_back();
-        }
-        kept->insert(kept->begin(), Kept{std::move(key), m});
+    if (kept == nullptr) {
+        kept = new travo::gateway::KeptCache(kKeptMembers, kKeptBytes);
+        mexAtExit(releaseKept);
     }
+    kept->keep(std::move(key), bytes(p.dim, p.num_minima), [&m] { return std::make_unique<Kept>(m); });
     return m;
 }
 
+// A kind by its name, in any case.
 travo::Kind kindOf(const mxArray *a, bool differentiable) {
     char name[4] = {0};
     const bool isText = mxIsChar(a) && mxGetM(a) == 1 && mxGetN(a) <= 2 && mxGetN(a) >= 1;
     if (isText) mxGetString(a, name, sizeof name);
-    if (isText && std::strcmp(name, "D") == 0) return travo::Kind::D;
-    if (isText && std::strcmp(name, "D2") == 0) return travo::Kind::D2;
-    if (isText && std::strcmp(name, "ND") == 0 && !differentiable) return travo::Kind::ND;
+    const std::optional<travo::Kind> kind = isText ? travo::parse_kind(name) : std::nullopt;
+    if (kind && !(differentiable && *kind == travo::Kind::ND)) return *kind;
     throw Refusal(differentiable ? "the kind must be \"D\" or \"D2\" (the ND kind has no derivatives)"
                                  : "the kind must be \"ND\", \"D\" or \"D2\"");
 }

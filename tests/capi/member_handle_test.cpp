@@ -212,4 +212,8 @@ TEST(CMemberHandle, BadArgumentsAreRefusedWithoutBeingRead) {
     const travo_params big = travo_params_default(travo::max_dimension + 1);
     EXPECT_TRUE(big.lower == nullptr && big.upper == nullptr);
     travo_member_free(nullptr);
+    // Names of statuses and kinds, those of the C++ interface and the C layer's own.
+    EXPECT_EQ(std::string(travo_status_name(TRAVO_BAD_GLOBAL_DISTANCE)), "bad global distance");
+    EXPECT_EQ(std::string(travo_status_name(static_cast<TravoStatus>(TRAVO_BAD_KIND))), "bad kind");
+    EXPECT_TRUE(std::string(travo_kind_name(d2)) == "D2" && travo_kind_name(bad) == nullptr);
 }

@@ -74,6 +74,30 @@ TEST(CppParameters, EachRefusalNamesItsStatusAndRule) {
     EXPECT_EQ(refusal_of(p).status(), Status::bad_minima_count);
 }
 
+// What is left out: the dimension from the bounds, one bound for all, the radius half the distance, and just
+// below half where half is refused (a box wider than about 1e6); names of kinds in any case.
+TEST(CppParameters, ResolveDerivesWhatIsLeftOut) {
+    Parameters::Given given;
+    given.lower = std::vector<double>{0.0, 0.0, 0.0};
+    given.upper = std::vector<double>{3.0};
+    given.distance = 0.5;
+    const Parameters box = Parameters::resolve(given);
+    EXPECT_TRUE(box.dim == 3 && box.upper == std::vector<double>(3, 3.0) && box.radius == 0.25) << box.radius;
+    given = {};
+    given.lower = std::vector<double>{-1e7};
+    given.upper = std::vector<double>{1e7};
+    const Parameters wide = Parameters::resolve(given);
+    EXPECT_EQ(wide.distance, 2e7 / 3.0);
+    EXPECT_EQ(wide.radius, std::nextafter(wide.distance * 0.5, 0.0));
+    EXPECT_NO_THROW((void)travo::generate(wide));
+    EXPECT_EQ(Parameters::resolve({}).radius, Parameters{}.radius);
+    given.upper = std::vector<double>{1.0, 1.0, 1.0};
+    given.dim = 2;
+    EXPECT_THROW((void)Parameters::resolve(given), travo::Error);  // three bounds for two coordinates
+    EXPECT_TRUE(travo::parse_kind("d2") == Kind::D2 && travo::parse_kind("Nd") == Kind::ND && !travo::parse_kind("D3"));
+    EXPECT_EQ(travo::kind_name(Kind::D2), "D2");
+}
+
 // A progress function hears fractions up to 1; one that returns false or throws ends generation, releasing all.
 TEST(CppMember, GenerationProgressAndAbandonment) {
     Parameters p;

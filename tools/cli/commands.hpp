@@ -18,7 +18,7 @@ struct InfoOptions {
 struct EvalOptions {
     std::string input = "-";
     std::string output = "-";
-    std::string kind = "d2";
+    std::string kind = "D2";
     std::string format = "csv";  // csv, json
     bool gradient = false;
     bool hessian = false;
@@ -38,7 +38,7 @@ struct LocateOptions {
 struct PlotOptions {
     std::string output;
     std::string format;  // png, svg or pdf; from the output's extension when empty
-    std::string kind = "d2";
+    std::string kind = "D2";
     std::string size;  // WIDTHxHEIGHT; empty: fitted to the box
     std::string axes = "1,2";
     std::string resolution = "0";  // 0: 400 for PNG and PDF, 150 for SVG (whose size grows with it)

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <thread>
 
 #include "work.hpp"
@@ -164,24 +165,10 @@ std::string read_input(const std::string &path, const std::string &source) {
     return content;
 }
 
-Kind parse_kind(const std::string &text) {
-    const std::string name = lower(text);
-    if (name == "nd") return Kind::ND;
-    if (name == "d") return Kind::D;
-    if (name == "d2") return Kind::D2;
-    throw UsageError("--kind: " + excerpt(text) + " is not one of nd, d, d2");
-}
-
-const char *kind_name(Kind kind) {
-    switch (kind) {
-    case Kind::ND:
-        return "nd";
-    case Kind::D:
-        return "d";
-    case Kind::D2:
-        return "d2";
-    }
-    return "?";
+Kind kind_of(const std::string &name) {
+    const std::optional<Kind> kind = parse_kind(name);
+    if (!kind) throw UsageError("--kind: " + excerpt(name) + " is not one of ND, D, D2");
+    return *kind;
 }
 
 void MemberOptions::add_to(CLI::App &app) {
@@ -215,12 +202,12 @@ void MemberOptions::add_to(CLI::App &app) {
 }
 
 Parameters MemberOptions::parameters() const {
-    Parameters p;
+    Parameters::Given chosen;
     std::int64_t dim = 2;
     if (given(dim_opt_)) {
         dim = parse_count(dim_, "--dim", min_dimension, max_dimension, "the dimension must lie from 2 to 1008");
+        chosen.dim = static_cast<std::uint32_t>(dim);
     }
-    std::vector<double> lower, upper;
     if (given(box_opt_)) {
         const std::vector<double> v = parse_reals(box_, "--box");
         const std::size_t ranges = v.size() / 2;
@@ -228,61 +215,39 @@ Parameters MemberOptions::parameters() const {
             throw UsageError("--box: needs LO,HI pairs, one for every coordinate or a single one for all (it has " +
                              std::to_string(v.size()) + " numbers)");
         }
-        if (ranges > 1) {
-            if (given(dim_opt_) && static_cast<std::int64_t>(ranges) != dim) {
-                throw UsageError("--box: has " + std::to_string(ranges) + " ranges but --dim is " +
-                                 std::to_string(dim) + "; give one LO,HI for all coordinates or one per coordinate");
-            }
-            if (ranges > max_dimension) {
-                throw UsageError("--box: the dimension must lie from 2 to 1008 (it has " + std::to_string(ranges) +
-                                 " ranges)");
-            }
-            dim = static_cast<std::int64_t>(ranges);
-            for (std::size_t i = 0; i < ranges; i++) {
-                lower.push_back(v[2 * i]);
-                upper.push_back(v[2 * i + 1]);
-            }
-        } else {
-            lower.assign(static_cast<std::size_t>(dim), v[0]);
-            upper.assign(static_cast<std::size_t>(dim), v[1]);
+        if (ranges > 1 && given(dim_opt_) && static_cast<std::int64_t>(ranges) != dim) {
+            throw UsageError("--box: has " + std::to_string(ranges) + " ranges but --dim is " + std::to_string(dim) +
+                             "; give one LO,HI for all coordinates or one per coordinate");
         }
-    } else {
-        lower.assign(static_cast<std::size_t>(dim), -1.0);
-        upper.assign(static_cast<std::size_t>(dim), 1.0);
-    }
-    for (std::size_t c = 0; c < lower.size(); c++) {
-        if (!std::isfinite(upper[c] - lower[c])) {
-            throw UsageError("--box: in coordinate " + std::to_string(c + 1) + " the side from " + number(lower[c]) +
-                             " to " + number(upper[c]) + " is too long for double arithmetic");
+        if (ranges > max_dimension) {
+            throw UsageError("--box: the dimension must lie from 2 to 1008 (it has " + std::to_string(ranges) +
+                             " ranges)");
+        }
+        chosen.lower.emplace();
+        chosen.upper.emplace();
+        for (std::size_t i = 0; i < ranges; i++) {
+            if (!std::isfinite(v[2 * i + 1] - v[2 * i])) {
+                throw UsageError("--box: in coordinate " + std::to_string(i + 1) + " the side from " +
+                                 number(v[2 * i]) + " to " + number(v[2 * i + 1]) +
+                                 " is too long for double arithmetic");
+            }
+            chosen.lower->push_back(v[2 * i]);
+            chosen.upper->push_back(v[2 * i + 1]);
         }
     }
-    p.dim = static_cast<std::uint32_t>(dim);
-    p.lower = std::move(lower);
-    p.upper = std::move(upper);
-    p.distance_and_radius_from_box();
-
     if (given(minima_opt_)) {
-        const std::int64_t m = parse_count(minima_, "--minima", 2, std::numeric_limits<std::uint32_t>::max(),
-                                           "the number of minima must lie from 2 to 4294967295");
-        p.num_minima = static_cast<std::uint32_t>(m);
+        chosen.num_minima = static_cast<std::uint32_t>(
+            parse_count(minima_, "--minima", 2, std::numeric_limits<std::uint32_t>::max(),
+                        "the number of minima must lie from 2 to 4294967295"));
     }
     if (given(test_opt_)) {
-        const std::int64_t t = parse_count(test_, "--test", 1, 100, "the test number must lie from 1 to 100");
-        p.test_number = static_cast<std::int32_t>(t);
+        chosen.test_number = static_cast<std::int32_t>(
+            parse_count(test_, "--test", 1, 100, "the test number must lie from 1 to 100"));
     }
-    if (given(global_value_opt_)) p.global_value = parse_real(global_value_, "--global-value");
-    if (given(distance_opt_)) {
-        p.distance = parse_real(distance_, "--distance");
-        if (!given(radius_opt_)) p.radius = p.distance * 0.5;
-    }
-    if (given(radius_opt_)) p.radius = parse_real(radius_, "--radius");
-    if (!given(radius_opt_) && !(p.radius < 0.5 * p.distance + 1e-10)) {
-        // Half the distance is refused once 1e-10 vanishes beside it (boxes
-        // wider than about 1e6): the derived radius is then the double just
-        // below it.
-        p.radius = std::nextafter(p.radius, 0.0);
-    }
-    return p;
+    if (given(global_value_opt_)) chosen.global_value = parse_real(global_value_, "--global-value");
+    if (given(distance_opt_)) chosen.distance = parse_real(distance_, "--distance");
+    if (given(radius_opt_)) chosen.radius = parse_real(radius_, "--radius");
+    return Parameters::resolve(chosen);
 }
 
 Member MemberOptions::generate() const {

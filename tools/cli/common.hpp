@@ -64,9 +64,8 @@ std::string number(double v);
 inline constexpr std::size_t kMaxLineLength = std::size_t{1} << 20;
 std::string read_input(const std::string &path, const std::string &source);
 
-// Kind names: "nd", "d", "d2", in any case.
-Kind parse_kind(const std::string &text);
-const char *kind_name(Kind kind);
+// The kind of --kind, whose name the parser has checked.
+Kind kind_of(const std::string &name);
 
 // The options that fix a member, shared by every subcommand.
 class MemberOptions {

@@ -103,16 +103,13 @@ std::string csv_record(const char *command, const Parameters &p) {
 }
 
 void run_eval(const MemberOptions &member, const EvalOptions &opts) {
-    const Kind kind = parse_kind(opts.kind);
-    const std::string format = lower(opts.format);
-    if (format != "csv" && format != "json") {
-        throw UsageError("--format: " + excerpt(opts.format) + " is not one of csv, json");
-    }
+    const Kind kind = kind_of(opts.kind);
+    const std::string &format = opts.format;  // csv or json (checked by the parser)
     if (opts.gradient && kind == Kind::ND) {
-        throw UsageError("--gradient: the nd kind has no gradient; use --kind d or --kind d2");
+        throw UsageError("--gradient: the ND kind has no gradient; use --kind D or --kind D2");
     }
     if (opts.hessian && kind != Kind::D2) {
-        throw UsageError(std::string("--hessian: only the d2 kind has a Hessian (--kind is ") + kind_name(kind) + ")");
+        throw UsageError("--hessian: only the D2 kind has a Hessian (--kind is " + std::string(kind_name(kind)) + ")");
     }
     const unsigned threads = thread_count(opts.threads);
     member.parameters();  // a bad option is told before the output is looked at
@@ -120,7 +117,11 @@ void run_eval(const MemberOptions &member, const EvalOptions &opts) {
     const Member f = member.generate();
     const std::uint32_t n = f.dim();
 
-    const auto [source, coords] = read_points(opts.input, n);
+    // Plain references, not a structured binding: the lambda below captures
+    // the coordinates, and clang 14 refuses to capture a binding.
+    const Points points = read_points(opts.input, n);
+    const std::string &source = points.source;
+    const std::vector<double> &coords = points.coords;
     const std::size_t count = coords.size() / n;
     const std::size_t nn = static_cast<std::size_t>(n) * n;
 
@@ -148,7 +149,7 @@ void run_eval(const MemberOptions &member, const EvalOptions &opts) {
     if (format == "csv") {
         if (!opts.no_header) {
             text += csv_record("eval", f.parameters());
-            text += std::string("# kind ") + kind_name(kind) + "\n";
+            text += "# kind " + std::string(kind_name(kind)) + "\n";
             for (std::uint32_t c = 1; c <= n; c++) text += "x" + std::to_string(c) + ",";
             text += "value";
             if (opts.gradient) {
@@ -180,7 +181,7 @@ void run_eval(const MemberOptions &member, const EvalOptions &opts) {
     } else {
         // One compact JSON document, written directly: no document tree, so
         // that a result too large for the memory ends as "out of memory".
-        text = "{" + json_record("eval", f.parameters()) + ",\"kind\":\"" + kind_name(kind) +
+        text = "{" + json_record("eval", f.parameters()) + ",\"kind\":\"" + std::string(kind_name(kind)) +
                "\",\"dim\":" + std::to_string(n) + ",\"results\":[";
         for (std::size_t p = 0; p < count; p++) {
             text += p > 0 ? ",{\"x\":" : "{\"x\":";

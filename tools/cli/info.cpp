@@ -114,10 +114,8 @@ std::string info_json(const Member &f) {
 }
 
 void run_info(const MemberOptions &member, const InfoOptions &opts) {
-    const std::string format = lower(opts.format);
-    if (format != "table" && format != "csv" && format != "json") {
-        throw UsageError("--format: " + excerpt(opts.format) + " is not one of table, csv, json");
-    }
+    // The parser has checked the format: table, csv or json.
+    const std::string &format = opts.format;
     member.parameters();  // a bad option is told before the output is looked at
     Output out(opts.output);
     const Member f = member.generate();

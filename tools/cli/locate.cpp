@@ -14,10 +14,7 @@
 namespace travo::cli {
 
 void run_locate(const MemberOptions &member, const LocateOptions &opts) {
-    const std::string format = lower(opts.format);
-    if (format != "csv" && format != "json") {
-        throw UsageError("--format: " + excerpt(opts.format) + " is not one of csv, json");
-    }
+    const std::string &format = opts.format;  // csv or json (checked by the parser)
     const double tol = parse_real(opts.tolerance, "--tolerance");
     if (!(tol >= 0)) throw UsageError("--tolerance: must not be negative (it is " + number(tol) + ")");
     const unsigned threads = thread_count(opts.threads);
@@ -26,7 +23,11 @@ void run_locate(const MemberOptions &member, const LocateOptions &opts) {
     const Member f = member.generate();
     const std::uint32_t n = f.dim();
 
-    const auto [source, coords] = read_points(opts.input, n);
+    // Plain references, not a structured binding: the lambdas below capture
+    // the coordinates, and clang 14 refuses to capture a binding.
+    const Points points = read_points(opts.input, n);
+    const std::string &source = points.source;
+    const std::vector<double> &coords = points.coords;
     const std::size_t count = coords.size() / n;
     std::vector<std::int64_t> rows(count);
     std::vector<double> dist(count);

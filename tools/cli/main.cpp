@@ -1,11 +1,12 @@
-// travo: the command-line tool. Subcommands info, eval and plot; every
-// parameter of the member is an option. Exit status 0 on success, 2 for a
+// travo: the command-line tool. Subcommands info, eval, locate and plot;
+// every parameter of the member is an option. Exit status 0 on success, 2 for a
 // bad command-line parameter, 1 for bad input data or a failed read/write.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "commands.hpp"
 
@@ -25,8 +26,29 @@ std::string plain(const CLI::ParseError &e) {
     if (const auto at = what.find("not expected: "); at != std::string::npos) {
         return "unexpected argument " + what.substr(at + 14);
     }
+    // A choice outside its set: "--kind: d3 not in {ND,D,D2}".
+    const auto set = what.rfind(" not in {");
+    if (dynamic_cast<const CLI::ValidationError *>(&e) != nullptr && set != std::string::npos &&
+        set > name.size() + 1 && what.back() == '}') {
+        std::string choices = what.substr(set + 9, what.size() - set - 10);
+        for (std::size_t at = 0; (at = choices.find(',', at)) != std::string::npos; at += 2)
+            choices.insert(at + 1, " ");
+        return name + ": " + excerpt(what.substr(name.size() + 2, set - name.size() - 2)) + " is not one of " + choices;
+    }
     return what;
 }
+
+// The kinds by their names, read in any case and passed on in capitals.
+CLI::IsMember kinds() {
+    std::vector<std::string> names;
+    for (const travo::Kind kind : {travo::Kind::ND, travo::Kind::D, travo::Kind::D2}) {
+        names.emplace_back(travo::kind_name(kind));
+    }
+    return CLI::IsMember(names, CLI::ignore_case);
+}
+
+// Output formats, read in any case and passed on in lower case.
+CLI::IsMember formats(std::vector<std::string> names) { return CLI::IsMember(std::move(names), CLI::ignore_case); }
 
 }  // namespace
 
@@ -50,7 +72,9 @@ int main(int argc, char **argv) {
     InfoOptions info;
     CLI::App *info_cmd = app.add_subcommand("info", "Print the minima table of a member (default: the default member)");
     info_member.add_to(*info_cmd);
-    info_cmd->add_option("--format", info.format, "Output format: table, csv or json")->capture_default_str();
+    info_cmd->add_option("--format", info.format, "Output format: table, csv or json")
+        ->transform(formats({"table", "csv", "json"}))
+        ->capture_default_str();
     info_cmd->add_option("-o,--output", info.output, "Output file, - for standard output")->capture_default_str();
 
     EvalOptions eval;
@@ -58,13 +82,14 @@ int main(int argc, char **argv) {
         "eval", "Evaluate a member at points read as CSV, one point a line (a first line without numbers is a header)");
     eval_member.add_to(*eval_cmd);
     eval_cmd->add_option("input", eval.input, "File of points, - for standard input")->capture_default_str();
-    eval_cmd->add_option("-k,--kind", eval.kind, "Kind: nd, d or d2")->capture_default_str();
-    eval_cmd->add_flag("-g,--gradient", eval.gradient, "Also write the gradient (kinds d and d2)");
-    eval_cmd->add_flag("-H,--hessian", eval.hessian, "Also write the Hessian, row by row (kind d2)");
+    eval_cmd->add_option("-k,--kind", eval.kind, "Kind: ND, D or D2")->transform(kinds())->capture_default_str();
+    eval_cmd->add_flag("-g,--gradient", eval.gradient, "Also write the gradient (kinds D and D2)");
+    eval_cmd->add_flag("-H,--hessian", eval.hessian, "Also write the Hessian, row by row (kind D2)");
     eval_cmd
         ->add_option("--format", eval.format,
                      "Output format: csv (with a comment block naming the version and the member) or json "
                      "(one compact document)")
+        ->transform(formats({"csv", "json"}))
         ->capture_default_str();
     eval_cmd->add_flag("--no-header", eval.no_header, "Leave out the CSV comment block and header line");
     eval_cmd->add_option("-o,--output", eval.output, "Output file, - for standard output")->capture_default_str();
@@ -81,7 +106,9 @@ int main(int argc, char **argv) {
         ->add_option("--tolerance", locate.tolerance,
                      "Largest distance to a global minimizer at which a point counts as found")
         ->capture_default_str();
-    locate_cmd->add_option("--format", locate.format, "Output format: csv or json")->capture_default_str();
+    locate_cmd->add_option("--format", locate.format, "Output format: csv or json")
+        ->transform(formats({"csv", "json"}))
+        ->capture_default_str();
     locate_cmd->add_flag("--no-header", locate.no_header, "Leave out the CSV comment block and header line");
     locate_cmd->add_option("-o,--output", locate.output, "Output file, - for standard output")->capture_default_str();
     locate_cmd->add_option("-j,--threads", locate.threads, "Worker threads, 0 for one per core")->capture_default_str();
@@ -91,8 +118,9 @@ int main(int argc, char **argv) {
         "plot", "Draw filled contours of a 2-D member, or of the 2-D slice through the global minimizer");
     plot_member.add_to(*plot_cmd);
     plot_cmd->add_option("-o,--output", plot.output, "Picture file, .png, .svg or .pdf")->required();
-    plot_cmd->add_option("--format", plot.format, "Picture format, png, svg or pdf [from the file name]");
-    plot_cmd->add_option("-k,--kind", plot.kind, "Kind: nd, d or d2")->capture_default_str();
+    plot_cmd->add_option("--format", plot.format, "Picture format, png, svg or pdf [from the file name]")
+        ->transform(formats({"png", "svg", "pdf"}));
+    plot_cmd->add_option("-k,--kind", plot.kind, "Kind: ND, D or D2")->transform(kinds())->capture_default_str();
     plot_cmd->add_option("--size", plot.size,
                          "Picture size, WIDTHxHEIGHT in pixels (points for PDF) [fitted to the box, about 800x800]");
     plot_cmd->add_option("--axes", plot.axes, "The two coordinates along the axes, I,J")->capture_default_str();
