@@ -72,9 +72,11 @@ class SuiteMember:
         return travo.Parameters(**self.parameters_dict())
 
     def generate(self):
-        """The generated member (a ``travo.Member``)."""
+        """The generated member (a ``travo.Member`` whose ``solved`` uses this suite's box rule)."""
         import travo
-        return travo.generate(self.parameters())
+        member = travo.generate(self.parameters())
+        member.__dict__["_accuracy"] = self.accuracy
+        return member
 
 
 @dataclasses.dataclass(frozen=True)
