@@ -15,8 +15,10 @@ py::object solved(py::handle member, py::handle x, const std::string &rule, doub
     const SolvedRule test = rule == "box"        ? SolvedRule::box(f, tolerance)
                             : rule == "distance" ? SolvedRule::distance(f, tolerance)
                             : rule == "value"    ? SolvedRule::value(f, read_kind(kind), tolerance)
-                                                 : throw py::value_error("rule must be 'box', 'distance' or 'value'; "
-                                                                         "got " + rule);
+                                                 : throw py::value_error(
+                                                       "rule must be 'box', 'distance' or 'value'; "
+                                                          "got " +
+                                                       rule);
     const std::uint32_t n = f.dim();
     Points p = read_points(x, n);
     if (p.single) return py::bool_(test(p.coordinates()));
