@@ -48,6 +48,11 @@ class Stopping:
     def __getattr__(self, name: str) -> Any:
         return getattr(self._observed, name)
 
+    @property
+    def met(self) -> bool:
+        """Whether the stop rule ended the run."""
+        return self._met
+
     def _reached(self) -> bool:
         o = self._observed
         return o.hit is not None if self._rule == "hit" else o.target_hits[-1] is not None

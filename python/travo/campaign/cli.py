@@ -68,8 +68,8 @@ def _run(args) -> int:
           file=sys.stderr)
     if counts["failed"]:
         lost = f" ({counts['lost']} lost by the executor, still to do)" if counts["lost"] else ""
-        print(f"{_runs(counts['failed'])} did not finish normally{lost}: '{PROG} status {args.db} --errors' lists "
-              f"them, '{PROG} run {args.file} --db {args.db} --retry-failed' runs them again", file=sys.stderr)
+        print(f"{_runs(counts['failed'])} did not finish normally{lost}: '{PROG} status {args.db} --errors' tells "
+              f"which, '{PROG} run {args.file} --db {args.db} --retry-failed' runs them again", file=sys.stderr)
         return 1
     return 0
 
@@ -104,13 +104,13 @@ def _print_campaign(c: dict, db: str) -> None:
     print(f"  {'solver':<{width}}  " + "  ".join(f"{h:>{max(len(h), 6)}}" for h in head))
     for sv in c["solvers"]:
         used = "-" if sv["budget_used"] is None else f"{100 * sv['budget_used']:.0f}%"
-        restarts = "-" if sv["restarts"] is None else f"{sv['restarts']:.2f}"
+        restarts = "-" if sv["restarts"] is None or not sv["settings"]["restarts"] else f"{sv['restarts']:.2f}"
         cells = [sv["planned"], sv["finished"]] + [sv["statuses"].get(s, 0) for s in present] + \
                 [sv["hits"], used] + ([restarts] if restarting else [])
         print(f"  {sv['label']:<{width}}  " + "  ".join(f"{str(v):>{max(len(h), 6)}}" for h, v in zip(head, cells)))
     failed = sum(sv["failed"] for sv in c["solvers"])
     if failed:
-        print(f"  {_runs(failed)} failed: '{PROG} status {db} --errors' lists them")
+        print(f"  {_runs(failed)} failed: '{PROG} status {db} --errors' tells which")
 
 
 def _export(args) -> int:

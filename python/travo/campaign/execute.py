@@ -111,6 +111,8 @@ def execute(task: Task, started: Callable[[], None] | None = None) -> dict:
         raise
     except BaseException as e:  # a solver's failure is a result of the run, recorded with its reason
         status, message = "error", _one_line(e)
+    if status == "stopped" and getattr(problem, "met", False):  # the solver caught the rule's exception
+        status = task.stop
     best = problem.best_point
     return {"repetition": task.repetition, "seed": task.seed, "status": status, "message": message,
             "cost": problem.cost, "values": problem.values, "gradients": problem.gradients,
