@@ -197,7 +197,7 @@ def connect(path: str | os.PathLike, create: bool = False, migrate: bool | None 
             with contextlib.suppress(OSError):
                 path.unlink()
         raise DatabaseError(f"{path}: {describe_error(e, path)}") from None
-    except BaseException:
+    except BaseException:  # a refusal (DatabaseError) included
         if conn is not None:
             conn.close()
         if not existed:
@@ -240,11 +240,15 @@ def upgrade(conn: sqlite3.Connection, path: str | os.PathLike) -> None:
     """Brings a schema-1 database to schema 2 in one transaction: all of it or nothing."""
     if schema_version(conn) >= SCHEMA_VERSION:
         return
-    conn.execute("BEGIN IMMEDIATE")
     try:
+        conn.execute("BEGIN IMMEDIATE")
         if schema_version(conn) == 1:  # another process may have migrated it meanwhile
             _migrate_1_to_2(conn)
         conn.execute("COMMIT")
+    except sqlite3.Error as e:
+        _rollback(conn)
+        raise DatabaseError(f"{path}: cannot bring the database to schema {SCHEMA_VERSION} (it is left as it "
+                            f"was): {describe_error(e, path)}") from None
     except BaseException:
         _rollback(conn)
         raise
