@@ -9,7 +9,7 @@ packages=(
   python3-dev python3-numpy python3-scipy python3-pytest python3-hypothesis python3-venv python3-pip
   pybind11-dev mypy
   # benchmarking campaigns: solvers, Dask, figures
-  python3-nlopt python3-distributed python3-matplotlib
+  python3-nlopt python3-distributed python3-matplotlib python3-deap
   # the report page (escaped templates)
   python3-jinja2
 )

@@ -32,7 +32,11 @@ def main():
     for name in suites.STANDARD:
         c = campaign.from_dict(dict(template, name=f"worked-{name}", suite=name), HERE)
         print(f"class {name}", file=sys.stderr)
-        campaign.run(c, args.db, workers=args.workers)
+        try:
+            campaign.run(c, args.db, workers=args.workers)
+        except campaign.Stopped as e:
+            print("stopped; run the same command to go on", file=sys.stderr)
+            return 128 + e.signum
     report.write(args.db, args.out)
     if args.docs:
         docs = HERE.parent.parent / "docs" / "campaign"

@@ -239,6 +239,47 @@ private:
     std::shared_ptr<const Impl> impl_;
 };
 
+// Whether a point counts as a global minimizer of a member. One test for
+// every interface (the tool's locate, the Python package's solved() and the
+// hits of its benchmarking campaigns), by one of three rules:
+// - box, the class rule of benchmarking: every coordinate i lies within
+//   accuracy^(1/n) * (upper[i] - lower[i]) of the same global minimizer;
+// - distance: the Euclidean distance to a global minimizer is at most the
+//   tolerance;
+// - value: the value of the kind is at most the global value + tolerance.
+// A point more than 1e-10 outside the box (or with a NaN coordinate) is
+// never solved. The test keeps a copy of the member (copies share it).
+class TRAVO_API SolvedRule {
+public:
+    enum class Rule { box, distance, value };
+
+    // Throws std::invalid_argument for an accuracy outside (0, 1) or a
+    // tolerance that is negative or NaN.
+    static SolvedRule box(const Member &f, double accuracy);
+    static SolvedRule distance(const Member &f, double tolerance);
+    static SolvedRule value(const Member &f, Kind kind, double tolerance);
+
+    // A span of another length than the member's dimension throws
+    // std::invalid_argument.
+    bool operator()(std::span<const double> x) const;
+
+    // The same for a point known to lie in the box (one whose value is not
+    // error_value), without looking up its region again.
+    bool meets_in_box(std::span<const double> x) const;
+
+    Rule rule() const noexcept { return rule_; }
+
+private:
+    SolvedRule(const Member &f, Rule rule, Kind kind, double tolerance);
+
+    Member member_;
+    Rule rule_;
+    Kind kind_;
+    double tolerance_;
+    std::vector<double> limits_;   // box: the largest gap in each coordinate
+    std::vector<double> targets_;  // the global minimizers, one after another
+};
+
 // Generates the member fixed by `params`. Throws Error naming the status and
 // the broken rule when the parameters are refused, in the order the library
 // checks them: test number, dimension, minima count, box, global value,

@@ -60,6 +60,7 @@ const Member &member_of(py::handle member);
 void register_errors(py::module_ &m);
 void register_member(py::module_ &m);
 void register_observed(py::module_ &m);
+void register_solved(py::module_ &m);
 
 }  // namespace travo::python
 

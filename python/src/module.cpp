@@ -8,4 +8,5 @@ PYBIND11_MODULE(_travo, m) {
     travo::python::register_errors(m);
     travo::python::register_member(m);
     travo::python::register_observed(m);
+    travo::python::register_solved(m);
 }

@@ -53,16 +53,9 @@ public:
           kind_(read_kind(kind)),
           n_(member_.dim()),
           budget_(budget),
-          exponents_(std::move(exponents)) {
-        if (!(accuracy > 0.0 && accuracy < 1.0))
-            throw py::value_error("accuracy must lie in (0, 1); got " + std::to_string(accuracy));
+          exponents_(std::move(exponents)),
+          box_rule_(SolvedRule::box(member_, accuracy)) {
         const Parameters &p = member_.parameters();
-        const double scale = std::pow(accuracy, 1.0 / n_);
-        for (std::uint32_t i = 0; i < n_; ++i) tolerance_.push_back(scale * (p.upper[i] - p.lower[i]));
-        for (const std::uint32_t row : member_.global_minimizers()) {
-            const auto x = member_.minimizer(row);
-            global_points_.insert(global_points_.end(), x.begin(), x.end());
-        }
         // From the loosest target to the tightest, so that a falling best
         // value meets them in order.
         std::sort(exponents_.begin(), exponents_.end(), std::greater<int>());
@@ -213,7 +206,7 @@ private:
     // outside the box (error value) is counted but is never best nor a hit.
     void note(const double *x, double f) {
         if (f == error_value) return;
-        if (!hit_ && meets_box_rule(x)) hit_ = cost_;
+        if (!hit_ && box_rule_.meets_in_box({x, n_})) hit_ = cost_;
         if (f < best_value_) {
             best_value_ = f;
             std::copy(x, x + n_, best_point_.begin());
@@ -222,16 +215,8 @@ private:
         }
     }
 
-    bool meets_box_rule(const double *x) const {
-        for (std::size_t r = 0; r < global_points_.size(); r += n_) {
-            std::uint32_t i = 0;
-            while (i < n_ && std::fabs(x[i] - global_points_[r + i]) <= tolerance_[i]) ++i;
-            if (i == n_) return true;
-        }
-        return false;
-    }
-
-    std::vector<double> tolerance_, global_points_, best_point_;
+    const SolvedRule box_rule_;  // the class rule, as everywhere else
+    std::vector<double> best_point_;
     std::vector<std::optional<std::uint64_t>> level_hits_;
     std::size_t next_level_ = 0;
     std::vector<TraceEntry> trace_;

@@ -12,7 +12,7 @@ import subprocess
 import sys
 
 SOURCE = pathlib.Path(__file__).resolve().parents[2]
-PROBE = "import travo, sys; print(travo.__file__); print(repr(travo.generate().value([0.1, -0.2])))"
+PROBE = "import travo, travo.campaign, sys; print(travo.__file__); print(repr(travo.generate().value([0.1, -0.2])))"
 
 
 def clean_env(**extra: str) -> dict:

@@ -192,45 +192,55 @@ class Member(_travo._Member):
         """The member as a scipy.optimize objective of the given kind."""
         return Objective(self, kind)
 
+    @property
+    def accuracy(self) -> Optional[float]:
+        """The box rule's accuracy of the suite the member came from (``travo.suites``), or None."""
+        return self.__dict__.get("_accuracy")
+
     def solved(
         self,
         x: npt.ArrayLike,
+        rule: Optional[str] = None,
         *,
+        accuracy: Optional[float] = None,
         distance: Optional[float] = None,
         value_tol: Optional[float] = None,
         kind: str = "D2",
     ) -> Union[bool, np.ndarray]:
-        """Whether a point counts as a global minimizer.
+        """Whether a point counts as a global minimizer, by one of three rules.
 
-        With ``distance``: the point lies within that Euclidean distance of
-        a global minimizer (any row of ``global_rows``). With ``value_tol``:
-        its value of ``kind`` is at most the global value + value_tol. With
-        neither: within 1e-6 * radius of the global minimizer's region.
-        Giving both is refused. A bool for one point, a bool array of shape
-        (...) for a batch of shape (..., n).
+        ``rule="box"``, the class rule of benchmarking: every coordinate i
+        lies within ``accuracy**(1/n) * (upper[i] - lower[i])`` of the same
+        global minimizer (``accuracy``: given, or the member's suite's).
+        ``rule="distance"``: within ``distance`` (Euclidean) of a global
+        minimizer (default 1e-6 times the global minimizer's radius).
+        ``rule="value"``: the value of ``kind`` is at most the global value +
+        ``value_tol``. Without ``rule``: "box" when an accuracy is given or
+        known from the suite, "value" with ``value_tol``, else "distance".
+        A point outside the box is never solved. This is the test of the
+        tool's ``locate`` and of the campaigns' hits. A bool for one point, a
+        bool array of shape (...) for a batch of shape (..., n).
         """
-        if distance is not None and value_tol is not None:
-            raise ValueError("solved takes distance or value_tol, not both")
-        if value_tol is not None:
-            tol = float(value_tol)
-            if not tol >= 0.0:
-                raise ValueError(f"value_tol must be a number >= 0; got {value_tol!r}")
-            values = self.value(x, kind)
-            return bool(values - self.global_value <= tol) if np.ndim(values) == 0 else (
-                values - self.global_value <= tol)
-        if distance is None:
-            distance = 1e-6 * float(self.radii[1])
-        limit = float(distance)
-        if not limit >= 0.0:
-            raise ValueError(f"distance must be a number >= 0; got {distance!r}")
-        self.contains(x)  # refuses bad points with the usual message
-        points = np.asarray(x, dtype=np.float64)
-        targets = self.minimizers[self.global_rows]
-        gaps = np.linalg.norm(points[..., np.newaxis, :] - targets, axis=-1)
-        near = np.min(gaps, axis=-1) <= limit
-        return bool(near) if near.ndim == 0 else near
+        if rule is None:
+            if value_tol is not None and distance is not None:
+                raise ValueError("solved takes distance or value_tol, not both")
+            rule = ("value" if value_tol is not None else "distance" if distance is not None else
+                    "box" if accuracy is not None or self.accuracy is not None else "distance")
+        if rule == "box":
+            tolerance = accuracy if accuracy is not None else self.accuracy
+            if tolerance is None:
+                raise ValueError("the box rule needs an accuracy (this member did not come from a suite)")
+        elif rule == "distance":
+            tolerance = 1e-6 * float(self.radii[1]) if distance is None else distance
+        elif rule == "value":
+            tolerance = 0.0 if value_tol is None else value_tol
+        else:
+            raise ValueError(f"rule must be 'box', 'distance' or 'value'; got {rule!r}")
+        return _travo._solved(self, x, rule, float(tolerance), kind)
 
     def __reduce__(self) -> Tuple[Any, ...]:
+        if self.accuracy is not None:
+            return (generate, (self.parameters,), {"_accuracy": self.accuracy})
         return (generate, (self.parameters,))
 
     def __copy__(self) -> "Member":

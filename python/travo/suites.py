@@ -20,7 +20,10 @@ TOML or JSON file, or from a dict with the same keys::
     upper = 1.0
     accuracy = 1e-6       # delta of the box rule
     tests = [1, 2, 3]     # default 1 to 100
-    kinds = ["D", "D2"]   # default: the campaign's kind
+    kinds = ["D", "D2"]   # default: the campaign's kinds
+
+A member may hold at most 10**6 coordinates (dim * num_minima), and a suite
+file at most 1 MiB; only regular files are read.
 """
 
 from __future__ import annotations
@@ -28,12 +31,20 @@ from __future__ import annotations
 import dataclasses
 import json
 import math
+import os
 import pathlib
+import stat
 import tomllib
 from collections.abc import Iterator, Mapping, Sequence
 from typing import Any
 
 KINDS = ("ND", "D", "D2")
+
+#: Largest campaign or suite file read, in bytes.
+MAX_FILE_BYTES = 1 << 20
+
+#: Largest member of a user suite: dim * num_minima coordinates.
+MAX_COORDINATES = 10**6
 
 
 class SuiteError(ValueError):
@@ -72,9 +83,11 @@ class SuiteMember:
         return travo.Parameters(**self.parameters_dict())
 
     def generate(self):
-        """The generated member (a ``travo.Member``)."""
+        """The generated member (a ``travo.Member`` whose ``solved`` uses this suite's box rule)."""
         import travo
-        return travo.generate(self.parameters())
+        member = travo.generate(self.parameters())
+        member.__dict__["_accuracy"] = self.accuracy
+        return member
 
 
 @dataclasses.dataclass(frozen=True)
@@ -93,14 +106,16 @@ class Suite:
     tests: tuple[int, ...] = tuple(range(1, 101))
     kinds: tuple[str, ...] | None = None
 
-    def members(self, kind: str | None = None) -> list[SuiteMember]:
+    def members(self, kind: str | Sequence[str] | None = None) -> list[SuiteMember]:
         """Members in a fixed order: by kind as listed, then by test number as listed.
 
-        ``kind`` is used when the suite does not fix its kinds (default "D").
+        ``kind`` (one kind or a list) is used when the suite does not fix its
+        kinds (default "D").
         """
-        kinds = self.kinds if self.kinds is not None else (kind or "D",)
-        if kind is not None and self.kinds is None and kind not in KINDS:
-            raise SuiteError(f"kind {kind!r} is not one of {', '.join(KINDS)}")
+        asked = (kind,) if isinstance(kind, str) else tuple(kind or ("D",))
+        kinds = self.kinds if self.kinds is not None else asked
+        if self.kinds is None and any(k not in KINDS for k in asked):
+            raise SuiteError(f"kind {next(k for k in asked if k not in KINDS)!r} is not one of {', '.join(KINDS)}")
         return [SuiteMember(self.name, t, k, self.dim, self.num_minima, self.global_value, self.distance,
                             self.radius, self.lower, self.upper, self.accuracy)
                 for k in kinds for t in self.tests]
@@ -207,6 +222,7 @@ def from_dict(d: Mapping[str, Any], where: str = "suite") -> Suite:
         if name in STANDARD:
             raise SuiteError(f"name {name!r} is taken by a standard class")
         dim = _integer(d, "dim", low=2, high=1008)
+        num_minima = _integer(d, "num_minima", 10, low=2, high=MAX_COORDINATES // dim)
         lower, upper = _bounds(d, "lower", dim, -1.0), _bounds(d, "upper", dim, 1.0)
         kinds = d.get("kinds", [d["kind"]] if "kind" in d else None)
         if kinds is not None:
@@ -219,7 +235,7 @@ def from_dict(d: Mapping[str, Any], where: str = "suite") -> Suite:
         derived = travo.Parameters(dim=dim, lower=lower, upper=upper,
                                    distance=_number(d, "distance") if "distance" in d else None,
                                    radius=_number(d, "radius") if "radius" in d else None)
-        suite = Suite(name=name, dim=dim, num_minima=_integer(d, "num_minima", 10, low=2),
+        suite = Suite(name=name, dim=dim, num_minima=num_minima,
                       global_value=_number(d, "global_value", -1.0),
                       distance=derived.distance, radius=derived.radius, lower=lower, upper=upper, accuracy=_number(d, "accuracy", 1e-4),
                       tests=_tests(d.get("tests", list(range(1, 101))), "tests"), kinds=kinds)
@@ -243,25 +259,46 @@ def _check_generates(suite: Suite) -> None:
 def load(path: str | pathlib.Path) -> Suite:
     """A user suite from a ``.toml`` or ``.json`` file."""
     path = pathlib.Path(path)
+    return from_dict(parse_file(path, read_file(path, "suite", SuiteError), SuiteError), str(path))
+
+
+def read_file(path: pathlib.Path, what: str, error: type[Exception]) -> bytes:
+    """The bytes of a regular file of at most MAX_FILE_BYTES, read without waiting on a pipe or a device."""
     try:
-        text = path.read_bytes()
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
     except OSError as e:
-        raise SuiteError(f"{path}: cannot read the suite file: {e.strerror}") from None
-    return from_dict(parse_file(path, text, SuiteError), str(path))
+        raise error(f"{path}: cannot read the {what} file: {e.strerror}") from None
+    try:
+        st = os.fstat(fd)
+        if not stat.S_ISREG(st.st_mode):
+            raise error(f"{path}: the {what} file is not a regular file")
+        if st.st_size > MAX_FILE_BYTES:
+            raise error(f"{path}: the {what} file is larger than {MAX_FILE_BYTES} bytes")
+        with os.fdopen(os.dup(fd), "rb") as f:
+            data = f.read(MAX_FILE_BYTES + 1)
+        if len(data) > MAX_FILE_BYTES:
+            raise error(f"{path}: the {what} file is larger than {MAX_FILE_BYTES} bytes")
+        return data
+    except OSError as e:
+        raise error(f"{path}: cannot read the {what} file: {e.strerror}") from None
+    finally:
+        os.close(fd)
 
 
 def parse_file(path: pathlib.Path, data: bytes, error: type[Exception]) -> Any:
     """Parses TOML or JSON by the file's extension, raising ``error`` with the position of a syntax fault."""
+    kind = path.suffix.lower()
+    if kind not in (".json", ".toml"):
+        raise error(f"{path}: unknown file type {path.suffix!r} (use .toml or .json)")
     try:
-        if path.suffix.lower() == ".json":
-            return json.loads(data.decode("utf-8"))
-        if path.suffix.lower() == ".toml":
-            return tomllib.loads(data.decode("utf-8"))
+        text = data.decode("utf-8")
+        return json.loads(text) if kind == ".json" else tomllib.loads(text)
     except UnicodeDecodeError:
         raise error(f"{path}: not UTF-8 text") from None
-    except (json.JSONDecodeError, tomllib.TOMLDecodeError) as e:
-        raise error(f"{path}: not valid {path.suffix[1:].upper()}: {e}") from None
-    raise error(f"{path}: unknown file type {path.suffix!r} (use .toml or .json)")
+    except RecursionError:
+        raise error(f"{path}: not valid {kind[1:].upper()}: nested too deeply") from None
+    except ValueError as e:  # syntax, and numbers too long to read
+        raise error(f"{path}: not valid {kind[1:].upper()}: {e}") from None
 
 
 def resolve(described: Any, base: pathlib.Path | None = None, where: str = "suite") -> Suite:

@@ -207,6 +207,13 @@ TEST_F(Cli, LocateTellsRegionDistanceAndGlobal) {
     const ToolRun strict = shell("travo locate --tolerance 1e-8 --format json", input);
     ASSERT_EQ(strict.status, 0) << strict.err;
     EXPECT_EQ(json::parse(strict.out)["results"][0]["global"], false);
+    // The box rule of benchmarking, as campaigns count a hit.
+    const ToolRun box = shell("travo locate --accuracy 1e-12 --format json", input);
+    ASSERT_EQ(box.status, 0) << box.err;
+    const auto found = json::parse(box.out);
+    EXPECT_EQ(found["accuracy"], 1e-12);
+    EXPECT_EQ(found["results"][0]["global"], true);  // within 1e-6 * 2 of the minimizer in each coordinate
+    EXPECT_EQ(found["results"][1]["global"], false);
 }
 
 // PNG of the size asked for, SVG of a slice, PDF (the format given winning over the name), complete even where

@@ -140,6 +140,36 @@ TEST(CppMember, ArgumentChecksAndPointsOutsideTheBox) {
     EXPECT_EQ(h, std::vector<double>(4, travo::error_value));
 }
 
+// The three rules of SolvedRule at their edges: the box rule's gap in each coordinate, the distance, the value;
+// never a point outside the box or with a NaN coordinate; tolerances out of range are refused.
+TEST(CppMember, SolvedRules) {
+    Parameters p;
+    p.test_number = 3;
+    const travo::Member f = travo::generate(p);
+    const auto star = f.minimizer(1);
+    const double gap = std::pow(1e-4, 1.0 / 2) * 2.0;  // box side 2
+    const auto moved = [&](std::size_t i, double by) {
+        std::vector<double> x(star.begin(), star.end());
+        x[i] += star[i] > 0 ? -by : by;  // inward
+        return x;
+    };
+    const auto box = travo::SolvedRule::box(f, 1e-4);
+    EXPECT_TRUE(box(moved(0, gap * 0.999)) && box(moved(1, gap * 0.999)));
+    EXPECT_FALSE(box(moved(1, gap * 1.001)) || box(f.minimizer(2)));
+    const auto near = travo::SolvedRule::distance(f, 1e-3);
+    EXPECT_TRUE(near(moved(0, 0.999e-3)) && !near(moved(0, 1.001e-3)));
+    const auto low = travo::SolvedRule::value(f, Kind::D, 1e-12);
+    EXPECT_TRUE(low(star) && !low(f.minimizer(0)));
+    const auto any = travo::SolvedRule::distance(f, 10.0);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(any(std::vector<double>{2.0, 0.0}) || any(std::vector<double>{nan, 0.0}) ||
+                 box(std::vector<double>{star[0], nan}));
+    EXPECT_THROW((void)box(std::vector<double>{0.0}), std::invalid_argument);
+    for (const double bad : {0.0, 1.0, nan}) EXPECT_THROW(travo::SolvedRule::box(f, bad), std::invalid_argument);
+    EXPECT_THROW(travo::SolvedRule::distance(f, -1.0), std::invalid_argument);
+    EXPECT_THROW(travo::SolvedRule::value(f, Kind::D2, nan), std::invalid_argument);
+}
+
 // Copies and moves share the member, which outlives the original; a moved-from member takes a new one by
 // assignment; the last copy gives the tables back.
 TEST(CppMember, CopiesAndMovesShareTheMember) {

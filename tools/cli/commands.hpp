@@ -31,6 +31,7 @@ struct LocateOptions {
     std::string output = "-";
     std::string format = "csv";  // csv, json
     std::string tolerance = "1e-6";
+    std::string accuracy;  // empty: the distance rule with the tolerance; else the box rule
     bool no_header = false;
     std::string threads = "0";
 };

@@ -1,6 +1,7 @@
 // travo locate: for each point, the attraction region that holds it, the
-// distance to that region's minimizer, and whether the point is the global
-// minimizer within a tolerance: what is asked of an optimiser's answer.
+// distance to that region's minimizer, and whether the point counts as a
+// global minimizer (travo::SolvedRule: within a distance of one, or by the
+// box rule): what is asked of an optimiser's answer.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +18,10 @@ void run_locate(const MemberOptions &member, const LocateOptions &opts) {
     const std::string &format = opts.format;  // csv or json (checked by the parser)
     const double tol = parse_real(opts.tolerance, "--tolerance");
     if (!(tol >= 0)) throw UsageError("--tolerance: must not be negative (it is " + number(tol) + ")");
+    const bool box = !opts.accuracy.empty();
+    const double accuracy = box ? parse_real(opts.accuracy, "--accuracy") : 0.0;
+    if (box && !(accuracy > 0 && accuracy < 1))
+        throw UsageError("--accuracy: must lie between 0 and 1, both excluded (it is " + number(accuracy) + ")");
     const unsigned threads = thread_count(opts.threads);
     member.parameters();  // a bad option is told before the output is looked at
     Output out(opts.output);
@@ -42,11 +47,10 @@ void run_locate(const MemberOptions &member, const LocateOptions &opts) {
             dist[p] = std::sqrt(s);
         }
     });
-    const auto glob = f.global_minimizers();
-    auto is_global = [&](std::size_t p) {
-        return rows[p] >= 0 && dist[p] <= tol &&
-               std::find(glob.begin(), glob.end(), static_cast<std::uint32_t>(rows[p])) != glob.end();
-    };
+    const SolvedRule solved = box ? SolvedRule::box(f, accuracy) : SolvedRule::distance(f, tol);
+    auto is_global = [&](std::size_t p) { return solved(std::span(coords.data() + p * n, n)); };
+    const std::string rule = box ? "by the box rule with accuracy " + number(accuracy)
+                                 : "within the tolerance " + number(tol) + " of one";
     auto where = [&](std::size_t p) {
         return rows[p] >= 0                                      ? std::to_string(rows[p])
                : f.contains(std::span(coords.data() + p * n, n)) ? "none"
@@ -59,9 +63,9 @@ void run_locate(const MemberOptions &member, const LocateOptions &opts) {
             text += csv_record("locate", f.parameters());
             text +=
                 "# region: row of the minima table whose region holds the point, none (on the paraboloid) or "
-                "outside (the box); distance: to that row's minimizer; global: yes when the row is a global "
-                "minimizer and the distance is at most the tolerance " +
-                number(tol) + "\n";
+                "outside (the box); distance: to that row's minimizer; global: yes when the point counts as a "
+                "global minimizer, " +
+                rule + "\n";
             for (std::uint32_t c = 1; c <= n; c++) text += "x" + std::to_string(c) + ",";
             text += "region,distance,global\n";
         }
@@ -70,8 +74,8 @@ void run_locate(const MemberOptions &member, const LocateOptions &opts) {
             text += where(p) + "," + (rows[p] >= 0 ? number(dist[p]) : "") + "," + (is_global(p) ? "yes" : "no") + "\n";
         }
     } else {
-        text = "{" + json_record("locate", f.parameters()) + ",\"tolerance\":";
-        json_number(text, tol);
+        text = "{" + json_record("locate", f.parameters()) + (box ? ",\"accuracy\":" : ",\"tolerance\":");
+        json_number(text, box ? accuracy : tol);
         text += ",\"results\":[";
         for (std::size_t p = 0; p < count; p++) {
             text += p > 0 ? ",{\"x\":" : "{\"x\":";

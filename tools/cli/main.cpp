@@ -99,13 +99,18 @@ int main(int argc, char **argv) {
     CLI::App *locate_cmd = app.add_subcommand(
         "locate",
         "For points read as in eval (an optimiser's answers), the region that holds each, the distance to "
-        "its minimizer and whether the point is the global minimizer within --tolerance");
+        "its minimizer and whether the point counts as a global minimizer (within --tolerance of one, or by the box "
+        "rule with --accuracy)");
     locate_member.add_to(*locate_cmd);
     locate_cmd->add_option("input", locate.input, "File of points, - for standard input")->capture_default_str();
+    CLI::Option *tolerance_opt = locate_cmd->add_option(
+        "--tolerance", locate.tolerance, "Largest distance to a global minimizer at which a point counts as found");
+    tolerance_opt->capture_default_str();
     locate_cmd
-        ->add_option("--tolerance", locate.tolerance,
-                     "Largest distance to a global minimizer at which a point counts as found")
-        ->capture_default_str();
+        ->add_option("--accuracy", locate.accuracy,
+                     "Use the box rule of benchmarking instead: found when every coordinate lies within "
+                     "accuracy^(1/n) times the box side of a global minimizer")
+        ->excludes(tolerance_opt);
     locate_cmd->add_option("--format", locate.format, "Output format: csv or json")
         ->transform(formats({"csv", "json"}))
         ->capture_default_str();
