@@ -90,6 +90,11 @@ def faulty(problem, budget, rng):
 def helpers_on_path(monkeypatch):
     # This module, for the solvers above, in the command's process (worker processes take the caller's path).
     monkeypatch.setenv("PYTHONPATH", os.pathsep.join([str(HERE), os.environ.get("PYTHONPATH", "")]))
+    # Under AddressSanitizer, whose runtime is preloaded into every Python process of a sanitized build, the
+    # faulty solver's segmentation fault must stay a signal: the sanitizer's own handler would turn it into
+    # exit status 1 and hide what the runner records.
+    if os.environ.get("ASAN_OPTIONS") is not None:
+        monkeypatch.setenv("ASAN_OPTIONS", os.environ["ASAN_OPTIONS"] + ":handle_segv=0")
 
 
 def write(folder, text, name="c.toml"):
