@@ -13,7 +13,8 @@ budget sweep, a rerun) gives one series per campaign, labelled
 
 Runs that failed (status ``error``, ``crashed`` or ``timeout``) count as
 runs without a hit in success rates and fixed-target views, and are left
-out of every cost. The formulas are given in docs/statistics.md.
+out of every cost. The formulas are given in docs/statistics.md. For
+example::
 
     data = analysis.load(["campaign.db"])
     for row in analysis.summary(data):
