@@ -69,7 +69,7 @@ breathe_show_include = True
 
 # Python reference from the numpy-style docstrings.
 autodoc_member_order = "bysource"
-autodoc_typehints = "description"
+autodoc_typehints = "none"
 autodoc_typehints_format = "short"
 autodoc_preserve_defaults = True
 napoleon_google_docstring = False
