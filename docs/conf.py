@@ -52,7 +52,7 @@ extensions = [
 
 source_suffix = {".md": "markdown", ".rst": "restructuredtext"}
 root_doc = "index"
-exclude_patterns = ["_build", "_extra", "campaign/README.md", "Doxyfile"]
+exclude_patterns = ["_build", "_extra"]
 # The pages are written for one reader at a time, not for translation.
 language = "en"
 nitpicky = False
