@@ -13,11 +13,19 @@ what it describes:
     ``help NAME`` prints).
 ``classes``
     The table of the eight standard classes, from ``travo.suites``.
+``database``
+    Every table and column of a new results database, from the package.
+``campaign-cli``
+    The help of ``python -m travo.campaign`` and ``python -m travo.report``.
+
+A table right after a line ``<!-- keys: module.NAME -->`` must list in its
+first column exactly the keys of that set (the keys a file format accepts).
 """
 
 from __future__ import annotations
 
 import importlib.util
+import os
 import os
 import pathlib
 import re
@@ -97,7 +105,74 @@ def classes_page(app: Sphinx) -> str:
     return "\n".join(rows) + "\n"
 
 
-GENERATORS = {"cli": cli_page, "octave": octave_page, "classes": classes_page}
+def database_page(app: Sphinx) -> str:
+    """Every table and column of a results database as the package creates it."""
+    import sqlite3
+    import tempfile
+
+    from travo import results
+
+    out = []
+    with tempfile.TemporaryDirectory() as folder:
+        conn = results.connect(pathlib.Path(folder) / "new.db", create=True)
+        try:
+            version = results.schema_version(conn)
+            tables = [row[0] for row in conn.execute(
+                "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' ORDER BY rowid")]
+            out.append(f"A new database has schema version {version} and these tables:\n")
+            for table in tables:
+                out += [f"### `{table}`\n", "| column | type | empty allowed | default |", "|---|---|---|---|"]
+                for _, name, kind, notnull, default, key in conn.execute(f'PRAGMA table_info("{table}")'):
+                    kind = (kind or "any") + (", primary key" if key else "")
+                    default = "" if default is None else f"`{default}`"
+                    out.append(f"| `{name}` | {kind} | {'no' if notnull or key else 'yes'} | {default} |")
+                out.append("")
+        finally:
+            conn.close()
+    return "\n".join(out)
+
+
+def campaign_cli_page(app: Sphinx) -> str:
+    """The help of ``python -m travo.campaign`` and its commands, and of ``python -m travo.report``."""
+    import subprocess
+
+    def helped(*args: str) -> str:
+        done = subprocess.run([sys.executable, "-m", *args, "--help"], capture_output=True, text=True, check=True,
+                              env=dict(os.environ, COLUMNS="100"))
+        return done.stdout
+
+    out = []
+    for title, args in (("python -m travo.campaign", ("travo.campaign",)),
+                        ("python -m travo.campaign run", ("travo.campaign", "run")),
+                        ("python -m travo.campaign status", ("travo.campaign", "status")),
+                        ("python -m travo.campaign export", ("travo.campaign", "export")),
+                        ("python -m travo.report", ("travo.report",))):
+        out += [f"### `{title}`\n", "```text", helped(*args).rstrip(), "```", ""]
+    return "\n".join(out)
+
+
+GENERATORS = {"cli": cli_page, "octave": octave_page, "classes": classes_page, "database": database_page,
+              "campaign-cli": campaign_cli_page}
+KEYS = re.compile(r"^<!-- keys: ([\w.]+) -->\n\n(\|.*\n)+", re.MULTILINE)
+
+
+def check_keys(docname: str, text: str) -> None:
+    """A table after ``<!-- keys: module.NAME -->`` lists in its first column
+    exactly the keys of the set module.NAME, so that the reference of a file
+    format cannot miss a key the code reads, nor name one it refuses."""
+    import importlib
+
+    for match in KEYS.finditer(text):
+        module, _, name = match.group(1).rpartition(".")
+        expected = set(getattr(importlib.import_module(module), name))
+        listed = set()
+        for row in match.group(0).splitlines()[3:]:
+            listed |= set(re.findall(r"`([\w\[\]]+)`", row.split("|")[1]))
+        listed = {key.strip("[]") for key in listed}
+        if listed != expected:
+            raise ExtensionError(f"{docname}: the table of {match.group(1)} lists {sorted(listed - expected)} "
+                                 f"that the code does not read, and misses {sorted(expected - listed)}")
+
 MARKER = re.compile(r"^<!-- generated: (\w+) -->$", re.MULTILINE)
 
 
@@ -112,6 +187,7 @@ def fill_in(app: Sphinx, docname: str, source: list[str]) -> None:
         return make(app)
 
     source[0] = MARKER.sub(generated, source[0])
+    check_keys(docname, source[0])
 
 
 def always_reread(app: Sphinx, env, added, changed, removed) -> list[str]:

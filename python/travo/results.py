@@ -17,10 +17,11 @@ Schema version 2 (``PRAGMA user_version`` = 2; table ``meta`` repeats it):
 ``member(id, suite, kind, test, parameters, accuracy)``
     ``parameters`` in JSON (dim, num_minima, global_value, distance, radius,
     lower, upper, test_number); ``accuracy`` the delta of the box rule.
-``run(id, campaign, solver, member, repetition, seed, status, message, cost,
-values, gradients, hessians, best_value, best_point, hit, target_hits,
-trace, seconds, budget, restarts, solver_status, solver_message)``
-    one run. ``status`` is one of ``budget`` (the budget ended it),
+``run``
+    one run: ``id, campaign, solver, member, repetition, seed, status,
+    message, cost, values, gradients, hessians, best_value, best_point, hit,
+    target_hits, trace, seconds, budget, restarts, solver_status,
+    solver_message``. ``status`` is one of ``budget`` (the budget ended it),
     ``stopped`` (the solver returned on its own), ``hit`` and ``target``
     (the stop rule ended it), or a failure: ``error`` (the solver raised;
     ``message`` says what), ``crashed`` (the run killed its process;

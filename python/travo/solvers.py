@@ -13,7 +13,7 @@ results), which the campaign records. A user's function may declare
 without them.
 
 Built-in adapters, by name; each sets the options listed and leaves the
-others at the method's defaults (see the README for what ends each on its own):
+others at the method's defaults (docs/reference/campaign-file.md says what ends each on its own):
 
 - ``direct``, ``direct-l``: ``scipy.optimize.direct``, original and locally
   biased; ``maxfun`` the budget (a larger one is cut to it), ``maxiter`` the

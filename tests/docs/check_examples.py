@@ -16,9 +16,9 @@ python
 octave
     Every ``octave`` block runs in Octave with the built modules on the path.
 sh
-    The ``sh`` blocks of a page run one after another in one fresh folder,
-    as a reader would type them, with the built tool and package first on
-    the paths.
+    The ``sh`` and ``python`` blocks of a page run one after another in one
+    fresh folder, as a reader would type them, with the built tool and
+    package first on the paths.
 
 A ``text`` block right after an example is its output, compared exactly
 (Octave's and the shell's standard output, a program's). A block with a
@@ -33,9 +33,11 @@ replacement whose text is not on its page is an error.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import os
 import pathlib
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -44,7 +46,8 @@ from dataclasses import dataclass
 
 from markdown_it import MarkdownIt
 
-LANGS = {"c": ("c",), "cpp": ("cpp", "c++"), "python": ("python",), "octave": ("octave", "matlab"), "sh": ("sh",)}
+LANGS = {"c": ("c",), "cpp": ("cpp", "c++"), "python": ("python",), "octave": ("octave", "matlab"),
+         "sh": ("sh", "python")}
 
 
 @dataclass
@@ -90,10 +93,24 @@ def blocks(page: pathlib.Path, text: str) -> list[Block]:
     return found
 
 
+SESSIONS: list[int] = []  # of the blocks of the page being run
+
+
 def run(args: list[str], where: str, cwd: pathlib.Path, env: dict[str, str], shell: bool = False,
         timeout: float = 600) -> str:
-    done = subprocess.run(args if not shell else args[0], cwd=cwd, env=env, shell=shell, capture_output=True,
-                          text=True, timeout=timeout, executable="/bin/bash" if shell else None)
+    """Runs one example in a session of its own, so that what it leaves
+    running in the background (a Dask scheduler) can be ended with the page."""
+    process = subprocess.Popen(args if not shell else args[0], cwd=cwd, env=env, shell=shell, text=True,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True,
+                               executable="/bin/bash" if shell else None)
+    SESSIONS.append(process.pid)
+    try:
+        stdout, stderr = process.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.communicate()
+        raise
+    done = subprocess.CompletedProcess(args, process.returncode, stdout, stderr)
     if done.returncode != 0:
         raise AssertionError(f"{where}: exit status {done.returncode}\n{done.stdout}\n{done.stderr}")
     return done.stdout
@@ -141,8 +158,22 @@ def check_python(block: Block, options: argparse.Namespace, work: pathlib.Path, 
 
 
 def check_sh(block: Block, options: argparse.Namespace, work: pathlib.Path, env: dict[str, str]) -> None:
+    if block.lang == "python":
+        return check_python(block, options, work, env)
     compare(block, run(["set -euo pipefail\n" + block.code], block.where(), work, env, shell=True,
                        timeout=options.timeout))
+
+
+@contextlib.contextmanager
+def ended_sessions():
+    """Ends every process the examples of a page left behind."""
+    try:
+        yield
+    finally:
+        for session in SESSIONS:
+            with contextlib.suppress(ProcessLookupError, PermissionError):
+                os.killpg(session, signal.SIGTERM)
+        SESSIONS.clear()
 
 
 def main() -> int:
@@ -169,7 +200,11 @@ def main() -> int:
         replacements = tomllib.loads(options.quick.read_text())["replace"]
 
     env = dict(os.environ)
-    env["PATH"] = f"{options.build / 'bin'}{os.pathsep}{env.get('PATH', '')}"
+    # The pages' python3 is the interpreter that runs this check (the one
+    # the package was built for), whatever else PATH holds.
+    interpreter = pathlib.Path(tempfile.mkdtemp(prefix="travo-docs-python-"))
+    (interpreter / "python3").symlink_to(sys.executable)
+    env["PATH"] = os.pathsep.join((str(options.build / "bin"), str(interpreter), env.get("PATH", "")))
     env["PYTHONPATH"] = os.pathsep.join(p for p in (str(options.build / "python"), env.get("PYTHONPATH")) if p)
     env["PYTHONDONTWRITEBYTECODE"] = "1"
     env["MPLBACKEND"] = "Agg"
@@ -184,7 +219,7 @@ def main() -> int:
                 if old not in text:
                     failures.append(f"{page}: the quick replacement {old!r} is not on the page")
                 text = text.replace(old, new)
-        with tempfile.TemporaryDirectory(prefix="travo-docs-") as folder:
+        with tempfile.TemporaryDirectory(prefix="travo-docs-") as folder, ended_sessions():
             work = pathlib.Path(folder)
             env["HOME"] = str(work)
             for block in blocks(page, text):
@@ -202,6 +237,7 @@ def main() -> int:
                 except (AssertionError, subprocess.TimeoutExpired) as e:
                     failures.append(str(e))
                     print(f"FAILED: {block.where()}")
+    shutil.rmtree(interpreter)
     for failure in failures:
         print(failure, file=sys.stderr)
     print(f"{count} {options.lang} examples, {len(failures)} failed")
