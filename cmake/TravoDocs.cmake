@@ -91,7 +91,8 @@ if(TRAVO_BUILD_TESTS AND NOT TRAVO_SANITIZE)
   set(example_pages ${PROJECT_SOURCE_DIR}/README.md ${doc_pages})
   # The tutorials' Python examples run between their shell examples.
   file(GLOB tutorial_pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/tutorials/*.md)
-  set(shell_pages ${PROJECT_SOURCE_DIR}/docs/start/shell.md ${tutorial_pages})
+  set(shell_pages ${PROJECT_SOURCE_DIR}/docs/start/shell.md ${PROJECT_SOURCE_DIR}/docs/reference/campaign-file.md
+      ${tutorial_pages})
   set(python_pages ${example_pages})
   list(REMOVE_ITEM python_pages ${tutorial_pages})
   set(check ${TRAVO_DOCS_PYTHON} ${PROJECT_SOURCE_DIR}/tests/docs/check_examples.py)
