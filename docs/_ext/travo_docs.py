@@ -26,7 +26,6 @@ from __future__ import annotations
 
 import importlib.util
 import os
-import os
 import pathlib
 import re
 import shutil
@@ -93,12 +92,15 @@ def octave_page(app: Sphinx) -> str:
     return "\n".join(out)
 
 
+SUPERSCRIPTS = str.maketrans("0123456789", "⁰¹²³⁴⁵⁶⁷⁸⁹")
+
+
 def classes_page(app: Sphinx) -> str:
     from travo import suites
 
     rows = ["| class | n | m | global value | d | R | Δ | box | tests |", "|---|---|---|---|---|---|---|---|---|"]
     for suite in suites.STANDARD.values():
-        box = f"[{suite.lower[0]:g}, {suite.upper[0]:g}]^{suite.dim}"
+        box = f"[{suite.lower[0]:g}, {suite.upper[0]:g}]" + str(suite.dim).translate(SUPERSCRIPTS)
         tests = f"{suite.tests[0]} to {suite.tests[-1]}"
         rows.append(f"| `{suite.name}` | {suite.dim} | {suite.num_minima} | {suite.global_value:g} | "
                     f"{suite.distance:g} | {suite.radius:g} | {suite.accuracy:g} | {box} | {tests} |")
