@@ -83,11 +83,12 @@ def octave_help(path: pathlib.Path) -> str:
 def octave_page(app: Sphinx) -> str:
     root = _root(app) / "octave"
     out = []
+    # Under the page's section of help texts.
     for title, folder in (("Entries", root / "inst"), ("Examples", root / "examples")):
-        out.append(f"## {title}\n")
+        out.append(f"### {title}\n")
         for path in sorted(folder.glob("*.m")):
             name = path.stem
-            out.append(f"### `{name}`\n\n`{path.relative_to(_root(app))}`; `help {name}` prints:\n")
+            out.append(f"#### `{name}`\n\n`{path.relative_to(_root(app))}`; `help {name}` prints:\n")
             out.append("```text\n" + octave_help(path) + "```\n")
     return "\n".join(out)
 
