@@ -52,7 +52,7 @@ extensions = [
 
 source_suffix = {".md": "markdown", ".rst": "restructuredtext"}
 root_doc = "index"
-exclude_patterns = ["_build", "_extra"]
+exclude_patterns = ["_build"]
 # The pages are written for one reader at a time, not for translation.
 language = "en"
 nitpicky = False
@@ -92,11 +92,6 @@ html_theme = "furo"
 html_title = f"travo {release}"
 html_static_path = ["_static"]
 html_css_files = ["travo.css"]
-# Static pages served beside the site as they are (none yet).
-html_extra_path = ["_extra"]
 html_last_updated_fmt = None
 html_show_sourcelink = False
 html_copy_source = False
-
-# The command-line tool's manual, the same page as the reference.
-man_pages = []
