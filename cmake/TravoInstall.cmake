@@ -1,6 +1,7 @@
 # Installation of travo: the library with both interfaces' headers, the
 # command-line tool, a CMake package (find_package(travo) -> travo::travo), a
-# pkg-config file, and the Octave module when it is built (target travo_mex).
+# pkg-config file, the manual page travo.1, and the Octave module when it is
+# built (target travo_mex).
 include(CMakePackageConfigHelpers)
 
 set(TRAVO_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/travo" CACHE STRING
@@ -21,6 +22,9 @@ install(FILES
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/travo)
 if(TARGET travo_cli)
   install(TARGETS travo_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(TARGET travo_man)
+  install(FILES ${TRAVO_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 # CMake package.

@@ -12,6 +12,9 @@ packages=(
   python3-nlopt python3-distributed python3-matplotlib python3-deap
   # the report page (escaped templates)
   python3-jinja2
+  # the documentation site and the manual page (scripts/build-docs.sh)
+  doxygen python3-sphinx python3-myst-parser python3-markdown-it python3-breathe furo
+  python3-sphinxcontrib.programoutput libjs-katex groff-base
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -155,16 +155,41 @@ Member make_member(std::uint32_t dim, std::uint32_t num_minima, double global_va
 
 constexpr const char *eval_args_doc = R"(
 
-x: one point of shape (n,) or a batch of shape (..., n); C-contiguous float64
-arrays are read in place, other numeric input is converted once.
-kind: 'ND', 'D' or 'D2' (any case).
-out: array to write the results into (writeable, C-contiguous, float64, of the
-result's exact shape); returned.
-threads: 0 spreads a large batch over the hardware's threads, k > 0 uses k.
-A batch is evaluated without holding the GIL. A point more than 1e-10
-outside the box evaluates to 1e+100.)";
+Parameters
+----------
+x : array_like
+    One point of shape (n,) or a batch of shape (..., n); C-contiguous
+    float64 arrays are read in place, other numeric input is converted once.
+kind : str
+    'ND', 'D' or 'D2' (any case).
+out : numpy.ndarray, optional
+    Array to write the results into (writeable, C-contiguous, float64, of
+    the result's exact shape); returned.
+threads : int
+    0 spreads a large batch over the hardware's threads, k > 0 uses k. A
+    batch is evaluated without holding the GIL.
 
-std::string doc(const char *head) { return std::string(head) + eval_args_doc; }
+Returns
+-------
+)";
+
+constexpr const char *eval_raises_doc = R"(
+
+A point more than 1e-10 outside the box evaluates to 1e+100.
+
+Raises
+------
+ValueError
+    For a last dimension other than n, an unknown kind, or a kind without
+    the derivative asked for.
+TypeError
+    For points that are not numbers.)";
+
+// The docstring of an evaluation: what it gives, then the arguments, what it
+// returns (numpy style) and what it refuses.
+std::string doc(const char *head, const char *returns) {
+    return std::string(head) + eval_args_doc + returns + eval_raises_doc;
+}
 
 }  // namespace
 
@@ -202,22 +227,30 @@ void register_member(py::module_ &m) {
              })
         .def("_parameters", [](const Member &f) { return parameters_dict(f.parameters()); })
         .def("value", &value, "x"_a, "kind"_a = "D2", py::kw_only(), "out"_a = py::none(), "threads"_a = 0,
-             doc("Value of the given kind: a float for one point, an array of shape (...) for a batch.").c_str())
+             doc("Value of the given kind.",
+                 "float or numpy.ndarray\n    A float for one point, an array of shape (...) for a batch.")
+                 .c_str())
         .def("gradient", &gradient, "x"_a, "kind"_a = "D2", py::kw_only(), "out"_a = py::none(), "threads"_a = 0,
-             doc("Gradient of the D or D2 kind, shape (..., n).").c_str())
+             doc("Gradient of the D or D2 kind.", "numpy.ndarray\n    Shape (..., n).").c_str())
         .def("value_and_gradient", &value_and_gradient, "x"_a, "kind"_a = "D2", py::kw_only(), "out"_a = py::none(),
              "threads"_a = 0,
-             doc("Value and gradient (D or D2) from one region lookup, as a tuple; out is a tuple of two "
-                 "arrays.")
+             doc("Value and gradient (D or D2) from one region lookup; out is a tuple of two arrays.",
+                 "tuple\n    The values as value() gives them and the gradients as gradient() does.")
                  .c_str())
         .def("hessian", &hessian, "x"_a, "kind"_a = "D2", py::kw_only(), "out"_a = py::none(), "threads"_a = 0,
-             doc("Hessian of the D2 kind, shape (..., n, n).").c_str())
+             doc("Hessian of the D2 kind.", "numpy.ndarray\n    Shape (..., n, n).").c_str())
         .def("region", &region, "x"_a, py::kw_only(), "out"_a = py::none(), "threads"_a = 0,
-             "Row of the minima table (1..m-1) whose attraction region holds each point, -1 for none (on the\n"
-             "paraboloid, or outside the box): an int for one point, an int64 array of shape (...) for a batch.")
+             "Row of the minima table (1..m-1) whose attraction region holds each point.\n\n"
+             "Parameters\n----------\nx : array_like\n    One point of shape (n,) or a batch of shape (..., n).\n"
+             "out : numpy.ndarray, optional\n    int64 array of the result's shape to write into.\n"
+             "threads : int\n    As for value().\n\n"
+             "Returns\n-------\nint or numpy.ndarray\n    The row, -1 for none (on the paraboloid, or outside the "
+             "box): an int for\n    one point, an int64 array of shape (...) for a batch.")
         .def("contains", &contains, "x"_a,
-             "Whether each point lies in the box or within 1e-10 of it: a bool for one point, a bool array of\n"
-             "shape (...) for a batch.");
+             "Whether each point lies in the box or within 1e-10 of it.\n\n"
+             "Parameters\n----------\nx : array_like\n    One point of shape (n,) or a batch of shape (..., n).\n\n"
+             "Returns\n-------\nbool or numpy.ndarray\n    A bool for one point, a bool array of shape (...) for a "
+             "batch.");
 
     m.def(
         "_resolve",

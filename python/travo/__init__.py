@@ -8,9 +8,10 @@ continuously differentiable ('D2').
 
     >>> import travo
     >>> f = travo.generate(travo.Parameters(num_minima=20, test_number=3))
-    >>> f.value([0.1, -0.2])                    # D2 kind by default
-    >>> f.gradient(points)                      # points of shape (..., 2)
-    >>> f.global_minimizer, f.minimum_values    # the known minima
+    >>> f.value(f.global_minimizer)              # D2 kind by default
+    -1.0
+    >>> f.gradient([[0.1, -0.2], [0.5, 0.5]]).shape   # a batch of shape (..., 2)
+    (2, 2)
 
 Every result has the bits of the C++ interface for the same parameters.
 """
@@ -67,12 +68,41 @@ class Parameters:
     """Everything that fixes a member, with the library's defaults.
 
     Every keyword may be left out. What is left out is derived as in every
-    interface of the library: dimension 2 (or the number of bounds), 10
-    minima, global value -1, box [-1, 1] in every coordinate, the distance
-    from the vertex to the global minimizer a third of the shortest box
-    side, the radius of its region half the distance, test number 1.
-    ``lower``/``upper`` hold one bound per coordinate, or one for all.
-    Attributes may be changed afterwards; ``generate`` checks the whole.
+    interface of the library (``travo::Parameters::resolve``). Attributes
+    may be changed afterwards; :func:`generate` checks the whole.
+
+    Parameters
+    ----------
+    dim : int, optional
+        Dimension n, 2 to 1008. Default 2, or the number of bounds given.
+    num_minima : int, optional
+        Number of minima m, the paraboloid vertex counted. Default 10.
+    global_value : float, optional
+        The global minimum value, below -1e-10. Default -1.
+    distance : float, optional
+        Distance from the paraboloid vertex to the global minimizer.
+        Default: a third of the box's shortest side.
+    radius : float, optional
+        Radius of the global minimizer's attraction region. Default: half
+        the distance (just below it for boxes wider than about 1e6).
+    lower, upper : float or sequence of float, optional
+        The box: one bound per coordinate, or one for all. Default -1 and 1.
+    test_number : int, optional
+        Test number, 1 to 100. Default 1.
+
+    Raises
+    ------
+    TypeError
+        For a count that is not an integer or bounds that are not real.
+    GenerationError
+        For a dimension outside 2..1008 or bounds of neither one nor ``dim``
+        entries (the rest is checked by :func:`generate`).
+
+    Examples
+    --------
+    >>> p = travo.Parameters(dim=3, num_minima=20)
+    >>> p.lower, p.distance, p.radius
+    ((-1.0, -1.0, -1.0), 0.6666666666666666, 0.3333333333333333)
     """
 
     dim: int
@@ -113,12 +143,40 @@ class Parameters:
 
     @classmethod
     def in_cube(cls, dim: int, lo: float = -1.0, hi: float = 1.0, **kwargs: Any) -> "Parameters":
-        """Defaults over the box [lo, hi]^dim; other parameters as keywords."""
+        """The defaults over the box [lo, hi]^dim.
+
+        Parameters
+        ----------
+        dim : int
+            Dimension.
+        lo, hi : float
+            Bounds of every coordinate.
+        **kwargs
+            Other parameters, as for :class:`Parameters`.
+
+        Examples
+        --------
+        >>> travo.Parameters.in_cube(4, 0.0, 3.0, num_minima=40).distance
+        1.0
+        """
         return cls(dim=dim, lower=lo, upper=hi, **kwargs)
 
     @classmethod
     def in_box(cls, lower: _Bounds, upper: _Bounds, **kwargs: Any) -> "Parameters":
-        """Defaults over the box [lower, upper]; other parameters as keywords."""
+        """The defaults over the box [lower, upper].
+
+        Parameters
+        ----------
+        lower, upper : sequence of float
+            One bound per coordinate (or one for all).
+        **kwargs
+            Other parameters, as for :class:`Parameters`.
+
+        Examples
+        --------
+        >>> travo.Parameters.in_box([0, 0], [4, 1]).dim
+        2
+        """
         return cls(lower=lower, upper=upper, **kwargs)
 
 
@@ -137,6 +195,24 @@ class Member(_travo._Member):
     ``contains``) takes one point of shape (n,) or a batch of shape (..., n).
     A member pickles as its parameters and is generated again on loading,
     with the same bits.
+
+    Parameters
+    ----------
+    params : Parameters
+        The parameters to generate from.
+
+    Raises
+    ------
+    GenerationError
+        When the generator refuses the parameters.
+
+    Examples
+    --------
+    >>> f = travo.generate(num_minima=20, test_number=3)
+    >>> f.minimizers.shape, f.global_rows
+    ((20, 2), array([1]))
+    >>> f.value([0.1, -0.2], "ND") == f.value([[0.1, -0.2]], "ND")[0]
+    True
     """
 
     def __init__(self, params: Parameters) -> None:
@@ -189,7 +265,22 @@ class Member(_travo._Member):
         return self._cached("_upper", lambda: np.array(self._parameters()["upper"], dtype=np.float64))
 
     def objective(self, kind: str = "D2") -> "Objective":
-        """The member as a scipy.optimize objective of the given kind."""
+        """The member as a scipy.optimize objective.
+
+        Parameters
+        ----------
+        kind : str
+            'ND', 'D' or 'D2' (any case).
+
+        Returns
+        -------
+        Objective
+
+        Raises
+        ------
+        ValueError
+            For an unknown kind.
+        """
         return Objective(self, kind)
 
     @property
@@ -209,17 +300,53 @@ class Member(_travo._Member):
     ) -> Union[bool, np.ndarray]:
         """Whether a point counts as a global minimizer, by one of three rules.
 
-        ``rule="box"``, the class rule of benchmarking: every coordinate i
-        lies within ``accuracy**(1/n) * (upper[i] - lower[i])`` of the same
-        global minimizer (``accuracy``: given, or the member's suite's).
-        ``rule="distance"``: within ``distance`` (Euclidean) of a global
-        minimizer (default 1e-6 times the global minimizer's radius).
-        ``rule="value"``: the value of ``kind`` is at most the global value +
-        ``value_tol``. Without ``rule``: "box" when an accuracy is given or
-        known from the suite, "value" with ``value_tol``, else "distance".
         A point outside the box is never solved. This is the test of the
-        tool's ``locate`` and of the campaigns' hits. A bool for one point, a
-        bool array of shape (...) for a batch of shape (..., n).
+        tool's ``locate`` and of the campaigns' hits.
+
+        Parameters
+        ----------
+        x : array_like
+            One point of shape (n,) or a batch of shape (..., n).
+        rule : {"box", "distance", "value"}, optional
+            ``"box"``, the class rule of benchmarking: every coordinate i
+            lies within ``accuracy**(1/n) * (upper[i] - lower[i])`` of the
+            same global minimizer. ``"distance"``: within ``distance``
+            (Euclidean) of a global minimizer. ``"value"``: the value of
+            ``kind`` is at most the global value + ``value_tol``. Left out:
+            "box" when an accuracy is given or known from the member's
+            suite, "value" with ``value_tol``, else "distance".
+        accuracy : float, optional
+            The box rule's accuracy, in (0, 1); default the member's
+            suite's (:attr:`accuracy`).
+        distance : float, optional
+            The distance rule's tolerance; default 1e-6 times the global
+            minimizer's radius.
+        value_tol : float, optional
+            The value rule's tolerance; default 0.
+        kind : str
+            The kind whose value the value rule compares.
+
+        Returns
+        -------
+        bool or numpy.ndarray
+            A bool for one point, a bool array of shape (...) for a batch.
+
+        Raises
+        ------
+        ValueError
+            For an unknown rule, both ``distance`` and ``value_tol`` without
+            a rule, the box rule without an accuracy, or a tolerance out of
+            its range.
+
+        Examples
+        --------
+        >>> f = travo.generate()
+        >>> f.solved(f.global_minimizer), f.solved(f.vertex)
+        (True, False)
+        >>> f.solved([f.global_minimizer + 1e-3, f.vertex], distance=0.01)
+        array([ True, False])
+        >>> f.solved(f.global_minimizer + 1e-3, "box", accuracy=1e-4)
+        True
         """
         if rule is None:
             if value_tol is not None and distance is not None:
@@ -256,10 +383,20 @@ class Member(_travo._Member):
 class Objective:
     """A member of one kind as a scipy.optimize objective.
 
-        obj = member.objective("D2")
-        scipy.optimize.minimize(obj.fun, x0, jac=obj.jac, bounds=obj.bounds)
-        scipy.optimize.minimize(obj.fun_and_jac, x0, jac=True, bounds=obj.bounds)
-        scipy.optimize.minimize(obj.fun, x0, jac=obj.jac, hess=obj.hess, method="trust-constr")
+    Parameters
+    ----------
+    member : Member
+        The member.
+    kind : str
+        'ND', 'D' or 'D2' (any case).
+
+    Examples
+    --------
+    >>> import scipy.optimize
+    >>> obj = travo.generate().objective("D2")
+    >>> res = scipy.optimize.minimize(obj.fun, [0.2, 0.1], jac=obj.jac, bounds=obj.bounds)
+    >>> res = scipy.optimize.minimize(obj.fun_and_jac, [0.2, 0.1], jac=True, bounds=obj.bounds)
+    >>> res = scipy.optimize.minimize(obj.fun, [0.2, 0.1], jac=obj.jac, hess=obj.hess, method="trust-constr")
     """
 
     def __init__(self, member: Member, kind: str = "D2") -> None:
@@ -295,10 +432,36 @@ class Objective:
 
 
 def generate(params: Optional[Parameters] = None, **kwargs: Any) -> Member:
-    """Generate the member fixed by ``params`` (or by keywords of Parameters).
+    """Generate the member fixed by ``params``, or by keywords of Parameters.
 
-    Raises GenerationError (a ValueError) naming the status and the broken
-    rule when the parameters are refused.
+    Parameters
+    ----------
+    params : Parameters, optional
+        The parameters; left out, the keywords make them.
+    **kwargs
+        Keywords of :class:`Parameters`, when ``params`` is left out.
+
+    Returns
+    -------
+    Member
+
+    Raises
+    ------
+    GenerationError
+        A ValueError naming the status and the broken rule when the
+        generator refuses the parameters.
+    TypeError
+        When both ``params`` and keywords are given.
+
+    Examples
+    --------
+    >>> f = travo.generate(dim=5, num_minima=40, test_number=7)
+    >>> f.dim, f.num_minima, f.global_value
+    (5, 40, -1.0)
+    >>> travo.generate(distance=1.5)
+    Traceback (most recent call last):
+    ...
+    travo.GenerationError: status 6 (bad global distance): ...
     """
     if params is None:
         params = Parameters(**kwargs)

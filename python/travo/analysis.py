@@ -13,7 +13,8 @@ budget sweep, a rerun) gives one series per campaign, labelled
 
 Runs that failed (status ``error``, ``crashed`` or ``timeout``) count as
 runs without a hit in success rates and fixed-target views, and are left
-out of every cost. The formulas are given in docs/statistics.md.
+out of every cost. The formulas are given in docs/statistics.md. For
+example::
 
     data = analysis.load(["campaign.db"])
     for row in analysis.summary(data):
@@ -280,7 +281,27 @@ def _read(path: pathlib.Path, names: set[str] | None, first_key: int):
 
 
 def load(dbs: str | pathlib.Path | Sequence[str | pathlib.Path], campaigns: Sequence[str] | None = None) -> Data:
-    """Reads every run of the databases ``dbs`` (or of the named campaigns only; each name must exist)."""
+    """Read the runs of one or more results databases.
+
+    Parameters
+    ----------
+    dbs : str, pathlib.Path or sequence of them
+        The databases (schema 1 or 2); none may be given twice.
+    campaigns : sequence of str, optional
+        Read only the campaigns of these names; each must exist.
+
+    Returns
+    -------
+    Data
+        The campaigns, runs, solvers, classes and series.
+
+    Raises
+    ------
+    DatabaseError
+        For a file that is not a readable travo results database.
+    ValueError
+        For no database, one given twice, or a campaign name not found.
+    """
     paths = [pathlib.Path(dbs)] if isinstance(dbs, (str, pathlib.Path)) else [pathlib.Path(d) for d in dbs]
     if not paths:
         raise ValueError("no database given")
@@ -380,7 +401,26 @@ def safe_stem(text: str) -> str:
 # Statistics ----------------------------------------------------------------------------------------------------
 
 def wilson(successes: int, n: int, z: float = Z95) -> tuple[float, float]:
-    """Wilson score interval of a success rate (95 % by default); (nan, nan) for n = 0."""
+    """Wilson score interval of a success rate.
+
+    Parameters
+    ----------
+    successes, n : int
+        Runs that hit, and all runs.
+    z : float
+        The normal quantile (the default gives 95 %).
+
+    Returns
+    -------
+    tuple of float
+        The interval's ends; (nan, nan) for n = 0.
+
+    Examples
+    --------
+    >>> from travo import analysis
+    >>> [round(v, 4) for v in analysis.wilson(8, 10)]
+    [0.4902, 0.9433]
+    """
     if n == 0:
         return math.nan, math.nan
     p = successes / n
@@ -400,16 +440,53 @@ def _spent(runs: Sequence[Run], target: str | int = "box") -> tuple[np.ndarray, 
 
 
 def ert(spent: np.ndarray, hit: np.ndarray) -> float:
-    """Expected running time: the cost spent by all runs over the number of runs that hit (inf: none)."""
+    """Expected running time: the cost spent by all runs over the number of runs that hit.
+
+    Parameters
+    ----------
+    spent : numpy.ndarray
+        Cost of each run until its hit, or its whole cost without one.
+    hit : numpy.ndarray
+        Whether each run hit.
+
+    Returns
+    -------
+    float
+        The ERT; inf when no run hit.
+
+    Examples
+    --------
+    >>> from travo import analysis
+    >>> analysis.ert(np.array([100.0, 1000.0, 300.0]), np.array([True, False, True]))
+    700.0
+    """
     k = int(np.count_nonzero(hit))
     return float(np.sum(spent)) / k if k else math.inf
 
 
 def ert_interval(spent: np.ndarray, hit: np.ndarray, samples: int = BOOTSTRAP_SAMPLES,
                  seed: int = BOOTSTRAP_SEED) -> tuple[float, float]:
-    """95 % bootstrap interval of the ERT: the runs resampled with replacement ``samples`` times (generator
-    numpy.random.default_rng(seed)); the 2.5 % and 97.5 % order statistics of the resampled ERTs (inf
-    where too many resamples have no hit)."""
+    """95 % bootstrap interval of the ERT.
+
+    The runs are resampled with replacement ``samples`` times (generator
+    ``numpy.random.default_rng(seed)``); the interval is made of the 2.5 %
+    and 97.5 % order statistics of the resampled ERTs.
+
+    Parameters
+    ----------
+    spent, hit : numpy.ndarray
+        As for :func:`ert`.
+    samples : int
+        Number of resamples.
+    seed : int
+        Seed of the resampling.
+
+    Returns
+    -------
+    tuple of float
+        The interval's ends (inf where too many resamples have no hit;
+        (nan, nan) without runs).
+    """
     n = len(spent)
     if n == 0:
         return math.nan, math.nan
@@ -422,8 +499,20 @@ def ert_interval(spent: np.ndarray, hit: np.ndarray, samples: int = BOOTSTRAP_SA
 
 
 def table_average(runs: Sequence[Run]) -> tuple[float, int]:
-    """The literature's table convention: the average trials over the valid runs, an unsolved run counted as
-    its whole budget; and the number k of unsolved runs (printed ``> average (k unsolved)`` when k > 0)."""
+    """The literature's table convention over the valid runs.
+
+    Parameters
+    ----------
+    runs : sequence of Run
+        The runs of one solver on one class.
+
+    Returns
+    -------
+    tuple
+        The average trials, an unsolved run counted as its whole budget, and
+        the number k of unsolved runs (printed ``> average (k unsolved)``
+        when k > 0).
+    """
     valid = [r for r in runs if not r.failed]
     if not valid:
         return math.nan, 0
@@ -432,7 +521,24 @@ def table_average(runs: Sequence[Run]) -> tuple[float, int]:
 
 
 def holm(pvalues: Sequence[float]) -> list[float]:
-    """Holm's step-down adjustment of p-values for multiple comparisons."""
+    """Holm's step-down adjustment of p-values for multiple comparisons.
+
+    Parameters
+    ----------
+    pvalues : sequence of float
+        The p-values of the comparisons.
+
+    Returns
+    -------
+    list of float
+        The adjusted p-values, in the same order.
+
+    Examples
+    --------
+    >>> from travo import analysis
+    >>> analysis.holm([0.01, 0.04, 0.03])
+    [0.03, 0.06, 0.06]
+    """
     m = len(pvalues)
     order = sorted(range(m), key=lambda i: pvalues[i])
     out = [0.0] * m
@@ -462,10 +568,26 @@ def signed_rank(d: np.ndarray) -> tuple[float, float, float]:
 
 
 def compare(times: np.ndarray, labels: Sequence[str]) -> dict:
-    """Pairwise Wilcoxon signed-rank tests of per-member ERTs (``times[member, series]``), Holm-corrected over
-    all pairs. A member a series never solved takes the stand-in 2M + 1, M the largest finite ERT, so that it
-    ranks behind every finite ERT (two unsolved: a tie). Returns ``labels``, ``p[i][j]`` (adjusted; None on the
-    diagonal), ``better[i][j]`` (the index of the series with the lower rank sum, or None) and ``members``."""
+    """Pairwise Wilcoxon signed-rank tests of per-member ERTs, Holm-corrected over all pairs.
+
+    A member a series never solved takes the stand-in 2M + 1, M the largest
+    finite ERT, so that it ranks behind every finite ERT (two unsolved: a
+    tie).
+
+    Parameters
+    ----------
+    times : numpy.ndarray
+        ``times[member, series]``, as :func:`profile_times` gives them.
+    labels : sequence of str
+        One label per series.
+
+    Returns
+    -------
+    dict
+        ``labels``, ``p[i][j]`` (adjusted; None on the diagonal),
+        ``better[i][j]`` (the index of the series with the lower rank sum, or
+        None) and ``members``.
+    """
     k = len(labels)
     finite = times[np.isfinite(times)]
     stand_in = 2 * (finite.max() if finite.size else 0.0) + 1
@@ -486,7 +608,21 @@ def compare(times: np.ndarray, labels: Sequence[str]) -> dict:
 
 
 def member_times(runs: Sequence[Run], target: str | int = "box") -> dict[tuple, float]:
-    """ERT of each member over its runs (its repetitions)."""
+    """ERT of each member over its runs (its repetitions).
+
+    Parameters
+    ----------
+    runs : sequence of Run
+        The runs of one series.
+    target : str or int
+        "box" for the box rule, or an exponent k for the value target
+        f* + 10**k.
+
+    Returns
+    -------
+    dict
+        Member key to its ERT (inf when no run hit).
+    """
     groups: dict[tuple, list[Run]] = {}
     for r in runs:
         groups.setdefault(r.member, []).append(r)
@@ -495,8 +631,24 @@ def member_times(runs: Sequence[Run], target: str | int = "box") -> dict[tuple, 
 
 def profile_times(data: Data, classes: Iterable[tuple] | None = None,
                   target: str | int = "box") -> tuple[list[Series], list[tuple], np.ndarray]:
-    """Per-member ERT of each series: (series, members, times[member, series]); members are those that every
-    series of the view ran (a member is one problem, whatever its repetitions)."""
+    """Per-member ERT of each series.
+
+    Parameters
+    ----------
+    data : Data
+        The runs.
+    classes : iterable of tuple, optional
+        Class keys to keep (default: all).
+    target : str or int
+        As for :func:`member_times`.
+
+    Returns
+    -------
+    tuple
+        (series, members, ``times[member, series]``); the members are those
+        that every series of the view ran (a member is one problem,
+        whatever its repetitions).
+    """
     runs = data.select(classes=classes)
     series = data.series_in(runs)
     per = [member_times([r for r in runs if (r.campaign, r.solver) in s.keys], target) for s in series]
@@ -506,8 +658,20 @@ def profile_times(data: Data, classes: Iterable[tuple] | None = None,
 
 
 def summary(data: Data) -> list[dict]:
-    """One row per campaign, class, kind and solver: the columns of the report's summary.csv, and ``class``
-    (ClassInfo.key), ``series``, ``valid`` runs, ``q25_hit``, ``q75_hit``, ``table_average``, ``unsolved``."""
+    """The report's summary: one row per campaign, class, kind and solver.
+
+    Parameters
+    ----------
+    data : Data
+        The runs, from :func:`load`.
+
+    Returns
+    -------
+    list of dict
+        The columns of the report's ``summary.csv``, and ``class``
+        (ClassInfo.key), ``series``, ``valid`` runs, ``q25_hit``,
+        ``q75_hit``, ``table_average`` and ``unsolved``.
+    """
     groups: dict[tuple, list[Run]] = {}
     for r in data.runs:
         groups.setdefault((r.campaign, r.cls, r.solver), []).append(r)
@@ -557,9 +721,22 @@ def operational_characteristic(runs: Sequence[Run], trials: Sequence[float] | np
                                target: str | int = "box") -> dict[str, np.ndarray]:
     """Members solved against trials, for one series on one class.
 
-    Returns ``trials``, ``mean`` (members solved, averaged over repetitions),
-    ``best`` and ``worst`` (the operational zone: members solved by their
-    best and by their worst repetition). A failed run solves nothing.
+    Parameters
+    ----------
+    runs : sequence of Run
+        The runs of one series on one class.
+    trials : array_like
+        The costs at which to count.
+    target : str or int
+        As for :func:`member_times`.
+
+    Returns
+    -------
+    dict of numpy.ndarray
+        ``trials``, ``mean`` (members solved, averaged over repetitions),
+        ``best`` and ``worst`` (the operational zone: members solved by
+        their best and by their worst repetition). A failed run solves
+        nothing.
     """
     t = np.asarray(trials, dtype=float)
     members: dict[tuple, list[float]] = {}
@@ -579,7 +756,22 @@ def operational_characteristic(runs: Sequence[Run], trials: Sequence[float] | np
 
 def ecdf_runtime(runs: Sequence[Run], budgets: Sequence[float] | np.ndarray,
                  targets: Sequence[str | int] = ("box",)) -> np.ndarray:
-    """Fixed-target view: the fraction of (run, target) pairs met within each budget (a failed run meets none)."""
+    """Fixed-target view: the fraction of (run, target) pairs met within each budget.
+
+    Parameters
+    ----------
+    runs : sequence of Run
+        The runs.
+    budgets : array_like
+        The costs at which to count.
+    targets : sequence of str or int
+        Targets, as for :func:`member_times`.
+
+    Returns
+    -------
+    numpy.ndarray
+        One fraction per budget; a failed run meets none.
+    """
     times = np.sort([r.time(k) for r in runs for k in targets])
     b = np.asarray(budgets, dtype=float)
     return np.searchsorted(times, b, side="right") / max(len(times), 1)
@@ -592,15 +784,43 @@ def best_within(run: Run, budget: float) -> float:
 
 
 def ecdf_best_value(runs: Sequence[Run], budget: float) -> tuple[np.ndarray, np.ndarray]:
-    """Fixed-budget view over the valid runs: sorted precisions (best value within the budget minus f*) and
-    their cumulative fractions."""
+    """Fixed-budget view over the valid runs.
+
+    Parameters
+    ----------
+    runs : sequence of Run
+        The runs.
+    budget : float
+        The cost at which the best values are taken.
+
+    Returns
+    -------
+    tuple of numpy.ndarray
+        Sorted precisions (best value within the budget minus f*) and their
+        cumulative fractions.
+    """
     p = np.sort([best_within(r, budget) - r.global_value for r in runs if not r.failed])
     return p, np.arange(1, len(p) + 1) / max(len(p), 1)
 
 
 def performance_profile(times: np.ndarray, taus: Sequence[float] | np.ndarray) -> np.ndarray:
-    """Dolan and Moré: rho[s, i], the fraction of problems that series s solved within taus[i] times the best
-    series' cost on that problem (problems no series solved are counted, never met)."""
+    """Dolan and Moré's performance profile.
+
+    Parameters
+    ----------
+    times : numpy.ndarray
+        ``times[problem, series]``: the cost of each series on each problem
+        (inf: unsolved).
+    taus : array_like
+        Ratios to the best series' cost.
+
+    Returns
+    -------
+    numpy.ndarray
+        ``rho[s, i]``, the fraction of problems that series s solved within
+        ``taus[i]`` times the best series' cost on that problem (problems
+        no series solved are counted, never met).
+    """
     best = times.min(axis=1, keepdims=True) if times.size else times
     with np.errstate(invalid="ignore", divide="ignore"):
         ratio = np.where(np.isfinite(times), times / best, np.inf)
@@ -610,16 +830,45 @@ def performance_profile(times: np.ndarray, taus: Sequence[float] | np.ndarray) -
 
 
 def data_profile(times: np.ndarray, dims: Sequence[int], kappas: Sequence[float] | np.ndarray) -> np.ndarray:
-    """Moré and Wild: d[s, i], the fraction of problems that series s solved within kappas[i] simplex
-    gradients, that is kappas[i] * (n + 1) cost units for a problem of dimension n."""
+    """Moré and Wild's data profile.
+
+    Parameters
+    ----------
+    times : numpy.ndarray
+        ``times[problem, series]``, as for :func:`performance_profile`.
+    dims : sequence of int
+        The dimension of each problem.
+    kappas : array_like
+        Budgets in simplex gradients.
+
+    Returns
+    -------
+    numpy.ndarray
+        ``d[s, i]``, the fraction of problems that series s solved within
+        ``kappas[i]`` simplex gradients, that is ``kappas[i] * (n + 1)``
+        cost units for a problem of dimension n.
+    """
     units = times / (np.asarray(dims, dtype=float)[:, None] + 1)
     n = max(times.shape[0], 1)
     return np.array([[(units[:, s] <= k).sum() / n for k in kappas] for s in range(times.shape[1])])
 
 
 def convergence(runs: Sequence[Run], costs: Sequence[float] | np.ndarray) -> dict[str, np.ndarray]:
-    """Best precision (best value - f*) against cost over the valid runs: median and quartiles (inf before
-    a run's first point)."""
+    """Best precision (best value - f*) against cost over the valid runs.
+
+    Parameters
+    ----------
+    runs : sequence of Run
+        The runs of one series on one class.
+    costs : array_like
+        The costs at which to take the precisions.
+
+    Returns
+    -------
+    dict of numpy.ndarray
+        ``cost``, ``median``, ``q25`` and ``q75`` (inf before a run's first
+        point).
+    """
     c = np.asarray(costs, dtype=float)
     valid = [r for r in runs if not r.failed]
     prec = np.full((len(valid), len(c)), np.inf)
@@ -702,7 +951,24 @@ def _no_data(ax, title: str) -> None:
 
 
 def plot_operational(data: Data, cls: tuple, ax=None, legend: bool = True):
-    """Operational characteristics of every series on one class, with the zone of stochastic methods."""
+    """Operational characteristics of every series on one class, with the zone of stochastic methods.
+
+    Parameters
+    ----------
+    data : Data
+        The runs, from :func:`load`.
+    cls : tuple
+        The key of one class (``ClassInfo.key``).
+    ax : matplotlib.axes.Axes, optional
+        Axes to draw into (default: a new figure).
+    legend : bool
+        Whether to draw the legend.
+
+    Returns
+    -------
+    tuple
+        The figure drawn, and the legend's handles.
+    """
     from matplotlib.lines import Line2D
     from matplotlib.patches import Patch
     fig, ax = _axes(ax)
@@ -734,7 +1000,22 @@ def plot_operational(data: Data, cls: tuple, ax=None, legend: bool = True):
 
 
 def plot_operational_all(data: Data, classes: Sequence[tuple] | None = None, cols: int = 4):
-    """Operational characteristics of several classes, one panel each, one legend beside the panels."""
+    """Operational characteristics of several classes, one panel each, one legend beside the panels.
+
+    Parameters
+    ----------
+    data : Data
+        The runs, from :func:`load`.
+    classes : sequence of tuple, optional
+        Class keys to draw (default: all).
+    cols : int
+        Panels per row.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure drawn.
+    """
     import matplotlib.pyplot as plt
     classes = list(classes if classes is not None else [c.key for c in data.classes])
     cols = min(cols, len(classes))
@@ -769,7 +1050,24 @@ def _classes_text(data: Data, classes: Sequence[tuple]) -> str:
 
 def plot_ecdf_runtime(data: Data, classes: Sequence[tuple] | None = None, targets: Sequence[str | int] = ("box",),
                       ax=None):
-    """Fixed-target ECDF: the fraction of (run, target) pairs met within a cost, per series."""
+    """Fixed-target ECDF: the fraction of (run, target) pairs met within a cost, per series.
+
+    Parameters
+    ----------
+    data : Data
+        The runs, from :func:`load`.
+    classes : sequence of tuple, optional
+        Class keys to draw (default: all).
+    targets : sequence of str or int
+        Targets, as for :func:`member_times`.
+    ax : matplotlib.axes.Axes, optional
+        Axes to draw into (default: a new figure).
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure drawn.
+    """
     fig, ax = _axes(ax)
     classes = list(classes if classes is not None else [c.key for c in data.classes])
     runs = data.select(classes=classes)
@@ -793,7 +1091,24 @@ def plot_ecdf_runtime(data: Data, classes: Sequence[tuple] | None = None, target
 
 
 def plot_ecdf_best_value(data: Data, cls: tuple, budget: float | None = None, ax=None):
-    """Fixed-budget ECDF of the precision (best value - f*) reached within a budget, per series."""
+    """Fixed-budget ECDF of the precision (best value - f*) reached within a budget, per series.
+
+    Parameters
+    ----------
+    data : Data
+        The runs, from :func:`load`.
+    cls : tuple
+        The key of one class (``ClassInfo.key``).
+    budget : float, optional
+        The cost (default: the largest budget of the runs).
+    ax : matplotlib.axes.Axes, optional
+        Axes to draw into (default: a new figure).
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure drawn.
+    """
     fig, ax = _axes(ax)
     runs = data.select(cls=cls)
     budget = budget or max(r.budget for r in runs)
@@ -818,7 +1133,22 @@ def plot_ecdf_best_value(data: Data, cls: tuple, budget: float | None = None, ax
 
 
 def plot_performance_profile(data: Data, classes: Sequence[tuple] | None = None, ax=None):
-    """Performance profiles of the per-member ERT to the box rule."""
+    """Performance profiles of the per-member ERT to the box rule.
+
+    Parameters
+    ----------
+    data : Data
+        The runs, from :func:`load`.
+    classes : sequence of tuple, optional
+        Class keys to draw (default: all).
+    ax : matplotlib.axes.Axes, optional
+        Axes to draw into (default: a new figure).
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure drawn.
+    """
     fig, ax = _axes(ax)
     classes = list(classes if classes is not None else [c.key for c in data.classes])
     series, members, times = profile_times(data, classes)
@@ -841,7 +1171,22 @@ def plot_performance_profile(data: Data, classes: Sequence[tuple] | None = None,
 
 
 def plot_data_profile(data: Data, classes: Sequence[tuple] | None = None, ax=None):
-    """Data profiles of the per-member ERT to the box rule."""
+    """Data profiles of the per-member ERT to the box rule.
+
+    Parameters
+    ----------
+    data : Data
+        The runs, from :func:`load`.
+    classes : sequence of tuple, optional
+        Class keys to draw (default: all).
+    ax : matplotlib.axes.Axes, optional
+        Axes to draw into (default: a new figure).
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure drawn.
+    """
     fig, ax = _axes(ax)
     classes = list(classes if classes is not None else [c.key for c in data.classes])
     series, members, times = profile_times(data, classes)
@@ -864,8 +1209,22 @@ def plot_data_profile(data: Data, classes: Sequence[tuple] | None = None, ax=Non
 
 
 def plot_convergence(data: Data, cls: tuple, ax=None):
-    """Median precision (best value - f*) against cost per series, and its quartiles (dashed) over the valid
-    runs."""
+    """Median precision (best value - f*) against cost per series, and its quartiles (dashed) over the valid runs.
+
+    Parameters
+    ----------
+    data : Data
+        The runs, from :func:`load`.
+    cls : tuple
+        The key of one class (``ClassInfo.key``).
+    ax : matplotlib.axes.Axes, optional
+        Axes to draw into (default: a new figure).
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure drawn.
+    """
     fig, ax = _axes(ax)
     runs = data.select(cls=cls)
     title = text(f"Convergence, class {data.cls(cls).name}")

@@ -181,8 +181,25 @@ def iohprofiler(data: analysis.Data) -> dict[str, str]:
 
 
 def export(db, fmt: str, output: str | None = None, campaigns: Sequence[str] | None = None) -> None:
-    """The ``export`` command: the runs of ``db`` (or of the named campaigns) in format ``fmt``, written to
-    ``output`` (a file; a folder for ``iohprofiler``; None or "-" for standard output)."""
+    """The ``export`` command: the runs of a database in one format.
+
+    Parameters
+    ----------
+    db : str or pathlib.Path
+        The results database.
+    fmt : str
+        ``csv``, ``trace-csv``, ``json`` or ``iohprofiler``.
+    output : str, optional
+        A file (a folder for ``iohprofiler``); None or "-" for standard
+        output.
+    campaigns : sequence of str, optional
+        Export only the campaigns of these names.
+
+    Raises
+    ------
+    ValueError
+        For an unknown format, or ``iohprofiler`` without a folder.
+    """
     if fmt not in FORMATS:
         raise ValueError(f"unknown export format {fmt!r} ({', '.join(FORMATS)})")
     if fmt == "iohprofiler" and output in (None, "-"):

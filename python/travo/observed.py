@@ -111,14 +111,44 @@ def _join(head, tail, shape):
 
 def observe(member, kind: str = "D", budget: int | None = None, accuracy: float = 1e-4,
             targets: Sequence[int] = DEFAULT_TARGETS, stop: str = "budget") -> Observed | Stopping:
-    """Wraps ``member`` for one run: evaluations of ``kind`` charged to ``budget`` (None: unlimited).
+    """Wrap a member for one run of an optimiser.
 
-    ``accuracy`` is the delta of the box rule (a point hits when every
-    coordinate lies within ``accuracy**(1/n) * (upper - lower)`` of a global
-    minimizer); ``targets`` are the exponents k of the value targets
-    f* + 10**k. ``stop`` ends the run earlier: "hit" at the first box-rule
-    hit, "target" when the best value meets the last value target (the call
-    raises StopRuleMet, a BudgetExhausted).
+    Parameters
+    ----------
+    member : Member
+        The member.
+    kind : str
+        'ND', 'D' or 'D2' (any case): the kind evaluated.
+    budget : int, optional
+        Cost the run may spend (a value 1, a gradient n, a Hessian
+        n(n+1)/2); None: unlimited.
+    accuracy : float
+        Delta of the box rule: a point hits when every coordinate lies
+        within ``accuracy**(1/n) * (upper - lower)`` of a global minimizer.
+    targets : sequence of int
+        Exponents k of the value targets f* + 10**k.
+    stop : {"budget", "hit", "target"}
+        Ends the run earlier: "hit" at the first box-rule hit, "target" when
+        the best value meets the last value target (the call then raises
+        StopRuleMet, a BudgetExhausted).
+
+    Returns
+    -------
+    Observed
+        The observed run; evaluate through it.
+
+    Examples
+    --------
+    >>> f = travo.generate(dim=3)
+    >>> run = travo.observe(f, "D", budget=10)
+    >>> value, gradient = run.value_and_gradient([0.1, 0.2, 0.3])
+    >>> run.cost, run.values, run.gradients
+    (4, 1, 1)
+    >>> try:
+    ...     run.value(np.zeros((7, 3)))
+    ... except travo.BudgetExhausted:
+    ...     print("over budget after", run.cost)
+    over budget after 10
     """
     observed = Observed(member, kind, budget, accuracy, list(targets))
     if stop == "budget":

@@ -302,8 +302,32 @@ def page(data: analysis.Data, rows: list[dict], made: list[tuple[str, str]], dbs
 
 
 def write(dbs, out, campaigns: Sequence[str] | None = None) -> list[str]:
-    """Writes the report of the databases ``dbs`` (a path or a list) into the folder ``out`` (created if needed);
-    returns the names of the files written."""
+    """Write the report of results databases into a folder.
+
+    The folder receives ``index.html``, the figures as PNG, SVG and PDF,
+    ``summary.csv`` and ``tables.tex``, each written whole or not at all.
+
+    Parameters
+    ----------
+    dbs : str, pathlib.Path or sequence of them
+        The databases.
+    out : str or pathlib.Path
+        The folder, created if needed.
+    campaigns : sequence of str, optional
+        Report only the campaigns of these names.
+
+    Returns
+    -------
+    list of str
+        The names of the files written.
+
+    Raises
+    ------
+    ValueError
+        When the databases hold no runs (of the campaigns asked).
+    analysis.DatabaseError
+        For a file that is not a results database.
+    """
     import matplotlib.pyplot as plt
     dbs = [dbs] if isinstance(dbs, (str, pathlib.Path)) else list(dbs)
     data = analysis.load(dbs, campaigns)
@@ -334,6 +358,18 @@ def write(dbs, out, campaigns: Sequence[str] | None = None) -> list[str]:
 
 
 def main(argv: list[str] | None = None) -> int:
+    """The command ``python -m travo.report DB [DB ...] -o DIR [--campaign NAME ...]``.
+
+    Parameters
+    ----------
+    argv : list of str, optional
+        The arguments (default: the command line's).
+
+    Returns
+    -------
+    int
+        The exit status.
+    """
     parser = argparse.ArgumentParser(prog="python -m travo.report", description="Report of campaign databases.")
     parser.add_argument("db", nargs="+", help="results databases")
     parser.add_argument("-o", "--output", required=True, help="folder for the report (created if needed)")

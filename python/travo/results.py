@@ -17,10 +17,11 @@ Schema version 2 (``PRAGMA user_version`` = 2; table ``meta`` repeats it):
 ``member(id, suite, kind, test, parameters, accuracy)``
     ``parameters`` in JSON (dim, num_minima, global_value, distance, radius,
     lower, upper, test_number); ``accuracy`` the delta of the box rule.
-``run(id, campaign, solver, member, repetition, seed, status, message, cost,
-values, gradients, hessians, best_value, best_point, hit, target_hits,
-trace, seconds, budget, restarts, solver_status, solver_message)``
-    one run. ``status`` is one of ``budget`` (the budget ended it),
+``run``
+    one run: ``id, campaign, solver, member, repetition, seed, status,
+    message, cost, values, gradients, hessians, best_value, best_point, hit,
+    target_hits, trace, seconds, budget, restarts, solver_status,
+    solver_message``. ``status`` is one of ``budget`` (the budget ended it),
     ``stopped`` (the solver returned on its own), ``hit`` and ``target``
     (the stop rule ended it), or a failure: ``error`` (the solver raised;
     ``message`` says what), ``crashed`` (the run killed its process;
@@ -164,10 +165,38 @@ def _check(path: pathlib.Path, version: int, tables: dict[str, set[str]], runner
 def connect(path: str | os.PathLike, create: bool = False, migrate: bool | None = None) -> sqlite3.Connection:
     """Opens a results database.
 
-    By default read-only (schema 1 or 2, read as it is). ``create`` opens it
-    for writing, makes a new one when the file does not exist, and (unless
-    ``migrate`` is False) migrates a schema-1 database in place. A newer
-    schema, or a file that is not a results database, raises DatabaseError.
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The database file.
+    create : bool
+        Open it for writing, and make a new one when the file does not
+        exist. Default: read-only (schema 1 or 2, read as it is).
+    migrate : bool, optional
+        Whether a database opened with ``create`` is migrated from schema 1
+        in place, in one transaction (default: yes).
+
+    Returns
+    -------
+    sqlite3.Connection
+        The open database.
+
+    Raises
+    ------
+    DatabaseError
+        For a missing file (without ``create``), a file that is not a
+        results database, a newer schema, or a file that cannot be written
+        (with ``create``).
+
+    Examples
+    --------
+    >>> import os, tempfile
+    >>> from travo import results
+    >>> folder = tempfile.TemporaryDirectory()
+    >>> conn = results.connect(os.path.join(folder.name, "new.db"), create=True)
+    >>> results.schema_version(conn) == results.SCHEMA_VERSION
+    True
+    >>> conn.close(); folder.cleanup()
     """
     path = pathlib.Path(path)
     existed = path.exists()

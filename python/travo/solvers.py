@@ -13,7 +13,7 @@ results), which the campaign records. A user's function may declare
 without them.
 
 Built-in adapters, by name; each sets the options listed and leaves the
-others at the method's defaults (see the README for what ends each on its own):
+others at the method's defaults (docs/reference/campaign-file.md says what ends each on its own):
 
 - ``direct``, ``direct-l``: ``scipy.optimize.direct``, original and locally
   biased; ``maxfun`` the budget (a larger one is cut to it), ``maxiter`` the
@@ -483,8 +483,39 @@ def _user_adapter(name: str, options: dict) -> Adapter:
 
 
 def adapter(name: Any, options: Mapping[str, Any] | None = None) -> Adapter:
-    """The adapter for a solver name (see the module's list) with its options; checks the name and the
-    options' names and types."""
+    """The ready solver for a name and its options.
+
+    Parameters
+    ----------
+    name : str
+        A built-in name (see the module's list), ``nlopt:ALGORITHM``,
+        ``nlopt-local-multistart:ALGORITHM`` or ``module:function``.
+    options : mapping, optional
+        Passed to the method; their names and types are checked.
+
+    Returns
+    -------
+    Adapter
+        Called as ``adapter(problem, budget, rng)``; its ``version`` names
+        the libraries it runs on, as recorded in a results database.
+
+    Raises
+    ------
+    SolverError
+        For an unknown name or option, an option of the wrong type, or a
+        module that cannot be imported.
+
+    Examples
+    --------
+    >>> from travo import solvers
+    >>> de = solvers.adapter("differential_evolution", {"popsize": 10})
+    >>> de.name, de.needs, dict(de.options)
+    ('differential_evolution', 'value', {'popsize': 10})
+    >>> solvers.adapter("differential_evolution", {"popsze": 10})  # doctest: +ELLIPSIS
+    Traceback (most recent call last):
+    ...
+    travo.solvers.SolverError: unknown option 'popsze' (known: atol, init, maxiter, ...)
+    """
     opts = dict(options or {})
     if not isinstance(name, str) or not name:
         raise SolverError("a solver needs a 'name'")

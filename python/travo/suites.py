@@ -155,7 +155,32 @@ STANDARD: dict[str, Suite] = {s.name: s for s in (
 
 
 def standard(name: str) -> Suite:
-    """One of the eight standard classes, by name (``"2-simple"`` ... ``"5-hard"``)."""
+    """One of the eight standard classes, by name.
+
+    Parameters
+    ----------
+    name : str
+        ``"2-simple"``, ``"2-hard"`` ... ``"5-hard"``.
+
+    Returns
+    -------
+    Suite
+        The class: 100 members, test numbers 1 to 100.
+
+    Raises
+    ------
+    SuiteError
+        For any other name.
+
+    Examples
+    --------
+    >>> from travo import suites
+    >>> s = suites.standard("3-hard")
+    >>> s.dim, s.distance, s.radius, s.accuracy, len(s.tests)
+    (3, 0.9, 0.2, 1e-06, 100)
+    >>> s.members()[16].id
+    '3-hard/D/17'
+    """
     try:
         return STANDARD[name]
     except KeyError:
@@ -206,9 +231,31 @@ SUITE_KEYS = {"name", "dim", "num_minima", "global_value", "distance", "radius",
 
 
 def from_dict(d: Mapping[str, Any], where: str = "suite") -> Suite:
-    """A user suite from a dict with the keys of a suite file; checked, and the members generated once.
+    """A user suite from a dict with the keys of a suite file.
 
-    Raises SuiteError naming ``where`` and the faulty key.
+    Parameters
+    ----------
+    d : mapping
+        The keys of a suite file (see the module's description).
+    where : str
+        What the errors name: the file, or the place in a campaign.
+
+    Returns
+    -------
+    Suite
+        The suite, checked, with every member generated once to check it.
+
+    Raises
+    ------
+    SuiteError
+        Naming ``where`` and the faulty key.
+
+    Examples
+    --------
+    >>> from travo import suites
+    >>> s = suites.from_dict({"name": "mine", "dim": 4, "num_minima": 20, "tests": [1, 2]})
+    >>> s.distance, s.radius, [m.id for m in s.members()]
+    (0.6666666666666666, 0.3333333333333333, ['mine/D/1', 'mine/D/2'])
     """
     try:
         if not isinstance(d, Mapping):
@@ -257,7 +304,24 @@ def _check_generates(suite: Suite) -> None:
 
 
 def load(path: str | pathlib.Path) -> Suite:
-    """A user suite from a ``.toml`` or ``.json`` file."""
+    """A user suite from a ``.toml`` or ``.json`` file.
+
+    Parameters
+    ----------
+    path : str or pathlib.Path
+        A regular file of at most 1 MiB, with the keys of a suite file.
+
+    Returns
+    -------
+    Suite
+        As :func:`from_dict` gives it.
+
+    Raises
+    ------
+    SuiteError
+        Naming the file: unreadable, too large, not TOML or JSON, or a
+        faulty key.
+    """
     path = pathlib.Path(path)
     return from_dict(parse_file(path, read_file(path, "suite", SuiteError), SuiteError), str(path))
 

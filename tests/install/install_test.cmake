@@ -1,13 +1,15 @@
 # Installs the build into a fresh prefix and proves the installed tree: the
-# files are there, a CMake project finds travo with find_package and a C
-# program builds with pkg-config, and all of them run; the installed tool
-# runs, and the Octave module is installed (and loads) when it was built.
+# files are there (the manual page among them), a CMake project finds travo
+# with find_package and a C program builds with pkg-config, and all of them
+# run; the installed tool runs, and the Octave module is installed (and
+# loads) when it was built.
 # Then the same CMake project adds travo's source tree with add_subdirectory.
 #
 # Variables: BUILD_DIR, SOURCE_DIR, WORK_DIR, CONSUMER_DIR, C_COMPILER, CXX_COMPILER,
-# GENERATOR, EXPECT_MEX (1 when the Octave module was built), SANITIZE_FLAGS
-# (link flags of a sanitizer build), OCTAVE_PRELOAD (sanitizer runtime that
-# Octave must load first).
+# GENERATOR, EXPECT_MEX (1 when the Octave module was built), EXPECT_MAN (1
+# when the manual page was written), SANITIZE_FLAGS (link flags of a
+# sanitizer build), OCTAVE_PRELOAD (sanitizer runtime that Octave must load
+# first).
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -45,6 +47,9 @@ expect_file("include/travo/export.h")
 expect_file("include/travo/version.h")
 expect_file("lib*/libtravo.*")
 expect_file("bin/travo")
+if(EXPECT_MAN)
+  expect_file("share/man/man1/travo.1")
+endif()
 expect_file("lib*/cmake/travo/travoConfig.cmake")
 expect_file("lib*/cmake/travo/travoConfigVersion.cmake")
 expect_file("lib*/pkgconfig/travo.pc")

@@ -6,7 +6,7 @@ Command line (``travo.campaign.cli``)::
     python -m travo.campaign status DB [--errors] [--campaign NAME]
     python -m travo.campaign export DB --format json|csv [-o OUT] [--campaign NAME]
 
-A campaign file (TOML or JSON; every key is described in the README)::
+A campaign file (TOML or JSON; docs/reference/campaign-file.md describes every key)::
 
     name = "demo"
     suites = ["2-simple", "2-hard"]   # or suite = ...: a standard class, a table, or {file = "suite.toml"}

@@ -189,7 +189,36 @@ def _one_or_list(d: Mapping[str, Any], one: str, many: str, default: list) -> li
 
 
 def from_dict(d: Mapping[str, Any], base: pathlib.Path | None = None) -> Campaign:
-    """Checks a campaign description (the keys of a campaign file) and builds the campaign."""
+    """Checks a campaign description and builds the campaign.
+
+    Parameters
+    ----------
+    d : mapping
+        The keys of a campaign file.
+    base : pathlib.Path, optional
+        The folder that suite files are named relative to (the campaign
+        file's folder); default: the current folder.
+
+    Returns
+    -------
+    Campaign
+        The campaign, every key checked and every member generated once.
+
+    Raises
+    ------
+    CampaignError
+        Naming the faulty key, solver or option.
+
+    Examples
+    --------
+    >>> from travo import campaign
+    >>> c = campaign.from_dict({"name": "demo", "suite": "2-hard", "tests": [1, 2],
+    ...                         "budget": "100 * n",
+    ...                         "solver": [{"name": "direct-l"},
+    ...                                    {"name": "random-search", "repetitions": 2}]})
+    >>> c.planned(), c.budget_of(c.members()[0])
+    (6, 200)
+    """
     if not isinstance(d, Mapping):
         raise CampaignError("a campaign must be a table of keys")
     unknown = sorted(set(d) - CAMPAIGN_KEYS, key=str)
@@ -278,7 +307,25 @@ def _solver(s: Any, d: Mapping[str, Any], repetitions: int, stop: str, time_limi
 
 
 def load(path: str | os.PathLike) -> Campaign:
-    """A campaign from a TOML (or JSON) file; errors name the file."""
+    """A campaign from a TOML (or JSON) file.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        A regular file of at most 1 MiB with the keys of a campaign file;
+        suite files are named relative to its folder.
+
+    Returns
+    -------
+    Campaign
+        As :func:`from_dict` gives it.
+
+    Raises
+    ------
+    CampaignError
+        Naming the file: unreadable, too large, not TOML or JSON, or a
+        faulty key.
+    """
     path = pathlib.Path(path)
     parsed = _suites.parse_file(path, _suites.read_file(path, "campaign", CampaignError), CampaignError)
     try:
@@ -288,16 +335,53 @@ def load(path: str | os.PathLike) -> Campaign:
 
 
 def seed(campaign: str, solver: SolverEntry, member: _suites.SuiteMember, repetition: int) -> int:
-    """The run's seed (63 bits), from the campaign name, the solver's label and options, the member and
-    the repetition."""
+    """The seed of one run.
+
+    Parameters
+    ----------
+    campaign : str
+        The campaign's name.
+    solver : SolverEntry
+        The solver entry: its label, name and options count.
+    member : SuiteMember
+        The member: its suite, kind and test number count.
+    repetition : int
+        From 1.
+
+    Returns
+    -------
+    int
+        63 bits of a SHA-256 of all of these: the same on every machine and
+        with every executor. The run's generator is
+        ``numpy.random.default_rng(seed)``.
+
+    Examples
+    --------
+    >>> from travo import campaign
+    >>> c = campaign.from_dict({"name": "demo", "suite": "2-hard", "tests": [1], "budget": 200,
+    ...                         "solver": [{"name": "direct-l"}]})
+    >>> campaign.seed(c.name, c.solvers[0], c.members()[0], 1)
+    6008425834351968716
+    """
     text = json.dumps([campaign, solver.label, solver.name, dict(solver.options), member.suite, member.kind,
                        member.test, repetition], sort_keys=True)
     return int.from_bytes(hashlib.sha256(text.encode()).digest()[:8], "little") >> 1
 
 
 def plan(c: Campaign) -> Iterator[tuple[int, _suites.SuiteMember, int]]:
-    """Every run of the campaign as (solver index, member, repetition), in a fixed order: solver as listed,
-    member, repetition."""
+    """Every run of the campaign, in a fixed order.
+
+    Parameters
+    ----------
+    c : Campaign
+        The campaign.
+
+    Returns
+    -------
+    iterator of tuple
+        ``(solver index, member, repetition)``, ordered by solver as
+        listed, then member, then repetition (from 1).
+    """
     members = c.members()
     return ((i, m, r) for i, s in enumerate(c.solvers) for m in members for r in range(1, s.repetitions + 1))
 

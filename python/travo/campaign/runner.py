@@ -96,22 +96,52 @@ def _default_workers() -> int:
 def run(campaign: Campaign | str | os.PathLike, db: str | os.PathLike, workers: int | None = None,
         scheduler: str | Any | None = None, progress: Progress | bool | None = True, retry_failed: bool = False,
         tell: Callable[[str], None] | None = None) -> dict:
-    """Runs the campaign's missing runs (and, with ``retry_failed``, its failed ones again) and records each
-    in the database ``db`` (created if needed) as it finishes.
+    """Runs the campaign's missing runs and records each in a database as it finishes.
 
-    ``workers``: local worker processes (default: the cores this process may
-    use; 0 runs in this process, without isolation or time limits that end a
-    run stuck outside Python). ``scheduler``: the address of a Dask scheduler
-    (or a ``distributed.Client``) to run on instead. ``progress``: True shows
-    a progress line on a terminal, or a callable ``(done, total, failed)``.
-    ``tell`` receives notes (solver entries added or retired).
+    Parameters
+    ----------
+    campaign : Campaign, str or os.PathLike
+        The campaign, or its file.
+    db : str or os.PathLike
+        The results database, created if needed (a schema-1 database is
+        migrated in place).
+    workers : int, optional
+        Local worker processes (default: the cores this process may use; 0
+        runs in this process, without isolation or time limits that end a
+        run stuck outside Python).
+    scheduler : str or distributed.Client, optional
+        The address of a Dask scheduler (or a client) to run on instead.
+    progress : bool or callable
+        True shows a progress line on a terminal; a callable receives
+        ``(done, total, failed)``.
+    retry_failed : bool
+        Also run again the recorded runs that failed, with the same seeds.
+    tell : callable, optional
+        Receives notes (solver entries added or retired).
 
-    Returns counts: ``planned``, ``skipped`` (recorded before and not run
-    again), ``done`` (recorded now), ``statuses`` (of those, by status),
-    ``solved`` (of those, box-rule hits), ``failed`` (runs of this call that
-    did not finish normally: recorded as error, crashed or timeout, or lost
-    by the executor and still to do) and ``lost``. A SIGINT or SIGTERM stops
-    the campaign cleanly and raises Stopped with the counts.
+    Returns
+    -------
+    dict
+        Counts: ``planned``, ``skipped`` (recorded before and not run
+        again), ``done`` (recorded now), ``statuses`` (of those, by
+        status), ``solved`` (of those, box-rule hits), ``failed`` (runs of
+        this call that did not finish normally: recorded as error, crashed
+        or timeout, or lost by the executor and still to do) and ``lost``.
+
+    Raises
+    ------
+    Stopped
+        After a SIGINT or SIGTERM, once every finished run is written; it
+        carries the counts.
+    CampaignError
+        For a faulty campaign file.
+    travo.results.DatabaseError
+        For a file that is not a results database, or of a newer schema;
+        its subclasses ``CampaignChanged`` (the campaign of the same name
+        in the database differs in more than its solvers' options) and
+        ``Locked`` (another process runs the campaign on the database).
+    ValueError
+        For ``workers`` below 0.
     """
     c = campaign if isinstance(campaign, Campaign) else load(campaign)
     if workers is not None and workers < 0:
