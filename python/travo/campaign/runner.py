@@ -219,11 +219,11 @@ def _run(c: Campaign, conn: sqlite3.Connection, workers, scheduler, progress, re
             if total == 0:
                 pass
             elif scheduler is not None:
-                run_dask(todo(), finished, signals.stopping, scheduler)
+                run_dask(todo(), finished, signals.stopping, scheduler, total)
             elif workers == 0:
                 run_here(todo(), finished, signals.stopping, signals.interruptible)
             else:
-                run_local(todo(), finished, signals.stopping, min(workers or _default_workers(), total))
+                run_local(todo(), finished, signals.stopping, min(workers or _default_workers(), total), total)
     except sqlite3.Error as e:
         raise results.DatabaseError(f"cannot write the database: {results.describe_error(e, _path(conn))}") \
             from None
