@@ -287,10 +287,10 @@ def run_local(todo: Iterable[tuple[Any, Task]], finished: Finished, stopping: St
             finished(key, record)
 
     try:
-        starting = [Sandbox(wait=False) for _ in range(min(workers, total))]
-        for box in starting:
+        for _ in range(min(workers, total)):  # started together, their imports overlapping
+            idle.append(Sandbox(wait=False))
+        for box in idle:
             box.wait_ready()
-        idle.extend(reversed(starting))
         while True:
             asked = stopping()
             if asked and stop_at is None:
