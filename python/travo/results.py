@@ -45,9 +45,15 @@ Schema version 2 (``PRAGMA user_version`` = 2; table ``meta`` repeats it):
     put back when the file lists the entry again. Readers of ``solver`` and
     ``run`` see the campaign as it now stands.
 
+The index ``run_by_solver`` on ``run (solver, status, cost, budget,
+restarts, hit)`` serves ``status`` on large databases; the runner adds it
+when it opens a database for writing, and no reader relies on it (it does
+not change the schema version).
+
 A database of schema version 1 is read as it is and migrated in place, in
 one transaction, when a campaign is run on it. Each run is written in its
-own transaction, so a campaign killed at any moment keeps every finished run.
+own transaction, so a campaign killed at any moment keeps every finished run
+(see ``write_ahead`` for what a power cut may cost).
 """
 
 from __future__ import annotations
