@@ -294,6 +294,9 @@ def campaign_tables(doc):
                 "campaign_commit": "",
                 "campaign_database": "", "campaign_date": "–", "campaign_load": "–"}
 
+    def small(t):  # a difference of two measured times: at or below zero means within the noise
+        return fmt_time(t) if t > 0 else "≈ 0"
+
     def per_run(r):  # wall time and the runs' own time per run in the steady state (first run to last)
         return r["steady"] / (r["runs"] - 1), r["in_runs"] / (r["runs"] - 1)
 
@@ -305,7 +308,7 @@ def campaign_tables(doc):
         solver = own * min(1.0, s["solver"] / s["execute"])  # the run's time as measured apart, in proportion
         travo, runner = own - solver, wall - own
         share = (travo + runner) / wall
-        split.append((label, new["runs"], fmt_time(wall), fmt_time(solver), fmt_time(travo), fmt_time(runner),
+        split.append((label, new["runs"], fmt_time(wall), fmt_time(solver), small(travo), small(runner),
                       f"{100 * share:.1f} %", fmt_time(per_run(base)[0]) if base else "–",
                       ratio(per_run(base)[0], wall) if base else "–"))
         if label.startswith("direct-l") and label.endswith("1e4"):
@@ -324,13 +327,14 @@ def campaign_tables(doc):
                 row += ["–", "–"]
                 continue
             wall, own = per_run(r)
-            overheads[tree] = max(0.0, workers[executor] * wall - own)
-            row += [f"{1 / wall:,.0f}", fmt_time(overheads[tree])]
-        throughput.append(tuple(row) + (ratio(overheads.get("base"), overheads.get("new")),))
+            overheads[tree] = workers[executor] * wall - own
+            row += [f"{1 / wall:,.0f}", small(overheads[tree])]
+        positive = [overheads.get(t, 0) > 0 for t in ("base", "new")]
+        throughput.append(tuple(row) + (ratio(overheads["base"], overheads["new"]) if all(positive) else "–",))
         if label == "near-empty":
             limit = 10e-3 if executor == "dask" else 3e-3
             targets.append((f"runner overhead per near-empty run, {names[executor]}: at most {fmt_time(limit)}",
-                            fmt_time(overheads["new"]), met(overheads["new"] <= limit)))
+                            small(overheads["new"]), met(overheads["new"] <= limit)))
     database = ""
     db = doc.get("database")
     if db:
