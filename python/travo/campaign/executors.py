@@ -211,7 +211,8 @@ class Bundles:
     a ``workers``-th of the runs left. Runs of a bundle that were not run come back first."""
 
     def __init__(self, todo: Iterable[tuple[Any, Task]], total: int, workers: int) -> None:
-        self._todo, self._back = iter(todo), collections.deque()
+        self._todo = iter(todo)
+        self._back: collections.deque[tuple[Any, Task]] = collections.deque()
         self.left, self._workers = total, max(1, workers)
         self._rates: dict[str, list[float]] = {}  # solver name: [seconds, expected work] of its finished runs
 
@@ -225,7 +226,9 @@ class Bundles:
         self.left += len(items)
 
     def _next(self) -> tuple[Any, Task] | None:
-        return self._back.popleft() if self._back else next(self._todo, None)
+        if self._back:
+            return self._back.popleft()
+        return next(self._todo, None)
 
     def take(self) -> list[tuple[Any, Task]]:
         """The next bundle ([] when everything is handed out)."""
