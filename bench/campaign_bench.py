@@ -416,14 +416,15 @@ def main():
         return 0
     out = pathlib.Path(args.out)
     out.mkdir(parents=True, exist_ok=True)
+    report["measured"] = {p: {"date": report["date"], "load": report["load_before"], "repetitions": reps}
+                          for p in PARTS if p in parts}
     if parts != set(PARTS) and (out / "campaign.json").exists():  # the parts not measured now, as they were
         earlier = json.loads((out / "campaign.json").read_text())
-        kept = [p for p in PARTS if p not in parts and KEYS[p] in earlier]
-        for part in kept:
-            report[KEYS[part]] = earlier[KEYS[part]]
-        if kept:
-            report["kept"] = {"parts": kept, "date": earlier.get("kept", earlier)["date"],
-                              "load": earlier.get("kept", earlier).get("load_before")}
+        for part in PARTS:
+            if part not in parts and KEYS[part] in earlier:
+                report[KEYS[part]] = earlier[KEYS[part]]
+                report["measured"][part] = earlier.get("measured", {}).get(
+                    part, {"date": earlier["date"], "load": earlier.get("load_before")})
     (out / "campaign.json").write_text(json.dumps(report, indent=2) + "\n")
     return 0
 
