@@ -14,7 +14,9 @@
 # OCTAVE_REPETITIONS calls, default 7), and bench/octave_cache.m times a
 # repeated single-point call on a kept member against trivial modules.
 # When the Python package is built,
-# bench/python_bench.py times it against the C++ interface.
+# bench/python_bench.py times it against the C++ interface, and
+# bench/campaign_bench.py times campaigns (CAMPAIGN_BASELINE=DIR/python
+# measures another build's package alongside).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-bench}
@@ -57,6 +59,14 @@ rm -f "$out/python.json"
 python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt")
 if [ -n "$python" ] && cmake --build "$build" -j 2 --target travo_python travo_python_reference >/dev/null 2>&1; then
   REPETITIONS="$reps" "$python" bench/python_bench.py "$build" "$out"
+fi
+
+# Campaigns: where a run's time goes, runs per second, a database of 10^6 runs (CAMPAIGN_BASELINE: the python
+# folder of another build, measured alongside in the same session).
+rm -f "$out/campaign.json"
+if [ -n "$python" ] && [ -d "$build/python/travo" ]; then
+  REPETITIONS="$reps" "$python" bench/campaign_bench.py "$build/python" --out "$out" \
+    ${CAMPAIGN_BASELINE:+--baseline "$CAMPAIGN_BASELINE"} ${QUICK:+--quick}
 fi
 
 {

@@ -286,6 +286,94 @@ def python_tables(python):
             table(("one call", "time", "C++ `Member::value`", "overhead"), call))
 
 
+def campaign_tables(doc):
+    """The campaign benchmark (bench/campaign_bench.py): where a run's time goes, runs per second and the runner's
+    overhead per run, a large database; each against the baseline tree measured in the same session."""
+    if not doc:
+        return {"campaign_targets": "Not measured in this run.", "campaign_split": "", "campaign_throughput": "",
+                "campaign_commit": "",
+                "campaign_database": "", "campaign_measured": "–"}
+
+    def small(t):  # a difference of two measured times: at or below zero means within the noise
+        return fmt_time(t) if t > 0 else "≈ 0"
+
+    def per_run(r):  # wall time and the runs' own time per run in the steady state (first run to last)
+        return r["steady"] / (r["runs"] - 1), r["in_runs"] / (r["runs"] - 1)
+
+    targets, split = [], []
+    for label, trees in doc["cases"].items():
+        new, base = trees["new"], trees.get("base")
+        wall, own = per_run(new)
+        s = new["split"]
+        solver = own * min(1.0, s["solver"] / s["execute"])  # the run's time as measured apart, in proportion
+        travo, runner = own - solver, wall - own
+        share = (travo + runner) / wall
+        split.append((label, new["runs"], fmt_time(wall), fmt_time(solver), small(travo), small(runner),
+                      f"{100 * share:.1f} %", fmt_time(per_run(base)[0]) if base else "–",
+                      ratio(per_run(base)[0], wall) if base else "–"))
+        if label.startswith("direct-l") and label.endswith("1e4"):
+            targets.append((f"{label}: travo's and the runner's share of the wall time at most 10 %",
+                            f"{100 * share:.1f} %", met(share <= 0.10)))
+    workers = {"1": 1, "2": 2, "dask": 2}
+    names = {"1": "one local worker", "2": "two local workers", "dask": "Dask LocalCluster, 2 × 1 thread"}
+    throughput = []
+    for key, trees in doc["throughput"].items():
+        label, executor = key.rsplit("/", 1)
+        row = [label, names[executor]]
+        overheads = {}
+        for tree in ("new", "base"):
+            r = trees.get(tree)
+            if r is None:
+                row += ["–", "–"]
+                continue
+            wall, own = per_run(r)
+            overheads[tree] = workers[executor] * wall - own
+            row += [f"{1 / wall:,.0f}", small(overheads[tree])]
+        positive = [overheads.get(t, 0) > 0 for t in ("base", "new")]
+        throughput.append(tuple(row) + (ratio(overheads["base"], overheads["new"]) if all(positive) else "–",))
+        if label == "near-empty":
+            limit = 10e-3 if executor == "dask" else 3e-3
+            targets.append((f"runner overhead per near-empty run, {names[executor]}: at most {fmt_time(limit)}",
+                            small(overheads["new"]), met(overheads["new"] <= limit)))
+    database = ""
+    db = doc.get("database")
+    if db:
+        q = db["queries"]
+        rows = [(name, fmt_time(q["base"][key]) if "base" in q else "–", fmt_time(q["new"][key]),
+                 ratio(q["base"][key], q["new"][key]) if "base" in q else "–")
+                for key, name in (("status", "`status`"), ("errors", "`status --errors`"),
+                                  ("report_read", "the report's reading of every run (`travo.analysis.load`)"),
+                                  ("resume", "`run` with nothing left to do (resume)"))]
+        database = (f"{db['runs']:,} runs, {db['bytes'] / 2**20:,.0f} MiB; adding the index took "
+                    f"{fmt_time(db['index']['seconds'])} (file then {db['index']['bytes'] / 2**20:,.0f} MiB).\n\n" +
+                    table(("query", "before (no index)", "now", "ratio"), rows))
+        if "base" in q:  # no figure was set: fast against the earlier code
+            targets.append((f"`status` on {db['runs']:,} runs, against the earlier code without the index",
+                            f"{fmt_time(q['new']['status'])} ({fmt_time(q['base']['status'])} before)",
+                            f"{ratio(q['base']['status'], q['new']['status'])} faster"))
+    commit = doc.get("commit")
+    if commit:
+        commit = (f"One run's transaction (`results.record_run`, a DIRECT-L run's record, {fmt_time(commit['journal'])} "
+                  f"with the rollback journal and `synchronous = FULL` as before, {fmt_time(commit['wal'])} with the "
+                  f"write-ahead log and `synchronous = NORMAL`: {ratio(commit['journal'], commit['wal'])} less).")
+    return {"campaign_targets": table(("target", "measured", "met"), targets),
+            "campaign_split": table(("campaign (one local worker)", "runs", "wall / run", "solver", "travo", "runner",
+                                     "travo + runner", "before: wall / run", "ratio"), split),
+            "campaign_throughput": table(("runs", "executor", "runs/s", "overhead / run", "before: runs/s",
+                                          "before: overhead / run", "overhead ratio"), throughput),
+            "campaign_commit": commit or "", "campaign_database": database,
+            "campaign_measured": _measured(doc)}
+
+
+def _measured(doc):
+    """When each part of the campaign benchmark was measured, with the load average then."""
+    measured = doc.get("measured")
+    if not measured:
+        return doc.get("date", "–") + ", load average " + ", ".join(f"{v:.2f}" for v in doc.get("load_before", []))
+    return "; ".join(f"{part}: {m['date']}, load average {', '.join(f'{v:.2f}' for v in m['load'])}, best of "
+                     f"{m.get('repetitions', doc.get('repetitions'))}" for part, m in measured.items())
+
+
 def generation_figure(gen, docs):
     """Log-log plot of generation time against m, one line per (path, n); its Markdown, or "" without gnuplot."""
     if shutil.which("gnuplot") is None or not gen:
@@ -332,6 +420,7 @@ def main():
     octave = octave_calls(read_lines(result("octave.txt")))
     kept = kept_calls(read_lines(result("octave_cache.txt")))
     python = read_json(result("python.json"))
+    campaign = read_json(result("campaign.json"))
     machine = ["unknown"] * 4
     if os.path.exists(result("machine.txt")):
         with open(result("machine.txt")) as f:
@@ -355,6 +444,7 @@ def main():
         "python_date": python.get("date", "–"),
         "python_load": ", ".join(map(str, python.get("load_average", []))) or "–",
         "python_batch": python_batch, "python_call": python_call,
+        **campaign_tables(campaign),
     }
     with open(TEMPLATE) as f:
         text = string.Template(f.read()).substitute(fields)

@@ -16,6 +16,7 @@ import numpy as np
 import pytest
 
 from travo import BudgetExhausted, campaign, results, suites
+from travo.campaign import executors
 from travo.campaign.execute import Task, execute
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -255,6 +256,21 @@ def test_dask_gives_the_same_results_without_recomputing_and_records_crashes(ref
     assert [r["status"] for r in dump(faulty_db)] == ["budget", "crashed", "timeout", "error"]
 
 
+def test_a_crash_inside_a_bundle_is_recorded_and_the_rest_of_the_bundle_runs_again(tmp_path, monkeypatch):
+    monkeypatch.setenv("TRAVO_TEST_FAULTS", "1")
+    c = campaign.load(write(tmp_path, FAULTY.replace("3, 4, 5, 6, 7, 8, 9, 10", "4, 11")))
+    s = c.solvers[0]
+    todo = [(i, Task(s.name, s.options, m, 1, i, 40, c.targets, time_limit=5)) for i, m in enumerate(c.members())]
+    box = executors.Sandbox()
+    box.submit(todo)
+    assert [(key, record["status"]) for key, _, record in box.results()] == [(0, "budget"), (1, "crashed")]
+    assert box.left == todo[2:]
+    # On local workers, the runs after the crash go to a new worker: each run is recorded once.
+    written = []
+    executors.run_local(todo, lambda key, record: written.append((key, record["status"])), lambda: None, 1, 4)
+    assert written == [(0, "budget"), (1, "crashed"), (2, "error"), (3, "budget")]
+
+
 HEAD, DIRECT = 'name = "x"\nsuite = "2-hard"\n', '[[solver]]\nname = "direct"\n'
 SOLVER = 'name = "x"\nsuite = "2-hard"\nbudget = 5\n[[solver]]\n'
 NESTED = '{"name": "x", "suite": "2-hard", "budget": 5, "solver": [{"name": "direct", "options": {"a": ' + \
@@ -402,6 +418,11 @@ def test_status_counts_runs_by_status_and_ends_quietly_on_a_closed_pipe(referenc
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     proc.stdout.close()  # the reader is gone before anything is written
     assert proc.wait() == 0 and proc.stderr.read() == b""
+    # A large database's status reads an index, not the runs' rows.
+    with contextlib.closing(sqlite3.connect(reference_db)) as conn:
+        for sql in ("SELECT status, COUNT(*) FROM run WHERE solver = 1 GROUP BY status",
+                    "SELECT COUNT(hit), AVG(cost * 1.0 / budget), AVG(restarts) FROM run WHERE solver = 1"):
+            assert "COVERING INDEX run_by_solver" in str(conn.execute("EXPLAIN QUERY PLAN " + sql).fetchall())
 
 
 def test_several_classes_and_kinds_with_budgets_by_dimension(tmp_path):
@@ -409,11 +430,22 @@ def test_several_classes_and_kinds_with_budgets_by_dimension(tmp_path):
                                         '"upper": 2, "accuracy": 1e-5, "tests": [9, 5], "kinds": ["D2"]}')
     c = campaign.load(write(tmp_path, 'name = "m"\nsuites = ["2-simple", {file = "mine.json"}]\nkinds = ["ND", "D"]\n'
                                       'tests = [5, 9]\nbudget = "20 * n"\n[[solver]]\nname = "random-search"\n'))
-    campaign.run(c, tmp_path / "m.db", workers=0, progress=False)
+    modes = []
+
+    def journal(*counts):  # while the campaign writes: a write-ahead log
+        with contextlib.closing(sqlite3.connect(tmp_path / "m.db")) as conn:
+            modes.append(conn.execute("PRAGMA journal_mode").fetchone()[0])
+
+    campaign.run(c, tmp_path / "m.db", workers=0, progress=journal)
     runs = dump(tmp_path / "m.db")
     assert [(r["suite"], r["kind"], r["test"], r["budget"]) for r in runs] == [
         ("2-simple", "D", 5, 40), ("2-simple", "D", 9, 40), ("2-simple", "ND", 5, 40), ("2-simple", "ND", 9, 40),
         ("mine", "D2", 5, 60), ("mine", "D2", 9, 60)]
+    # The longest expected runs (budget times dimension) were run first; the file keeps no log once written.
+    with contextlib.closing(sqlite3.connect(tmp_path / "m.db")) as conn:
+        order = conn.execute("SELECT m.suite FROM run r JOIN member m ON m.id = r.member ORDER BY r.id").fetchall()
+        assert [s for s, in order[:2]] == ["mine", "mine"]
+        assert set(modes) == {"wal"} and conn.execute("PRAGMA journal_mode").fetchone() == ("delete",)
     # A run's seed does not depend on the other classes of its campaign.
     alone = campaign.from_dict({"name": "m", "suite": "2-simple", "kind": "ND", "tests": [9], "budget": 40,
                                 "solver": [{"name": "random-search"}]})

@@ -45,9 +45,15 @@ Schema version 2 (``PRAGMA user_version`` = 2; table ``meta`` repeats it):
     put back when the file lists the entry again. Readers of ``solver`` and
     ``run`` see the campaign as it now stands.
 
+The index ``run_by_solver`` on ``run (solver, status, cost, budget,
+restarts, hit)`` serves ``status`` on large databases; the runner adds it
+when it opens a database for writing, and no reader relies on it (it does
+not change the schema version).
+
 A database of schema version 1 is read as it is and migrated in place, in
 one transaction, when a campaign is run on it. Each run is written in its
-own transaction, so a campaign killed at any moment keeps every finished run.
+own transaction, so a campaign killed at any moment keeps every finished run
+(see ``write_ahead`` for what a power cut may cost).
 """
 
 from __future__ import annotations
@@ -265,14 +271,24 @@ def check_intact(conn: sqlite3.Connection, path: str | os.PathLike) -> None:
         raise DatabaseError(f"{path}: damaged or not a results database ({found})")
 
 
+# Indexes for the readers of a large database (status, the lists of failed runs, resuming); not part of the
+# schema: a database without them reads the same, and the runner adds them before it writes.
+_INDEXES = {"run_by_solver": "run (solver, status, cost, budget, restarts, hit)"}
+
+
 def upgrade(conn: sqlite3.Connection, path: str | os.PathLike) -> None:
-    """Brings a schema-1 database to schema 2 in one transaction: all of it or nothing."""
-    if schema_version(conn) >= SCHEMA_VERSION:
+    """Brings a schema-1 database to schema 2 and adds the missing indexes, in one transaction: all of it or
+    nothing."""
+    missing = [n for n in _INDEXES if conn.execute("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?",
+                                                   (n,)).fetchone() is None]
+    if schema_version(conn) >= SCHEMA_VERSION and not missing:
         return
     try:
         conn.execute("BEGIN IMMEDIATE")
         if schema_version(conn) == 1:  # another process may have migrated it meanwhile
             _migrate_1_to_2(conn)
+        for name in missing:
+            conn.execute(f"CREATE INDEX IF NOT EXISTS {name} ON {_INDEXES[name]}")
         conn.execute("COMMIT")
     except sqlite3.Error as e:
         _rollback(conn)
@@ -281,6 +297,34 @@ def upgrade(conn: sqlite3.Connection, path: str | os.PathLike) -> None:
     except BaseException:
         _rollback(conn)
         raise
+
+
+def write_ahead(conn: sqlite3.Connection) -> None:
+    """Makes each run's transaction cheap while a campaign writes: a write-ahead log, synced at checkpoints only
+    (``synchronous = NORMAL``).
+
+    A commit then appends to the log without waiting for the disk. A process
+    killed at any moment loses nothing that it committed (the operating
+    system holds the log); a power cut or a crash of the system may lose the
+    runs committed since the last checkpoint (at most about 1000 pages of log,
+    a few thousand runs, and what the system had not yet written back), never
+    the database's consistency: those runs are simply run again on resume.
+    Where the file system cannot keep a write-ahead log, the rollback journal
+    and full syncs stay.
+    """
+    if conn.execute("PRAGMA journal_mode = WAL").fetchone()[0] == "wal":
+        conn.execute("PRAGMA synchronous = NORMAL")
+
+
+def end_write_ahead(conn: sqlite3.Connection) -> None:
+    """Back to the rollback journal once a campaign is written, when no other process has the database open:
+    the file alone then holds every run, and read-only readers can open it where they cannot create the
+    log's files (a database in the log's mode needs them). Otherwise it stays as it is (still consistent)."""
+    conn.execute("PRAGMA busy_timeout = 0")
+    try:
+        conn.execute("PRAGMA journal_mode = DELETE")
+    except sqlite3.OperationalError:
+        pass
 
 
 def _migrate_1_to_2(conn: sqlite3.Connection) -> None:
@@ -507,15 +551,15 @@ def _entry_notes(retired: dict[str, tuple[tuple, int]], added: dict[str, tuple[t
     return out
 
 
-def recorded_runs(conn: sqlite3.Connection, campaign: int) -> dict[tuple[int, int, int], str]:
-    """Status of each recorded run of a campaign, by (solver id, member id, repetition)."""
-    return {(s, m, r): st for s, m, r, st in conn.execute(
-        "SELECT solver, member, repetition, status FROM run WHERE campaign = ?", (campaign,))}
-
-
-def done_runs(conn: sqlite3.Connection, campaign: int) -> set[tuple[int, int, int]]:
-    """(solver id, member id, repetition) of the runs already recorded."""
-    return set(recorded_runs(conn, campaign))
+def recorded_runs(conn: sqlite3.Connection, campaign: int) -> tuple[set[tuple[int, int, int]],
+                                                                    set[tuple[int, int, int]]]:
+    """The recorded runs of a campaign and those of them that failed, as (solver id, member id, repetition)
+    (each read from an index alone, not from the runs' rows)."""
+    keys = set(conn.execute("SELECT solver, member, repetition FROM run WHERE campaign = ?", (campaign,)))
+    failed = set(conn.execute(f"SELECT r.solver, r.member, r.repetition FROM solver s JOIN run r ON r.solver = s.id "
+                              f"WHERE s.campaign = ? AND r.status IN ({', '.join('?' * len(FAILED))})",
+                              (campaign,) + FAILED))
+    return keys, failed
 
 
 _RUN_COLUMNS = ("campaign", "solver", "member", "repetition", "seed", "status", "message", "cost", "values",
@@ -591,24 +635,29 @@ def campaigns(conn: sqlite3.Connection) -> list[dict]:
 
 def failed_runs(conn: sqlite3.Connection, campaign: str | None = None) -> list[dict]:
     """The runs that did not finish normally (status error, crashed or timeout), in the order of runs()."""
-    return [r for r in runs(conn, campaign) if r["status"] in FAILED]
+    return runs(conn, campaign, statuses=FAILED)
 
 
-def runs(conn: sqlite3.Connection, campaign: str | None = None, trace: bool = False) -> list[dict]:
+def runs(conn: sqlite3.Connection, campaign: str | None = None, trace: bool = False,
+         statuses: Iterable[str] | None = None) -> list[dict]:
     """Recorded runs as dicts (the fields of EXPORT_FIELDS, then ``budget``,
     ``restarts``, ``solver_status``, ``solver_message``, and ``trace`` when asked), in a fixed order:
     campaign, solver as listed, suite, kind, test, repetition. Schema-1 databases read with the budget of
-    their campaign, no restarts and no word from the solver."""
+    their campaign, no restarts and no word from the solver. ``statuses``: only runs of these statuses."""
     v2 = schema_version(conn) >= 2
     extra = "r.budget, r.restarts, r.solver_status, r.solver_message" if v2 else "NULL, 0, NULL, ''"
     sql = ('SELECT c.name, s.label, s.name, m.suite, m.kind, m.test, r.repetition, r.seed, r.status, r.cost, '
            'r."values", r.gradients, r.hessians, r.hit, r.best_value, r.best_point, c.description, r.target_hits, '
-           f'r.message, r.trace, {extra} FROM run r JOIN campaign c ON c.id = r.campaign '
+           f'r.message, {"r.trace" if trace else "NULL"}, {extra} FROM run r JOIN campaign c ON c.id = r.campaign '
            'JOIN solver s ON s.id = r.solver JOIN member m ON m.id = r.member WHERE 1')
     args: tuple = ()
     if campaign is not None:
         sql += " AND c.name = ?"
         args = (campaign,)
+    if statuses is not None:
+        statuses = tuple(statuses)
+        sql += f" AND r.status IN ({', '.join('?' * len(statuses))})"
+        args += statuses
     sql += " ORDER BY c.id, s.position, m.suite, m.kind, m.test, r.repetition"
     described: dict[str, dict] = {}
     out = []

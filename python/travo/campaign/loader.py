@@ -368,6 +368,14 @@ def seed(campaign: str, solver: SolverEntry, member: _suites.SuiteMember, repeti
     return int.from_bytes(hashlib.sha256(text.encode()).digest()[:8], "little") >> 1
 
 
+def seeds(campaign: str, solver: SolverEntry, member: _suites.SuiteMember, repetitions: int) -> list[int]:
+    """seed(campaign, solver, member, r) for r = 1 to ``repetitions``, the common part of the text made once."""
+    head = json.dumps([campaign, solver.label, solver.name, dict(solver.options), member.suite, member.kind,
+                       member.test], sort_keys=True)[:-1] + ", "
+    return [int.from_bytes(hashlib.sha256(f"{head}{r}]".encode()).digest()[:8], "little") >> 1
+            for r in range(1, repetitions + 1)]
+
+
 def plan(c: Campaign) -> Iterator[tuple[int, _suites.SuiteMember, int]]:
     """Every run of the campaign, in a fixed order.
 
@@ -386,6 +394,19 @@ def plan(c: Campaign) -> Iterator[tuple[int, _suites.SuiteMember, int]]:
     return ((i, m, r) for i, s in enumerate(c.solvers) for m in members for r in range(1, s.repetitions + 1))
 
 
+def expected_work(budget: int, dim: int) -> int:
+    """How long a run is expected to take, relative to the others: its budget times the member's dimension
+    (what a solver and an evaluation do per point grows with it)."""
+    return budget * dim
+
+
+def work_order(c: Campaign) -> list[_suites.SuiteMember]:
+    """The members in the order their runs are handed out: the longest expected first (ties as listed), so
+    that the last runs of a campaign are short. Each member's runs go out together, solver as listed, then
+    repetition, so that a worker generates a member once for all its solvers."""
+    return sorted(c.members(), key=lambda m: -expected_work(c.budget_of(m), m.dim))
+
+
 def solver_records(c: Campaign) -> list[dict[str, Any]]:
     """The solver entries as the database keeps them."""
     return [{"label": s.label, "name": s.name, "version": s.version, "options": dict(s.options),
@@ -398,5 +419,5 @@ def member_records(c: Campaign) -> list[dict[str, Any]]:
              "accuracy": m.accuracy} for m in c.members()]
 
 
-__all__ = ["Campaign", "CampaignError", "MAX_BUDGET", "MAX_RUNS", "SolverEntry", "budget_for", "from_dict", "load",
-           "member_records", "plan", "seed", "solver_records"]
+__all__ = ["Campaign", "CampaignError", "MAX_BUDGET", "MAX_RUNS", "SolverEntry", "budget_for", "expected_work",
+           "from_dict", "load", "member_records", "plan", "seed", "seeds", "solver_records", "work_order"]

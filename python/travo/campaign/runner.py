@@ -14,7 +14,7 @@ from typing import Any, TextIO
 from .. import results
 from .execute import Interrupted, Task
 from .executors import run_dask, run_here, run_local
-from .loader import Campaign, load, member_records, plan, seed, solver_records
+from .loader import Campaign, load, member_records, seeds, solver_records, work_order
 
 Progress = Callable[[int, int, int], None]
 
@@ -154,10 +154,12 @@ def run(campaign: Campaign | str | os.PathLike, db: str | os.PathLike, workers: 
         lock = results.CampaignLock(conn, db, c.name)
         try:
             results.upgrade(conn, db)
+            results.write_ahead(conn)
             lock.announce()
             return _run(c, conn, workers, scheduler, progress, retry_failed, tell)
         finally:
             lock.release()
+            results.end_write_ahead(conn)
     finally:
         conn.close()
 
@@ -168,19 +170,28 @@ def _run(c: Campaign, conn: sqlite3.Connection, workers, scheduler, progress, re
                                                 member_records(c), notes)
     for note in notes:
         (tell or (lambda text: print(f"note: {text}", file=sys.stderr)))(note)
-    recorded = results.recorded_runs(conn, cid)
+    recorded, failed = results.recorded_runs(conn, cid)
+    redo = failed if retry_failed else set()
+    members = work_order(c)
+
+    def entries() -> Iterator[tuple[Any, Any, list[tuple[int, int, int]]]]:
+        """(member, solver entry, the keys of its runs to do), in the work order."""
+        for m in members:
+            mid = mids[(m.suite, m.kind, m.test)]
+            for sid, s in zip(sids, c.solvers):
+                keys = [k for k in ((sid, mid, r) for r in range(1, s.repetitions + 1))
+                        if k not in recorded or k in redo]
+                if keys:
+                    yield m, s, keys
 
     def todo() -> Iterator[tuple[tuple, Task]]:
-        for i, m, r in plan(c):
-            key = (sids[i], mids[(m.suite, m.kind, m.test)], r)
-            status = recorded.get(key)
-            if status is None or (retry_failed and status in results.FAILED):
-                s = c.solvers[i]
-                yield (key + (status is not None,), Task(s.name, dict(s.options), m, r, seed(c.name, s, m, r),
-                                                         c.budget_of(m), c.targets, s.restarts, s.stop,
-                                                         s.time_limit))
+        for m, s, keys in entries():
+            budget, options, run_seeds = c.budget_of(m), dict(s.options), seeds(c.name, s, m, s.repetitions)
+            for key in keys:
+                yield (key + (key in recorded,), Task(s.name, options, m, key[2], run_seeds[key[2] - 1], budget,
+                                                      c.targets, s.restarts, s.stop, s.time_limit))
 
-    total = sum(1 for _ in todo())
+    total = sum(len(keys) for _, _, keys in entries())
     counts: dict[str, Any] = {"planned": c.planned(), "skipped": c.planned() - total, "done": 0, "failed": 0,
                               "lost": 0, "solved": 0, "statuses": {}}
     line = ProgressLine() if progress is True else None
@@ -208,11 +219,11 @@ def _run(c: Campaign, conn: sqlite3.Connection, workers, scheduler, progress, re
             if total == 0:
                 pass
             elif scheduler is not None:
-                run_dask(todo(), finished, signals.stopping, scheduler)
+                run_dask(todo(), finished, signals.stopping, scheduler, total)
             elif workers == 0:
                 run_here(todo(), finished, signals.stopping, signals.interruptible)
             else:
-                run_local(todo(), finished, signals.stopping, min(workers or _default_workers(), total))
+                run_local(todo(), finished, signals.stopping, min(workers or _default_workers(), total), total)
     except sqlite3.Error as e:
         raise results.DatabaseError(f"cannot write the database: {results.describe_error(e, _path(conn))}") \
             from None

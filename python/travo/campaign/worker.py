@@ -1,4 +1,4 @@
-"""The worker process of a campaign: runs the tasks its parent sends, one at a time.
+"""The worker process of a campaign: runs the bundles of tasks its parent sends, one task at a time.
 
 Started by ``executors.Sandbox`` as ``python -c`` with the descriptor of its
 end of a socket pair. It ignores SIGINT and SIGTERM (its parent decides when
@@ -47,16 +47,25 @@ def serve(conn, parent: int) -> None:
     _leave_with(parent)
     from .execute import execute  # the heavy imports, after the watch is set up
     conn.send("ready")
-    while True:
-        try:
-            task = conn.recv()
-        except (EOFError, OSError):
-            break
-        record = execute(task, lambda: conn.send("started"))
-        try:
-            conn.send(record)
-        except OSError:
-            break
+
+    def started() -> None:
+        conn.send("started")
+
+    try:
+        while True:
+            bundle = conn.recv()
+            if bundle == "stop":  # asked after the last run of the bundle had begun
+                conn.send("stopped")
+                continue
+            for i, task in enumerate(bundle):
+                if i and conn.poll():  # only a request to stop comes while a bundle runs
+                    conn.recv()
+                    conn.send("stopped")
+                    break
+                # The parent times a run from its "started" only when the run has a time limit.
+                conn.send(execute(task, started if task.time_limit is not None else None))
+    except (EOFError, OSError):
+        pass
     sys.stdout.flush()
     sys.stderr.flush()
     os._exit(0)
