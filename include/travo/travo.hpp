@@ -158,8 +158,10 @@ struct TRAVO_API Parameters {
 ///
 /// Points are spans of dim() coordinates; a span of another length throws
 /// std::invalid_argument, as does an output span of the wrong length. A point
-/// more than 1e-10 outside the box evaluates to error_value (gradients and
-/// Hessians are then filled with error_value and the call returns false).
+/// more than 1e-10 outside the box, or with a NaN coordinate, lies outside:
+/// it evaluates to error_value (gradients and Hessians are then filled with
+/// error_value and the call returns false) and in no region. (The module-wide
+/// C interface of travo.h evaluates a NaN point as it always has.)
 /// Batch forms take `count` points stored one after another (count * dim()
 /// coordinates) and write `count` results in the same order.
 ///
@@ -190,13 +192,14 @@ public:
     /// Rows whose value equals the global value (within 1e-10), increasing.
     std::span<const std::uint32_t> global_minimizers() const;
 
-    /// Whether the point lies in the box or within 1e-10 of it, that is
-    /// whether it evaluates to something other than error_value.
+    /// Whether the point lies in the box or within 1e-10 of it (false for a
+    /// NaN coordinate), that is whether it evaluates to something other than
+    /// error_value.
     bool contains(std::span<const double> x) const;
 
     /// Row of the minima table (1..num_minima()-1) whose attraction region
     /// holds the point, or -1 when the point lies in no region (on the
-    /// paraboloid) or more than 1e-10 outside the box. Where regions touch,
+    /// paraboloid) or outside the box. Where regions touch,
     /// the lowest row wins, as in evaluation.
     std::int64_t region(std::span<const double> x) const;
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "cpp/member_impl.hpp"
 #include "cpp/rules.hpp"
@@ -63,7 +64,7 @@ Member generate(const Parameters &params, const GenerationProgress &progress) tr
     }
     guard.mb = nullptr;
     impl->index = core::RegionIndex(mb);
-    impl->batch = core::BatchEvaluator(impl->core, &impl->index);
+    impl->batch = core::BatchEvaluator(impl->core, &impl->index, std::nullopt, core::NanPoints::Refused);
     return Member(std::move(impl));
 } catch (const std::bad_alloc &) {
     throw Error(Status::no_memory, detail::rule(Status::no_memory, params));
