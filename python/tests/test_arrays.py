@@ -83,7 +83,9 @@ def test_bad_inputs_are_refused_with_their_message(call, error, message):
 def documented_refusals():
     text = (pathlib.Path(__file__).parents[2] / "docs" / "bad-input.md").read_text()
     section = text.split("\n## Python package")[1].split("\n## ")[0]
-    return re.findall(r'\n\| "([^\n]*?)" \| [^\n]*? \| `([^`\n]*)` \| `(\w+)`', section)
+    rows = re.findall(r'\n\| "([^\n]*?)" \| [^\n]*? \| `([^`\n]*)` \| `(\w+)`', section)
+    assert len(rows) >= 4, "the rows of the Python section of docs/bad-input.md were not found"
+    return rows
 
 
 @pytest.mark.parametrize("message, example, error", documented_refusals())
