@@ -119,10 +119,12 @@ TRAVO_API const double *travo_member_minimizer(const travo_member *member, uint3
 TRAVO_API const uint32_t *travo_member_global_rows(const travo_member *member, uint32_t *count);
 
 /** Row of the minima table (1..num_minima-1) whose attraction region holds
- * x, or -1 when x lies in no region or more than 1e-10 outside the box. */
+ * x, or -1 when x lies in no region or outside the box: more than 1e-10
+ * outside it, or with a NaN coordinate (which, unlike the module-wide
+ * interface, every operation here counts as outside). */
 TRAVO_API TravoStatus travo_member_region(const travo_member *member, const double *x, int64_t *region);
 
-/** Value of a kind at x; TRAVO_ERROR_VALUE more than 1e-10 outside the box. */
+/** Value of a kind at x; TRAVO_ERROR_VALUE outside the box. */
 TRAVO_API TravoStatus travo_member_value(const travo_member *member, travo_kind kind, const double *x, double *value);
 
 /** Gradient of the D or D2 kind at x into g. TRAVO_BAD_DERIVATIVE when a

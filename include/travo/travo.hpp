@@ -99,8 +99,26 @@ public:
 
 /// Told now and then, during a generation, the share of the work done (0 to
 /// 1, never decreasing but for a rare re-placement of the minimizers);
-/// returning false abandons the generation.
+/// returning false abandons the generation. It is called on the thread that
+/// generates, at least every few milliseconds of work in all but the
+/// slowest members (between rows of the tables, and within the long steps
+/// that count none: allocating the rows, sorting them, building the trees
+/// and the region index).
 using GenerationProgress = std::function<bool(double fraction)>;
+
+/// A batch form stopped because its progress function returned false.
+class TRAVO_API BatchAbandoned : public std::runtime_error {
+public:
+    BatchAbandoned();
+};
+
+/// Told now and then, during a batch, the share of its points evaluated (0
+/// to 1); returning false stops the batch. It is called on the thread that
+/// called the batch form only, about every two milliseconds of work while
+/// that thread evaluates its own points and while it waits for the threads
+/// it started; never for an empty batch. An empty function costs nothing: the
+/// points are then taken in one piece per thread.
+using BatchProgress = std::function<bool(double fraction)>;
 
 /// Everything that fixes a member. The defaults are the library's: dimension
 /// 2, 10 minima, global value -1, distance 2/3, radius 1/3, box [-1, 1] in
@@ -158,8 +176,10 @@ struct TRAVO_API Parameters {
 ///
 /// Points are spans of dim() coordinates; a span of another length throws
 /// std::invalid_argument, as does an output span of the wrong length. A point
-/// more than 1e-10 outside the box evaluates to error_value (gradients and
-/// Hessians are then filled with error_value and the call returns false).
+/// more than 1e-10 outside the box, or with a NaN coordinate, lies outside:
+/// it evaluates to error_value (gradients and Hessians are then filled with
+/// error_value and the call returns false) and in no region. (The module-wide
+/// C interface of travo.h evaluates a NaN point as it always has.)
 /// Batch forms take `count` points stored one after another (count * dim()
 /// coordinates) and write `count` results in the same order.
 ///
@@ -190,13 +210,14 @@ public:
     /// Rows whose value equals the global value (within 1e-10), increasing.
     std::span<const std::uint32_t> global_minimizers() const;
 
-    /// Whether the point lies in the box or within 1e-10 of it, that is
-    /// whether it evaluates to something other than error_value.
+    /// Whether the point lies in the box or within 1e-10 of it (false for a
+    /// NaN coordinate), that is whether it evaluates to something other than
+    /// error_value.
     bool contains(std::span<const double> x) const;
 
     /// Row of the minima table (1..num_minima()-1) whose attraction region
     /// holds the point, or -1 when the point lies in no region (on the
-    /// paraboloid) or more than 1e-10 outside the box. Where regions touch,
+    /// paraboloid) or outside the box. Where regions touch,
     /// the lowest row wins, as in evaluation.
     std::int64_t region(std::span<const double> x) const;
 
@@ -232,19 +253,31 @@ public:
     /// once (where it does not tell, no more than give each thread as much
     /// work as the automatic choice does) nor one per point; 1 only the
     /// calling thread. The results are the same for every number of threads.
-    void values(Kind kind, std::span<const double> points, std::span<double> out, unsigned threads = 0) const;
+    ///
+    /// `progress` (see BatchProgress) lets the caller stop a long batch: when
+    /// it returns false, every thread stops after the points it is on and
+    /// BatchAbandoned is thrown; an exception it throws leaves likewise. The
+    /// outputs then hold the results of some points and are unchanged
+    /// elsewhere. An exception in any thread of a batch (std::bad_alloc) is
+    /// rethrown on the calling thread once the others have stopped.
+    void values(Kind kind, std::span<const double> points, std::span<double> out, unsigned threads = 0,
+                const BatchProgress &progress = {}) const;
     /// Gradients (D or D2) at the points, one after another (batch form;
     /// see values()).
-    void gradients(Kind kind, std::span<const double> points, std::span<double> out, unsigned threads = 0) const;
+    void gradients(Kind kind, std::span<const double> points, std::span<double> out, unsigned threads = 0,
+                   const BatchProgress &progress = {}) const;
     /// Values and gradients (D or D2) at the points (batch form; see
     /// values()).
     void values_and_gradients(Kind kind, std::span<const double> points, std::span<double> values_out,
-                              std::span<double> gradients_out, unsigned threads = 0) const;
+                              std::span<double> gradients_out, unsigned threads = 0,
+                              const BatchProgress &progress = {}) const;
     /// Hessians of the D2 kind at the points, each row by row (batch form;
     /// see values()).
-    void hessians(std::span<const double> points, std::span<double> out, unsigned threads = 0) const;
+    void hessians(std::span<const double> points, std::span<double> out, unsigned threads = 0,
+                  const BatchProgress &progress = {}) const;
     /// Region of each point, as region() gives it; `out` holds count rows.
-    void regions(std::span<const double> points, std::span<std::int64_t> out, unsigned threads = 0) const;
+    void regions(std::span<const double> points, std::span<std::int64_t> out, unsigned threads = 0,
+                 const BatchProgress &progress = {}) const;
 
 private:
     struct Impl;

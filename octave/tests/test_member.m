@@ -65,6 +65,9 @@
 %! assert (size (travo_member (P, "hessian", zeros (0, 4))), [4 4 0]);
 %! assert (size (travo_member (P, "region", zeros (0, 4))), [0 1]);
 %! assert (travo_member (P, "global"), 2);
+%! ## A NaN coordinate lies outside the box.
+%! assert (travo_member (P, "region", [NaN 0 0 0; 0 0 0 NaN]), [0; 0]);
+%! assert (travo_member (P, "value", "ND", [0 NaN 0 0]), 1e100);
 %! travo_member (P, "delta");
 %! assert (isscalar (ans));
 

@@ -98,8 +98,13 @@ Points read_points(py::handle x, std::uint32_t n, const char *name) {
         bad_point_shape(name, n, "shape " + shape_text(shape_of(a)));
     }
 
-    // In place when already C-contiguous float64; otherwise one conversion.
-    a = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(a);
+    // In place when already C-contiguous float64; otherwise one conversion,
+    // whose failure (MemoryError for a broadcast batch too large to copy)
+    // is raised as numpy raised it.
+    const int flags = py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_FORCECAST_ |
+                      py::detail::npy_api::NPY_ARRAY_ENSUREARRAY_;
+    a = py::reinterpret_steal<py::array>(py::detail::npy_api::get().PyArray_FromAny_(
+        a.ptr(), py::dtype::of<double>().release().ptr(), 0, 0, flags, nullptr));
     if (!a) throw py::error_already_set();
     if (!aligned(a.data())) {
         py::array_t<double> copy(shape_of(a));

@@ -1,5 +1,6 @@
 // travo._travo._Member: a travo::Member with numpy-shaped evaluation. The
 // travo package's Member derives from it and adds the pure-Python parts.
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -14,6 +15,24 @@ namespace {
 using Shape = std::vector<py::ssize_t>;
 
 double *doubles(py::array &a) { return static_cast<double *>(a.mutable_data()); }
+
+// Whether two C-contiguous arrays share a byte.
+bool overlap(const py::array &a, const py::array &b) {
+    const auto *a0 = static_cast<const char *>(a.data()), *b0 = static_cast<const char *>(b.data());
+    return a.nbytes() > 0 && b.nbytes() > 0 && a0 < b0 + b.nbytes() && b0 < a0 + a.nbytes();
+}
+
+// A read-only array of `shape` over `numbers`, which its base (a capsule)
+// owns: numpy makes an array writeable again only over a writeable base.
+template <class T>
+py::array sealed(std::vector<T> numbers, std::vector<py::ssize_t> shape) {
+    auto owned = std::make_unique<std::vector<T>>(std::move(numbers));
+    const py::capsule base(owned.get(), [](void *p) { delete static_cast<std::vector<T> *>(p); });
+    const T *data = owned.release()->data();
+    py::array_t<T> a(std::move(shape), data, base);
+    py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+    return a;
+}
 
 // Read-only view of a table of the member; `owner` keeps the member alive.
 py::array table_view(std::span<const double> table, py::handle owner) {
@@ -33,8 +52,9 @@ py::object value(const Member &f, py::handle x, py::handle kind_arg, py::handle 
         *doubles(r) = f.value(kind, p.coordinates());
     } else {
         double *o = doubles(r);
-        py::gil_scoped_release unlocked;
-        f.values(kind, p.coordinates(), {o, p.count}, threads);
+        without_gil([&](const BatchProgress &progress) {
+            f.values(kind, p.coordinates(), {o, p.count}, threads, progress);
+        });
     }
     return r;
 }
@@ -49,8 +69,9 @@ py::object gradient(const Member &f, py::handle x, py::handle kind_arg, py::hand
     if (p.single) {
         f.gradient(kind, p.coordinates(), {o, n});
     } else {
-        py::gil_scoped_release unlocked;
-        f.gradients(kind, p.coordinates(), {o, p.count * n}, threads);
+        without_gil([&](const BatchProgress &progress) {
+            f.gradients(kind, p.coordinates(), {o, p.count * n}, threads, progress);
+        });
     }
     return r;
 }
@@ -75,13 +96,15 @@ py::object value_and_gradient(const Member &f, py::handle x, py::handle kind_arg
         return py::make_tuple(v, std::move(g));
     }
     py::array v = result_array(p, {}, value_out, py::dtype::of<double>(), "out[0]");
+    if (overlap(v, g)) throw py::value_error("out[0] and out[1] must not overlap");
     if (p.single) {
         *doubles(v) = f.value_and_gradient(kind, p.coordinates(), {doubles(g), n});
     } else {
         double *vo = doubles(v);
         double *go = doubles(g);
-        py::gil_scoped_release unlocked;
-        f.values_and_gradients(kind, p.coordinates(), {vo, p.count}, {go, p.count * n}, threads);
+        without_gil([&](const BatchProgress &progress) {
+            f.values_and_gradients(kind, p.coordinates(), {vo, p.count}, {go, p.count * n}, threads, progress);
+        });
     }
     return py::make_tuple(std::move(v), std::move(g));
 }
@@ -99,8 +122,9 @@ py::object hessian(const Member &f, py::handle x, py::handle kind_arg, py::handl
     if (p.single) {
         f.hessian(p.coordinates(), {o, nn});
     } else {
-        py::gil_scoped_release unlocked;
-        f.hessians(p.coordinates(), {o, p.count * nn}, threads);
+        without_gil([&](const BatchProgress &progress) {
+            f.hessians(p.coordinates(), {o, p.count * nn}, threads, progress);
+        });
     }
     return r;
 }
@@ -114,8 +138,9 @@ py::object region(const Member &f, py::handle x, py::handle out, long long threa
     if (p.single) {
         *o = f.region(p.coordinates());
     } else {
-        py::gil_scoped_release unlocked;
-        f.regions(p.coordinates(), {o, p.count}, threads);
+        without_gil([&](const BatchProgress &progress) {
+            f.regions(p.coordinates(), {o, p.count}, threads, progress);
+        });
     }
     return r;
 }
@@ -126,7 +151,11 @@ py::object contains(const Member &f, py::handle x) {
     if (p.single) return py::bool_(f.contains(p.coordinates()));
     py::array r = result_array(p, {}, py::none(), py::dtype::of<bool>());
     auto *o = static_cast<bool *>(r.mutable_data());
-    for (std::size_t i = 0; i < p.count; i++) o[i] = f.contains({p.data + i * n, n});
+    for (std::size_t i = 0; i < p.count; i++) {
+        // A long batch stops at Ctrl-C (a cheap test while no signal came).
+        if (i % (std::size_t(1) << 16) == 0 && PyErr_CheckSignals() != 0) throw py::error_already_set();
+        o[i] = f.contains({p.data + i * n, n});
+    }
     return r;
 }
 
@@ -149,8 +178,7 @@ Member make_member(std::uint32_t dim, std::uint32_t num_minima, double global_va
     params.lower = std::move(lower);
     params.upper = std::move(upper);
     params.test_number = test_number;
-    py::gil_scoped_release unlocked;
-    return generate(params);
+    return without_gil([&](const GenerationProgress &progress) { return generate(params, progress); });
 }
 
 constexpr const char *eval_args_doc = R"(
@@ -210,20 +238,19 @@ void register_member(py::module_ &m) {
         .def("_minimizers",
              [](const Member &f) {
                  const std::uint32_t n = f.dim(), rows = f.num_minima();
-                 py::array_t<double> a({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(n)});
-                 double *o = a.mutable_data();
+                 std::vector<double> table;
+                 table.reserve(std::size_t(rows) * n);
                  for (std::uint32_t r = 0; r < rows; r++) {
                      const auto row = f.minimizer(r);
-                     std::copy(row.begin(), row.end(), o + static_cast<std::size_t>(r) * n);
+                     table.insert(table.end(), row.begin(), row.end());
                  }
-                 return a;
+                 return sealed(std::move(table), {static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(n)});
              })
         .def("_global_rows",
              [](const Member &f) {
                  const auto rows = f.global_minimizers();
-                 py::array_t<std::int64_t> a(static_cast<py::ssize_t>(rows.size()));
-                 std::copy(rows.begin(), rows.end(), a.mutable_data());
-                 return a;
+                 return sealed(std::vector<std::int64_t>(rows.begin(), rows.end()),
+                               {static_cast<py::ssize_t>(rows.size())});
              })
         .def("_parameters", [](const Member &f) { return parameters_dict(f.parameters()); })
         .def("value", &value, "x"_a, "kind"_a = "D2", py::kw_only(), "out"_a = py::none(), "threads"_a = 0,

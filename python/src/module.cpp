@@ -5,6 +5,7 @@
 PYBIND11_MODULE(_travo, m) {
     m.doc() = "Compiled core of the travo package; use the travo package itself.";
     m.attr("__version__") = std::string(travo::version());
+    travo::python::register_gil(m);
     travo::python::register_errors(m);
     travo::python::register_member(m);
     travo::python::register_observed(m);

@@ -10,16 +10,21 @@
 // and the value targets f* + 10^k.
 //
 // The bookkeeping lives here rather than in Python so that an observed call
-// costs little more than a bare one.
+// costs little more than a bare one. Calls from several threads take turns
+// (see Turn), so that the books come out as if they had been made one after
+// another.
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -69,6 +74,7 @@ public:
     py::object value(py::handle x) {
         Points p = read_points(x, n_);
         if (p.single) {
+            const Turn turn(*this);
             charge(1);
             ++values_;
             const double f = member_.value(kind_, p.coordinates());
@@ -76,11 +82,12 @@ public:
             return py::float_(f);
         }
         py::array_t<double> out(p.shape);
+        double *o = out.mutable_data();
+        const Turn turn(*this);
         const std::size_t fit = affordable(p.count, 1);
-        {
-            py::gil_scoped_release unlocked;
-            member_.values(kind_, {p.data, fit * n_}, {out.mutable_data(), fit}, 1);
-        }
+        without_gil([&](const BatchProgress &progress) {
+            member_.values(kind_, {p.data, fit * n_}, {o, fit}, 1, progress);
+        });
         for (std::size_t k = 0; k < fit; ++k) {
             cost_ += 1;
             ++values_;
@@ -103,6 +110,7 @@ public:
         gshape.push_back(n_);
         py::array_t<double> g(gshape);
         if (p.single) {
+            const Turn turn(*this);
             charge(c);
             values_ += with_value;
             ++gradients_;
@@ -111,12 +119,12 @@ public:
             return py::make_tuple(py::float_(f), std::move(g));
         }
         py::array_t<double> f(p.shape);
+        double *fo = f.mutable_data(), *go = g.mutable_data();
+        const Turn turn(*this);
         const std::size_t fit = affordable(p.count, c);
-        {
-            py::gil_scoped_release unlocked;
-            member_.values_and_gradients(kind_, {p.data, fit * n_}, {f.mutable_data(), fit},
-                                         {g.mutable_data(), fit * n_}, 1);
-        }
+        without_gil([&](const BatchProgress &progress) {
+            member_.values_and_gradients(kind_, {p.data, fit * n_}, {fo, fit}, {go, fit * n_}, 1, progress);
+        });
         for (std::size_t k = 0; k < fit; ++k) {
             cost_ += c;
             values_ += with_value;
@@ -137,13 +145,14 @@ public:
         shape.push_back(n_);
         shape.push_back(n_);
         py::array_t<double> out(shape);
+        double *o = out.mutable_data();
+        const Turn turn(*this);
         const std::size_t fit = affordable(p.count, c);
         std::vector<double> f(fit);
-        {
-            py::gil_scoped_release unlocked;
-            member_.hessians({p.data, fit * n_}, {out.mutable_data(), fit * n_ * n_}, 1);
-            member_.values(kind_, {p.data, fit * n_}, f, 1);
-        }
+        without_gil([&](const BatchProgress &progress) {
+            member_.hessians({p.data, fit * n_}, {o, fit * n_ * n_}, 1, progress);
+            member_.values(kind_, {p.data, fit * n_}, f, 1, progress);
+        });
         for (std::size_t k = 0; k < fit; ++k) {
             cost_ += c;
             ++hessians_;
@@ -190,6 +199,37 @@ public:
     std::optional<std::uint64_t> hit_;
 
 private:
+    // One call's turn at the books: the problem's lock, waited for without
+    // the GIL, held while the call evaluates (without the GIL) and notes its
+    // points (with it). Attributes are read with the GIL alone, which every
+    // change of the books holds. A call made while this thread holds the
+    // turn (from a signal handler run during a batch) is refused.
+    class Turn {
+    public:
+        explicit Turn(Observed &o) : o_(o), lock_(o.mutex_, std::try_to_lock) {
+            // Only this thread stores its own id, so relaxed order suffices.
+            if (!lock_.owns_lock()) {
+                if (o.holder_.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+                    throw std::runtime_error("this observed problem is already evaluating on this thread");
+                }
+                PyThreadState *state = PyEval_SaveThread();
+                lock_.lock();
+                relock(state);
+            }
+            o.holder_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+        }
+        ~Turn() { o_.holder_.store(std::thread::id(), std::memory_order_relaxed); }  // before the lock is let go
+        Turn(const Turn &) = delete;
+        Turn &operator=(const Turn &) = delete;
+
+    private:
+        Observed &o_;
+        std::unique_lock<std::mutex> lock_;
+    };
+
+    std::mutex mutex_;
+    std::atomic<std::thread::id> holder_;
+
     // Refuses a single point that would overrun the budget, else charges it.
     void charge(std::uint64_t c) {
         if (budget_ && cost_ + c > *budget_) throw BudgetExhausted();
@@ -223,6 +263,14 @@ private:
 };
 
 }  // namespace
+
+}  // namespace travo::python
+
+template <>
+class pybind11::detail::type_caster<travo::python::Observed>
+    : public travo::python::InitialisedCaster<travo::python::Observed> {};
+
+namespace travo::python {
 
 void register_observed(py::module_ &m) {
     using namespace pybind11::literals;

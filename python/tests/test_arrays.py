@@ -1,5 +1,7 @@
 """Shapes, conversions, out= and the message of every bad input."""
 
+import builtins
+import pathlib
 import re
 import subprocess
 
@@ -78,10 +80,35 @@ def test_bad_inputs_are_refused_with_their_message(call, error, message):
         call()
 
 
-def test_minima_arrays_are_read_only():
+def documented_refusals():
+    text = (pathlib.Path(__file__).parents[2] / "docs" / "bad-input.md").read_text()
+    section = text.split("\n## Python package")[1].split("\n## ")[0]
+    rows = re.findall(r'\n\| "([^\n]*?)" \| [^\n]*? \| `([^`\n]*)` \| `(\w+)`', section)
+    assert len(rows) >= 4, "the rows of the Python section of docs/bad-input.md were not found"
+    return rows
+
+
+@pytest.mark.parametrize("message, example, error", documented_refusals())
+def test_documented_refusals_raise_their_message(message, example, error):
+    with pytest.raises(getattr(builtins, error), match=re.escape(message)):
+        exec(example, {"f": travo.generate(), "np": np, "travo": travo})
+
+
+def test_minima_arrays_are_read_only_for_good():
     for name in ("minimizers", "minimum_values", "radii", "global_rows", "lower", "upper", "global_minimizer", "vertex"):
         with pytest.raises(ValueError, match="read-only"):
             getattr(MEMBER, name)[...] = 0
+        with pytest.raises(ValueError, match="cannot set WRITEABLE flag"):
+            getattr(MEMBER, name).setflags(write=True)
+
+
+def test_a_nan_coordinate_lies_outside_the_box():
+    x = np.array([[0.1, np.nan, 0.2], MEMBER.global_minimizer])
+    x[1, 0] = np.nan
+    assert not MEMBER.contains(x[0]) and list(MEMBER.contains(x)) == [False, False]
+    assert MEMBER.region(x[1]) == -1 and list(MEMBER.region(x)) == [-1, -1]
+    assert MEMBER.value(x[1], "ND") == travo.ERROR_VALUE and list(MEMBER.value(x)) == [travo.ERROR_VALUE] * 2
+    assert np.all(MEMBER.gradient(x) == travo.ERROR_VALUE) and np.all(MEMBER.hessian(x[1]) == travo.ERROR_VALUE)
 
 
 @pytest.mark.parametrize("make, status", [

@@ -1,9 +1,14 @@
-"""Batches against single calls, regions, pickling, threads and processes."""
+"""Batches against single calls, regions, pickling, threads and processes, Ctrl-C and interpreter exit."""
 
 import concurrent.futures
 import copy
 import multiprocessing
+import os
 import pickle
+import signal
+import subprocess
+import sys
+import time
 
 import numpy as np
 import pytest
@@ -69,3 +74,49 @@ def test_members_pickle_as_their_parameters_and_go_to_processes_and_threads():
     with concurrent.futures.ThreadPoolExecutor(4) as pool:
         assert all(same_bits(r[0], want[0]) and same_bits(r[1], want[1])
                    for r in pool.map(lambda _: evaluate(member, points), range(8)))
+
+
+def test_objects_made_by_new_alone_are_refused():
+    member, problem = travo.Member.__new__(travo.Member), travo.Observed.__new__(travo.Observed)
+    for call in (lambda: member.dim, lambda: member.value([0.0, 0.0]), lambda: problem.value([0.0, 0.0]),
+                 lambda: problem.cost):
+        with pytest.raises(TypeError, match="object is not initialised"):
+            call()
+
+
+def child(script):
+    return subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, text=True, env=os.environ)
+
+
+def test_ctrl_c_stops_generation_and_batches_and_daemon_threads_end_with_the_interpreter():
+    # Ctrl-C soon after each long call began: it raises KeyboardInterrupt there, and the module works on.
+    script = """
+import numpy as np, travo
+small = travo.generate(dim=10, num_minima=3000)
+x = np.random.default_rng(0).uniform(-1, 1, (300000, 10))
+for call in (lambda: travo.generate(num_minima=1_000_000), lambda: small.region(x)):
+    print("go", flush=True)
+    try:
+        call()
+        print("finished", flush=True)
+    except KeyboardInterrupt:
+        print("interrupted", flush=True)
+print(small.region(x[:2]).shape, flush=True)
+"""
+    p = child(script)
+    for _ in range(2):
+        assert p.stdout.readline() == "go\n"
+        time.sleep(0.3)
+        p.send_signal(signal.SIGINT)
+        assert p.stdout.readline() == "interrupted\n"
+    assert p.stdout.readline() == "(2,)\n" and p.wait() == 0
+    # A daemon thread still evaluating batches when the interpreter exits ends with it.
+    script = """
+import sys, threading, time, numpy as np, travo
+f = travo.generate()
+x = np.random.default_rng(1).uniform(-1, 1, (100000, 2))
+threading.Thread(target=lambda: [f.value(x) for _ in iter(int, 1)], daemon=True).start()
+time.sleep(0.1)
+sys.exit(0)
+"""
+    assert child(script).wait() == 0

@@ -1,5 +1,8 @@
 """Observed problems: counters, budget, best point and the first hits of the targets."""
 
+import signal
+import threading
+
 import numpy as np
 import pytest
 
@@ -76,3 +79,40 @@ def test_batch_calls_keep_the_books_of_the_loop_of_single_calls():
     for attr in ("cost", "values", "gradients", "hessians", "best_value", "hit", "target_hits"):
         assert getattr(one, attr) == getattr(many, attr), attr
     np.testing.assert_array_equal(one.trace, many.trace)
+
+
+def test_calls_from_several_threads_keep_exact_books():
+    f = member_of("3-simple", 2)
+    x = np.random.default_rng(2).uniform(-1, 1, (2000, 3))
+    p = observe(f, "D", budget=50_000)
+
+    def run(k):
+        for _ in range(20):
+            try:
+                p.value_and_gradient(x) if k % 2 else p.value(x[:1500])
+            except BudgetExhausted:
+                pass
+
+    threads = [threading.Thread(target=run, args=(k,)) for k in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert p.cost == 50_000 and p.remaining == 0 and p.cost == p.values + 3 * p.gradients
+    assert p.best_value == min(f.value(x, "D").min(), f.value(x[:1500], "D").min())
+
+
+def test_a_signal_handler_cannot_enter_the_batch_it_interrupts():
+    # The handler runs during the batch on the same thread, which holds the problem's turn: waiting for it would hang.
+    f = travo.generate(dim=10, num_minima=3000)
+    x = np.random.default_rng(3).uniform(-1, 1, (200_000, 10))
+    p = observe(f, "D")
+    old = signal.signal(signal.SIGALRM, lambda *_: p.value(x[0]))
+    signal.setitimer(signal.ITIMER_REAL, 0.05, 0.05)
+    try:
+        with pytest.raises(RuntimeError, match="this observed problem is already evaluating on this thread"):
+            p.value(x)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, old)
+    assert p.cost == p.values < len(x)  # the refused batch charged nothing (a handler may have run before it)

@@ -181,8 +181,8 @@ class Parameters:
 
 
 def _read_only(array: np.ndarray) -> np.ndarray:
-    array.flags.writeable = False
-    return array
+    """A copy over immutable bytes, which cannot be made writeable again (as the compiled tables)."""
+    return np.frombuffer(array.tobytes(), dtype=array.dtype).reshape(array.shape)
 
 
 class Member(_travo._Member):
@@ -226,7 +226,7 @@ class Member(_travo._Member):
     def _cached(self, name: str, make: Any) -> np.ndarray:
         array = self.__dict__.get(name)
         if array is None:
-            array = self.__dict__[name] = _read_only(make())
+            array = self.__dict__[name] = make()
         return array
 
     @property
@@ -257,12 +257,12 @@ class Member(_travo._Member):
     @property
     def lower(self) -> np.ndarray:
         """Lower bounds of the box, shape (n,), read-only."""
-        return self._cached("_lower", lambda: np.array(self._parameters()["lower"], dtype=np.float64))
+        return self._cached("_lower", lambda: _read_only(np.array(self._parameters()["lower"], dtype=np.float64)))
 
     @property
     def upper(self) -> np.ndarray:
         """Upper bounds of the box, shape (n,), read-only."""
-        return self._cached("_upper", lambda: np.array(self._parameters()["upper"], dtype=np.float64))
+        return self._cached("_upper", lambda: _read_only(np.array(self._parameters()["upper"], dtype=np.float64)))
 
     def objective(self, kind: str = "D2") -> "Objective":
         """The member as a scipy.optimize objective.

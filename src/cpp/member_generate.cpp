@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "cpp/member_impl.hpp"
 #include "cpp/rules.hpp"
@@ -27,10 +28,16 @@ bool report_fraction(void *context, std::uint64_t done, std::uint64_t total) {
     return progress(total == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(total));
 }
 
+// The progress function, asked during the build of the region index, when
+// the tables are complete.
+bool report_done(void *context) { return (*static_cast<const GenerationProgress *>(context))(1.0); }
+
 }  // namespace
 
 GenerationAbandoned::GenerationAbandoned()
     : std::runtime_error("travo: generation abandoned by its progress function") {}
+
+BatchAbandoned::BatchAbandoned() : std::runtime_error("travo: batch abandoned by its progress function") {}
 
 Member generate(const Parameters &params) { return generate(params, GenerationProgress()); }
 
@@ -61,9 +68,11 @@ Member generate(const Parameters &params, const GenerationProgress &progress) tr
         const auto st = static_cast<Status>(status);
         throw Error(st, detail::rule(st, p));
     }
-    guard.mb = nullptr;
-    impl->index = core::RegionIndex(mb);
-    impl->batch = core::BatchEvaluator(impl->core, &impl->index);
+    guard.mb = nullptr;  // the tables are the member's now, released with it
+    const core::StopCheck stop{progress ? report_done : nullptr, const_cast<GenerationProgress *>(&progress)};
+    impl->index = core::RegionIndex(mb, core::RegionIndex::Layout::Chosen, stop);
+    if (impl->index.abandoned()) throw GenerationAbandoned();
+    impl->batch = core::BatchEvaluator(impl->core, &impl->index, std::nullopt, core::NanPoints::Refused);
     return Member(std::move(impl));
 } catch (const std::bad_alloc &) {
     throw Error(Status::no_memory, detail::rule(Status::no_memory, params));

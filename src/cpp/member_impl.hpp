@@ -23,10 +23,13 @@ struct Member::Impl {
     // Region lookup built once from the tables, which nothing changes after
     // generation (they are only handed out as read-only spans).
     core::RegionIndex index;
-    // Batch evaluation over the tables and the index.
+    // Batch evaluation over the tables and the index; like locate below, it
+    // refuses a point with a NaN coordinate as lying outside the box.
     core::BatchEvaluator batch;
 
-    core::Site locate(const double *x) const { return core::locate(core, index, x); }
+    core::Site locate(const double *x) const {
+        return core::has_nan(x, core.dim) ? core::Site{} : core::locate(core, index, x);
+    }
 
     Impl() = default;
     Impl(const Impl &) = delete;

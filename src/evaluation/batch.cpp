@@ -66,6 +66,7 @@ uint32_t batch_find_region(const BatchTables &t, const double *x) {
 }
 
 Site batch_locate_one(const BatchTables &t, const double *x) {
+    if (t.nan_refused && has_nan(x, t.n)) return Site{};
     return t.index != nullptr ? core::locate(*t.mb, *t.index, x) : core::locate(*t.mb, x);
 }
 
@@ -93,9 +94,10 @@ const char *BatchEvaluator::name(Simd simd) {
     return "?";
 }
 
-BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index, std::optional<Simd> simd)
+BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index, std::optional<Simd> simd, NanPoints nan)
     : simd_(simd ? widest_up_to(*simd) : chosen()) {
     const MinimaTable &tab = mb.minima;
+    numbers_.nan_refused = nan == NanPoints::Refused;
     numbers_.mb = &mb;
     numbers_.index = index;
     numbers_.n = mb.dim;

@@ -17,7 +17,8 @@
 //    (surely outside); the kept one is surely inside when its sum is at or
 //    below the lower bound. Points whose kept sum lies between the bounds
 //    (the square root would decide), or with a NaN coordinate, are
-//    evaluated again by the per-point lookup;
+//    evaluated again by the per-point lookup (which, in an evaluator that
+//    refuses NaN points, see NanPoints, counts the latter outside the box);
 //  - for values, every point's distance to its kept row and the
 //    paraboloid's value; then the points settled in regions, packed into
 //    lanes of their own, get the region formulas of formulas.hpp, the same
@@ -49,6 +50,11 @@ namespace travo::core {
 
 // The vector instruction sets of the block kernels, narrowest first.
 enum class Simd { SSE2, AVX2, AVX512 };
+
+// What an evaluator does with a point that has a NaN coordinate: search it
+// as `locate` does (the module-wide interface's answers), or refuse it as
+// lying outside the box (the C++ interface's).
+enum class NanPoints { Searched, Refused };
 
 // What a lane needs of a row (row 0 is the vertex): for regions the lower
 // bound on the sum of squares, the radius, the minimum value, the height A
@@ -85,7 +91,8 @@ struct BatchFound {
 struct BatchTables {
     const Member *mb = nullptr;
     const RegionIndex *index = nullptr;
-    bool indexed = false;  // regions found by the index, point by point, not searched in lanes
+    bool indexed = false;      // regions found by the index, point by point, not searched in lanes
+    bool nan_refused = false;  // a point with a NaN coordinate is outside the box
     uint32_t n = 0, m = 0;
     const double *lo = nullptr, *hi = nullptr;  // the box less and plus the tolerance
     const double *coord = nullptr;              // row by row, row 0 the vertex
@@ -139,8 +146,9 @@ public:
     // instruction set (one the processor lacks gives the widest it has
     // below it); by default the widest the processor has, or at most the
     // one named by the environment variable TRAVO_SIMD ("sse2", "avx2",
-    // "avx512").
-    BatchEvaluator(const Member &mb, const RegionIndex *index, std::optional<Simd> simd = std::nullopt);
+    // "avx512"). `nan` tells what points with a NaN coordinate get.
+    BatchEvaluator(const Member &mb, const RegionIndex *index, std::optional<Simd> simd = std::nullopt,
+                   NanPoints nan = NanPoints::Searched);
 
     // Whether a member is searched in lanes (without an index).
     static bool fits(const Member &mb) { return mb.dim != 0 && mb.num_minima != 0 && mb.num_minima <= kMaxRegions + 1; }

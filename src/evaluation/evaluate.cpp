@@ -28,6 +28,13 @@ bool admitted(const Member &mb, const double *x) {
     return true;
 }
 
+bool has_nan(const double *x, uint32_t n) {
+    for (uint32_t c = 0; c < n; c++) {
+        if (std::isnan(x[c])) return true;
+    }
+    return false;
+}
+
 Site located(const Member &mb, const double *x, uint32_t k, double r) {
     Site st;
     const MinimaTable &tab = mb.minima;

@@ -47,6 +47,12 @@ Site locate(const Member &mb, const double *x);
 bool admitted(const Member &mb, const double *x);
 Site located(const Member &mb, const double *x, uint32_t k, double r);
 
+// Whether a coordinate of x[0..n-1] is NaN. Such a point passes the box
+// test of `admitted` (every comparison with NaN is false) and is searched as
+// any other: the module-wide interface evaluates it so. The C++ interface
+// and everything built on it refuse it as lying outside the box.
+bool has_nan(const double *x, uint32_t n);
+
 // locate with the region search done by find_region itself; locate uses
 // find_region_scan, which decides the same without a square root per
 // region.

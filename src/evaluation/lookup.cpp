@@ -101,8 +101,20 @@ uint32_t RegionIndex::grid_cell(uint32_t c, double v) const {
     return static_cast<uint32_t>(t);
 }
 
-bool RegionIndex::build_grid(const MinimaTable &tab) {
+bool RegionIndex::build_grid(const MinimaTable &tab, const StopCheck &stop) {
     if (n_ > kGridMaxDim) return false;
+    // Whether the build goes on: `stop` is asked every kStopEvery rows or
+    // cells, and after each pass over the storage.
+    const auto asked = [&] {
+        abandoned_ = !stop();
+        return !abandoned_;
+    };
+    uint32_t rows_since = 0;
+    const auto going = [&] {
+        if (++rows_since < kStopEvery) return true;
+        rows_since = 0;
+        return asked();
+    };
     // A region can hold a point only within its radius of its centre in
     // every coordinate (where the reference's sum of squares decides
     // inside, no square in it exceeds the radius squared by more than
@@ -116,6 +128,7 @@ bool RegionIndex::build_grid(const MinimaTable &tab) {
     }
     std::vector<uint32_t> live;
     for (uint32_t k = 1; k < m_; k++) {
+        if (!going()) return false;
         const double rho = tab.radii[k];
         if (rho < 0.0) continue;
         if (!(rho >= kMinBoundRadius && rho <= kMaxBoundRadius)) return false;
@@ -153,6 +166,7 @@ bool RegionIndex::build_grid(const MinimaTable &tab) {
         }
         entries = 0;
         for (uint32_t k : live) {
+            if (!going()) return false;
             uint32_t first[kGridMaxDim], last[kGridMaxDim];
             span(k, first, last);
             uint64_t count = 1;
@@ -181,15 +195,22 @@ bool RegionIndex::build_grid(const MinimaTable &tab) {
         }
     };
     cell_start_.assign(cells + 1, 0);
+    if (!asked()) return false;
     for (uint32_t k : live) {
+        if (!going()) return false;
         uint32_t first[kGridMaxDim], last[kGridMaxDim];
         span(k, first, last);
         for_each_cell(first, last, [this](std::size_t cell) { cell_start_[cell + 1]++; });
     }
-    for (std::size_t cell = 0; cell < cells; cell++) cell_start_[cell + 1] += cell_start_[cell];
+    for (std::size_t cell = 0; cell < cells; cell++) {
+        if (!going()) return false;
+        cell_start_[cell + 1] += cell_start_[cell];
+    }
     cell_rows_.resize(entries);
     std::vector<uint32_t> fill(cell_start_.begin(), cell_start_.end() - 1);
+    if (!asked()) return false;
     for (uint32_t k : live) {  // in row order, so each cell lists its rows in order
+        if (!going()) return false;
         uint32_t first[kGridMaxDim], last[kGridMaxDim];
         span(k, first, last);
         for_each_cell(first, last, [&](std::size_t cell) { cell_rows_[fill[cell]++] = k; });
@@ -197,7 +218,9 @@ bool RegionIndex::build_grid(const MinimaTable &tab) {
     return true;
 }
 
-RegionIndex::RegionIndex(const Member &mb, Layout layout) : n_(mb.dim), m_(mb.num_minima) {
+RegionIndex::RegionIndex(const Member &mb, Layout layout) : RegionIndex(mb, layout, StopCheck{}) {}
+
+RegionIndex::RegionIndex(const Member &mb, Layout layout, const StopCheck &stop) : n_(mb.dim), m_(mb.num_minima) {
     const MinimaTable &tab = mb.minima;
     if (m_ < 2 || n_ == 0 || tab.points == nullptr || tab.radii == nullptr) return;
     if (!all_rows_safe(n_, tab.points, 1, m_)) return;
@@ -217,16 +240,22 @@ RegionIndex::RegionIndex(const Member &mb, Layout layout) : n_(mb.dim), m_(mb.nu
     };
 
     const bool grid_wanted = layout == Layout::Grid || (layout == Layout::Chosen && grid_pays(n_, m_));
-    if (grid_wanted && build_grid(tab)) {
+    if (grid_wanted && build_grid(tab, stop)) {
         mode_ = Mode::Grid;
         copy_rows(tab);
         return;
     }
+    if (abandoned_) return;
     const bool tree = layout == Layout::Tree || layout == Layout::Grid ||
                       (layout == Layout::Chosen && tree_pays(n_, m_));
     if (tree) {
+        tree_ = KdTree(n_, tab.points, 1, m_, 0, stop);
+        if (!tree_.complete()) {
+            tree_ = KdTree();
+            abandoned_ = true;
+            return;
+        }
         mode_ = Mode::Tree;
-        tree_ = KdTree(n_, tab.points, 1, m_);
         tree_.set_radii(tab.radii);
         for (uint32_t s = 0; s < regions; s++) set_bounds(s, tab.radii[tree_.row_of_slot(s)]);
         node_reach2_.resize(tree_.nodes().size());

@@ -89,6 +89,11 @@ public:
 
     RegionIndex() = default;
     explicit RegionIndex(const Member &mb, Layout layout = Layout::Chosen);
+    // The same, asking `stop` now and then during the build; once it answers
+    // false the build ends and the index, abandoned(), may only be destroyed.
+    RegionIndex(const Member &mb, Layout layout, const StopCheck &stop);
+
+    bool abandoned() const { return abandoned_; }
 
     // Same result and same *r_out as find_region(mb, x, r_out), where mb is
     // the member the index was built from.
@@ -107,11 +112,12 @@ private:
     uint32_t find_rows(const double *x, double *r_out) const;
     template <uint32_t N>
     uint32_t find_grid(const double *x, double *r_out) const;
-    bool build_grid(const MinimaTable &tab);
+    bool build_grid(const MinimaTable &tab, const StopCheck &stop);
     uint32_t grid_cell(uint32_t c, double v) const;
     void copy_rows(const MinimaTable &tab);
 
     Mode mode_ = Mode::Scan;
+    bool abandoned_ = false;
     uint32_t n_ = 0;
     uint32_t m_ = 0;
     KdTree tree_;                      // Tree: rows 1..m-1

@@ -221,8 +221,9 @@ travo::Member memberOf(const travo::Parameters &p) {
 // A kind by its name, in any case.
 travo::Kind kindOf(const mxArray *a, bool differentiable) {
     char name[4] = {0};
-    const bool isText = mxIsChar(a) && mxGetM(a) == 1 && mxGetN(a) <= 2 && mxGetN(a) >= 1;
-    if (isText) mxGetString(a, name, sizeof name);
+    bool isText = mxIsChar(a) && mxGetM(a) == 1 && mxGetN(a) <= 2 && mxGetN(a) >= 1;
+    // The copy ends at a NUL inside the text ("D\0" would read as "D").
+    if (isText) isText = mxGetString(a, name, sizeof name) == 0 && std::strlen(name) == mxGetN(a);
     const std::optional<travo::Kind> kind = isText ? travo::parse_kind(name) : std::nullopt;
     if (kind && !(differentiable && *kind == travo::Kind::ND)) return *kind;
     throw Refusal(differentiable ? "the kind must be \"D\" or \"D2\" (the ND kind has no derivatives)"
@@ -294,6 +295,8 @@ mxArray *answer(int nrhs, const mxArray *prhs[]) {
 
     const travo::Member f = memberOf(p);
     const std::size_t n = f.dim(), m = f.num_minima();
+    // Long batches stop at the host's interrupt request, as generation does.
+    const travo::BatchProgress interruptible = [](double) { return travo::gateway::keepGoing(); };
     const std::size_t k = n == 0 ? 0 : points.size() / n;
     if (name == "info") {
         mxArray *r = matrix(m, n + 2);
@@ -319,19 +322,19 @@ mxArray *answer(int nrhs, const mxArray *prhs[]) {
     }
     if (name == "value") {
         mxArray *r = matrix(k, 1);
-        f.values(kind, points, std::span<double>(mxGetPr(r), k));
+        f.values(kind, points, std::span<double>(mxGetPr(r), k), 0, interruptible);
         return r;
     }
     if (name == "region") {
         std::vector<std::int64_t> rows(k);
-        f.regions(points, rows);
+        f.regions(points, rows, 0, interruptible);
         mxArray *r = matrix(k, 1);
         for (std::size_t i = 0; i < k; i++) mxGetPr(r)[i] = static_cast<double>(rows[i] + 1);
         return r;
     }
     if (name == "gradient") {
         std::vector<double> g(k * n);
-        f.gradients(kind, points, g);
+        f.gradients(kind, points, g, 0, interruptible);
         mxArray *r = matrix(k, n);
         double *out = mxGetPr(r);
         for (std::size_t p2 = 0; p2 < k; p2++) {
@@ -341,7 +344,7 @@ mxArray *answer(int nrhs, const mxArray *prhs[]) {
     }
     // Hessians: entry (i, j) of slice p is the second derivative along i, then j.
     std::vector<double> h(k * n * n);
-    f.hessians(points, h);
+    f.hessians(points, h, 0, interruptible);
     const mwSize dims[3] = {static_cast<mwSize>(n), static_cast<mwSize>(n), static_cast<mwSize>(k)};
     mxArray *r = mxCreateNumericArray(3, dims, mxDOUBLE_CLASS, mxREAL);
     if (r == nullptr) throw std::bad_alloc();
@@ -366,6 +369,8 @@ bool run(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     } catch (const travo::GenerationAbandoned &) {
         // The host's interrupt, rethrown by the entry.
         fault = "generation interrupted";
+    } catch (const travo::BatchAbandoned &) {
+        fault = "evaluation interrupted";
     } catch (const Refusal &e) {
         fault = e.what();
     } catch (const std::bad_alloc &) {

@@ -14,6 +14,31 @@ namespace {
 // least 2e-10 apart (less rounding), so they cannot coincide within 1e-10.
 constexpr double kSweepReach = 2e-10;
 
+using Keys = std::vector<std::pair<double, uint32_t>>;
+
+// Sorts the keys into the order std::sort gives them (the row numbers
+// differ, so there is one order), asking `stop` between runs of kStopEvery
+// keys and between the merges of runs; false once it answered false.
+bool sort_keys(Keys &keys, const StopCheck &stop) {
+    if (stop.empty()) {
+        std::sort(keys.begin(), keys.end());
+        return true;
+    }
+    const std::size_t size = keys.size();
+    for (std::size_t a = 0; a < size; a += kStopEvery) {
+        if (!stop()) return false;
+        std::sort(keys.begin() + a, keys.begin() + std::min<std::size_t>(size, a + kStopEvery));
+    }
+    for (std::size_t width = kStopEvery; width < size; width *= 2) {
+        for (std::size_t a = 0; a + width < size; a += 2 * width) {
+            if (!stop()) return false;
+            std::inplace_merge(keys.begin() + a, keys.begin() + a + width,
+                               keys.begin() + std::min(size, a + 2 * width));
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool fast_sizing_pays(uint32_t n, uint32_t m) {
@@ -40,7 +65,11 @@ bool size_regions_fast(Member &mb, Meter &meter, bool *abandoned) {
     double *radii = mb.minima.radii;
     if (!is_safe_value(mb.global_radius) || !all_rows_safe(n, p, 0, m)) return false;
 
-    KdTree tree(n, p, 0, m);
+    KdTree tree(n, p, 0, m, 0, meter.stop_check());
+    if (!tree.complete()) {
+        *abandoned = true;
+        return true;
+    }
 
     // 1. Half the distance to the nearest other row. Rows are independent
     //    here, so they are visited in tree order, which keeps the walk local.
@@ -89,7 +118,7 @@ bool size_regions_fast(Member &mb, Meter &meter, bool *abandoned) {
     return true;
 }
 
-bool coincidence_check_fast(const Member &mb, TravoStatus *status) {
+bool coincidence_check_fast(const Member &mb, TravoStatus *status, const StopCheck &stop) {
     const uint32_t n = mb.dim;
     const uint32_t m = mb.num_minima;
     double *const *p = mb.minima.points;
@@ -108,6 +137,10 @@ bool coincidence_check_fast(const Member &mb, TravoStatus *status) {
         return true;
     }
 
+    if (!stop()) {
+        *status = kAbandoned;
+        return true;
+    }
     // Any pair of rows 1..m-1 closer than 1e-10: sort along the axis of
     // widest spread and compare only rows whose coordinates there are close.
     uint32_t axis = 0;
@@ -123,10 +156,13 @@ bool coincidence_check_fast(const Member &mb, TravoStatus *status) {
             axis = c;
         }
     }
-    std::vector<std::pair<double, uint32_t>> keys;
+    Keys keys;
     keys.reserve(m - 1);
     for (uint32_t i = 1; i < m; i++) keys.emplace_back(p[i][axis], i);
-    std::sort(keys.begin(), keys.end());
+    if (!sort_keys(keys, stop)) {
+        *status = kAbandoned;
+        return true;
+    }
     for (std::size_t a = 0; a < keys.size(); a++) {
         for (std::size_t b = a + 1; b < keys.size(); b++) {
             // Rounding is monotone, so once this difference is too large it

@@ -22,7 +22,8 @@ class Meter;
 
 TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, Path path,
                          const Progress *progress = nullptr);
-TravoStatus coincidence_check(const Member &mb, Path path);
+// With a stop check that answers false the test ends with kAbandoned.
+TravoStatus coincidence_check(const Member &mb, Path path, const StopCheck &stop = {});
 // With a meter, the rows are counted on it and the sizing may be abandoned
 // (kAbandoned).
 TravoStatus set_basins(Member &mb, RandomSource &rng, Path path, Meter *meter = nullptr);
@@ -45,8 +46,9 @@ bool size_regions_fast(Member &mb);
 
 // The coincidence test by sort-and-sweep. Returns false, having decided
 // nothing, when rows 1..m-1 hold a coordinate that is not finite or beyond
-// kSafeMagnitude; otherwise stores the status in *status.
-bool coincidence_check_fast(const Member &mb, TravoStatus *status);
+// kSafeMagnitude; otherwise stores the status in *status (kAbandoned when
+// `stop` answered false).
+bool coincidence_check_fast(const Member &mb, TravoStatus *status, const StopCheck &stop = {});
 
 namespace detail {
 // Step 2 of region sizing, shared by both forms.

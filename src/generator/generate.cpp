@@ -109,8 +109,8 @@ TravoStatus generate_member(Member &mb, RandomSource &rng, int32_t test_number, 
     for (int attempt = 0;; attempt++) {
         status = place_locals(mb, rng, meter);
         if (status != TRAVO_STATUS_OK) return status;
-        status = coincidence_check(mb, path);
-        if (!meter.step(m)) return kAbandoned;
+        status = coincidence_check(mb, path, meter.stop_check());
+        if (status == kAbandoned || !meter.step(m)) return kAbandoned;
         if (status == TRAVO_STATUS_OK) break;
         if (status == TRAVO_NO_MEMORY) return status;
         if (attempt + 1 == kMaxReplacements) return status;
@@ -144,13 +144,13 @@ TravoStatus coincidence_check_reference(const Member &mb) {
     return TRAVO_STATUS_OK;
 }
 
-TravoStatus coincidence_check(const Member &mb, Path path) {
+TravoStatus coincidence_check(const Member &mb, Path path, const StopCheck &stop) {
     const bool try_fast = mb.minima.points != nullptr &&
                           (path == Path::Fast ||
                            (path == Path::Automatic && fast_coincidence_pays(mb.dim, mb.num_minima)));
     TravoStatus status = TRAVO_STATUS_OK;
     try {
-        if (try_fast && coincidence_check_fast(mb, &status)) return status;
+        if (try_fast && coincidence_check_fast(mb, &status, stop)) return status;
     } catch (const std::bad_alloc &) {
         // The scan would need no storage, but at a size where the sweep
         // pays it would take forever.
@@ -183,10 +183,11 @@ TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, Pat
     // From here on the tables are replaced: an earlier member is gone, and
     // until this generation succeeds there is nothing to evaluate.
     mb.isArgSet = 0;
-    status = alloc_tables(mb);
+    Meter meter(progress, mb.num_minima);
+    status = alloc_tables(mb, meter.stop_check());
+    if (status == kAbandoned) free_tables(mb);
     if (status != TRAVO_STATUS_OK) return status;
 
-    Meter meter(progress, mb.num_minima);
     try {
         status = generate_member(mb, rng, test_number, path, meter);
     } catch (const std::bad_alloc &) {

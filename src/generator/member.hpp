@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "common/constants.hpp"
+#include "common/stop_check.hpp"
 #include "travo/travo.h"
 
 namespace travo::core {
@@ -52,6 +53,9 @@ TravoStatus domain_alloc(Member &mb);
 void domain_free(Member &mb);
 TravoStatus parameters_check(const Member &mb);
 TravoStatus alloc_tables(Member &mb);
+// The same, asking `stop` between rows; kAbandoned (below) when it answers
+// false, with what was taken left for free_tables.
+TravoStatus alloc_tables(Member &mb, const StopCheck &stop);
 void free_tables(Member &mb);
 
 // Status of a generation abandoned by its progress callback. It is none of

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "common/stop_check.hpp"
 #include "generator/member.hpp"
 
 namespace travo::core {
@@ -33,6 +34,13 @@ public:
 
     // Reports what is counted so far.
     bool flush();
+
+    // A check that reports what is counted so far, for the steps between
+    // counted rows; empty without a callback.
+    StopCheck stop_check() {
+        if (progress_ == nullptr) return {};
+        return {[](void *meter) { return static_cast<Meter *>(meter)->flush(); }, this};
+    }
 
 private:
     static constexpr std::uint64_t kReportEvery = std::uint64_t(1) << 18;

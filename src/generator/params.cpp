@@ -110,7 +110,9 @@ TravoStatus parameters_check(const Member &mb) {
     return TRAVO_STATUS_OK;
 }
 
-TravoStatus alloc_tables(Member &mb) {
+TravoStatus alloc_tables(Member &mb) { return alloc_tables(mb, StopCheck{}); }
+
+TravoStatus alloc_tables(Member &mb, const StopCheck &stop) {
     if (bad_dimension(mb.dim)) return TRAVO_BAD_DIMENSION;
     if (mb.num_minima < 2) return TRAVO_BAD_MINIMA_COUNT;
     const uint32_t m = mb.num_minima;
@@ -123,6 +125,7 @@ TravoStatus alloc_tables(Member &mb) {
     if (mb.minima.points == nullptr) return TRAVO_NO_MEMORY;
     for (uint32_t i = 0; i < m; i++) mb.minima.points[i] = nullptr;
     for (uint32_t i = 0; i < m; i++) {
+        if (i % kStopEvery == kStopEvery - 1 && !stop()) return kAbandoned;
         mb.minima.points[i] = take<double>(mb.dim);
         if (mb.minima.points[i] == nullptr) return TRAVO_NO_MEMORY;
     }

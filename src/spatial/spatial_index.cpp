@@ -15,7 +15,9 @@ bool all_rows_safe(uint32_t n, const double *const *rows, uint32_t first, uint32
     return true;
 }
 
-KdTree::KdTree(uint32_t n, const double *const *rows, uint32_t first, uint32_t count, uint32_t leaf_size) : n_(n) {
+KdTree::KdTree(uint32_t n, const double *const *rows, uint32_t first, uint32_t count, uint32_t leaf_size,
+               const StopCheck &stop)
+    : n_(n), stop_(stop) {
     // Larger leaves in higher dimension, where most leaves near a query are
     // visited anyway and fewer boxes cost less (bench/generation_bench).
     leaf_size_ = leaf_size != 0 ? leaf_size : (n <= 3 ? 12 : 32);
@@ -33,8 +35,10 @@ KdTree::KdTree(uint32_t n, const double *const *rows, uint32_t first, uint32_t c
 
     // The build reorders the slots, coordinates and row numbers together,
     // so that each node's rows lie contiguously.
-    build(0, size, kNone);
+    complete_ = size < kStopEvery || stop_();
+    if (complete_) build(0, size, kNone);
     scratch_ = {};
+    stop_ = {};
     for (uint32_t s = 0; s < size; s++) slot_of_row_[row_of_slot_[s]] = s;
 }
 
@@ -42,6 +46,10 @@ void KdTree::split(uint32_t begin, uint32_t mid, uint32_t end, uint32_t axis) {
     scratch_.clear();
     for (uint32_t s = begin; s < end; s++) scratch_.emplace_back(coords_[std::size_t(s) * n_ + axis], s);
     std::nth_element(scratch_.begin(), scratch_.begin() + (mid - begin), scratch_.end());
+    if (end - begin >= kStopEvery && !stop_()) {
+        complete_ = false;
+        return;
+    }
     // Apply the order to the slots' coordinates and rows.
     std::vector<double> coords(std::size_t(end - begin) * n_);
     std::vector<uint32_t> rows(end - begin);
@@ -90,8 +98,13 @@ uint32_t KdTree::build(uint32_t begin, uint32_t end, uint32_t parent) {
             axis = c;
         }
     }
+    if (!complete_ || (end - begin >= kStopEvery && !stop_())) {
+        complete_ = false;
+        return id;
+    }
     const uint32_t mid = begin + (end - begin) / 2;
     split(begin, mid, end, axis);
+    if (!complete_) return id;
     const uint32_t left = build(begin, mid, id);
     const uint32_t right = build(mid, end, id);
     nodes_[id].left = left;

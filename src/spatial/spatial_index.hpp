@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/stop_check.hpp"
+
 namespace travo::core {
 
 // Coordinates and radii up to this magnitude keep every sum of squared
@@ -52,8 +54,13 @@ public:
     KdTree() = default;
     // Tree over rows first..count-1 of `rows` (n coordinates each), which
     // must all be safe (all_rows_safe), with at most `leaf_size` rows per
-    // leaf (0: a size suited to n). Radii start at 0.
-    KdTree(uint32_t n, const double *const *rows, uint32_t first, uint32_t count, uint32_t leaf_size = 0);
+    // leaf (0: a size suited to n). Radii start at 0. `stop` is asked before
+    // each split of kStopEvery rows or more; once it answers false the build
+    // ends, and the tree, not complete(), may only be destroyed.
+    KdTree(uint32_t n, const double *const *rows, uint32_t first, uint32_t count, uint32_t leaf_size = 0,
+           const StopCheck &stop = {});
+
+    bool complete() const { return complete_; }
 
     uint32_t dim() const { return n_; }
     uint32_t size() const { return static_cast<uint32_t>(row_of_slot_.size()); }
@@ -133,6 +140,8 @@ private:
 
     uint32_t n_ = 0;
     uint32_t leaf_size_ = 8;
+    bool complete_ = true;
+    StopCheck stop_;                                    // during the build only
     std::vector<std::pair<double, uint32_t>> scratch_;  // during the build only
     std::vector<double> coords_;                        // slot-major coordinates
     std::vector<uint32_t> row_of_slot_;

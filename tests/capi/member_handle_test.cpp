@@ -41,7 +41,8 @@ Handle make(const travo_params &p) {
     return Handle(f, travo_member_free);
 }
 
-// Points one after another: random in the box and a little beyond, each minimizer, on its sphere and just inside.
+// Points one after another: random in the box and a little beyond, each minimizer, on its sphere and just inside,
+// and the global minimizer with a NaN coordinate.
 std::vector<double> probes(const travo::Member &f) {
     const std::size_t n = f.dim();
     const auto &p = f.parameters();
@@ -55,6 +56,8 @@ std::vector<double> probes(const travo::Member &f) {
             out[out.size() - n + row % n] += t;
         }
     }
+    out.insert(out.end(), f.minimizer(1).begin(), f.minimizer(1).end());
+    out.back() = std::numeric_limits<double>::quiet_NaN();
     return out;
 }
 

@@ -2,9 +2,11 @@
 // semantics and storage; the bad-input table holds one example of each exception.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/host_layer.hpp"
@@ -98,21 +100,71 @@ TEST(CppParameters, ResolveDerivesWhatIsLeftOut) {
     EXPECT_EQ(travo::kind_name(Kind::D2), "D2");
 }
 
-// A progress function hears fractions up to 1; one that returns false or throws ends generation, releasing all.
+// A progress function hears fractions up to 1 and leaves the member's bits as they are; one that returns false or
+// throws ends generation, releasing all, also in the steps that count no rows (allocating them, sorting them,
+// building the trees and the region index), where it hears the same fraction again.
 TEST(CppMember, GenerationProgressAndAbandonment) {
     Parameters p;
-    p.num_minima = 3000;
+    p.num_minima = 150000;  // several rounds of kStopEvery rows in each step
     std::vector<double> fractions;
-    (void)travo::generate(p, [&](double f) {
+    const travo::Member f = travo::generate(p, [&](double f) {
         fractions.push_back(f);
         return true;
     });
     ASSERT_FALSE(fractions.empty());
     EXPECT_EQ(fractions.back(), 1.0);
+    const travo::Member plain = travo::generate(p);
+    for (std::uint32_t row = 0; row < p.num_minima; row += 997) {
+        ASSERT_EQ(std::vector<double>(f.minimizer(row).begin(), f.minimizer(row).end()),
+                  std::vector<double>(plain.minimizer(row).begin(), plain.minimizer(row).end()));
+        ASSERT_EQ(f.radii()[row], plain.radii()[row]);
+    }
     const auto before = travo::host::live_blocks();
     EXPECT_THROW((void)travo::generate(p, [](double f) { return f < 0.5; }), travo::GenerationAbandoned);
     EXPECT_THROW((void)travo::generate(p, [](double) -> bool { throw std::logic_error("stop"); }), std::logic_error);
+    // The first call of each run of repeated fractions, the last (the index) included.
+    std::size_t steps = 0;
+    for (std::size_t k = 1; k < fractions.size(); k++) {
+        if (fractions[k] != fractions[k - 1] || (k >= 2 && fractions[k - 2] == fractions[k])) continue;
+        steps++;
+        std::size_t calls = 0;
+        EXPECT_THROW((void)travo::generate(p, [&](double) { return ++calls <= k; }), travo::GenerationAbandoned) << k;
+        EXPECT_EQ(calls, k + 1);
+    }
+    EXPECT_GE(steps, 4u);
     EXPECT_EQ(travo::host::live_blocks(), before);
+}
+
+// A batch's progress function, asked on the calling thread only, hears growing fractions and leaves the results'
+// bits as they are; one that returns false or throws stops every thread of the batch.
+TEST(CppMember, BatchProgressAndAbandonment) {
+    Parameters p;
+    p.num_minima = 40;
+    const travo::Member f = travo::generate(p);
+    std::vector<double> pts(2 * 400000), want(400000), got(400000);
+    for (std::size_t k = 0; k < pts.size(); k++) pts[k] = std::sin(double(k)) * 1.0000001;
+    f.values(Kind::D2, pts, want, 1);
+    for (unsigned threads : {1u, 2u, 3u}) {
+        SCOPED_TRACE(threads);
+        const std::thread::id caller = std::this_thread::get_id();
+        std::vector<double> fractions;
+        f.values(Kind::D2, pts, got, threads, [&](double fraction) {
+            EXPECT_EQ(std::this_thread::get_id(), caller);
+            fractions.push_back(fraction);
+            return true;
+        });
+        EXPECT_EQ(got, want);
+        ASSERT_GE(fractions.size(), 2u);
+        EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()) && fractions.back() <= 1.0);
+        std::size_t calls = 0;
+        std::vector<std::int64_t> regions(want.size(), 7);
+        EXPECT_THROW(f.regions(pts, regions, threads, [&](double) { return ++calls < 2; }), travo::BatchAbandoned);
+        EXPECT_EQ(calls, 2u);
+        EXPECT_NE(std::count(regions.begin(), regions.end(), 7), 0) << "a stopped batch went on to the end";
+        std::vector<double> h(pts.size() * 2);
+        EXPECT_THROW(f.hessians(pts, h, threads, [](double) -> bool { throw std::logic_error("stop"); }),
+                     std::logic_error);
+    }
 }
 
 // Spans of the wrong length are refused; points beyond the box tolerance give false and the error value.
