@@ -60,14 +60,14 @@ void register_all() {
     const int64_t dims[] = {2, 10, 100};
     const int64_t counts[] = {10, 100, 1000, 10000, 100000, 1000000};
     const std::pair<const char *, core::Path> paths[] = {
-        {"reference", core::Path::Reference}, {"automatic", core::Path::Automatic}, {"fast", core::Path::Fast}};
+        {"reference", core::Path::Reference}, {"automatic", core::Path::Automatic}, {"fast", core::Path::Tree}};
     for (const auto &[name, path] : paths) {
         for (int64_t n : dims) {
             for (int64_t m : counts) {
                 const double md = double(m), nd = double(n);
                 if (path == core::Path::Reference && md * md * nd > kReferenceLimit) continue;
                 if (path != core::Path::Reference && md * nd > kAutomaticLimit) continue;
-                if (path == core::Path::Fast && (m > 10000 || md * nd > 1e5)) continue;
+                if (path == core::Path::Tree && (m > 10000 || md * nd > 1e5)) continue;
                 const std::string label = std::string("generate/") + name + "/n:" + std::to_string(n) +
                                           "/m:" + std::to_string(m);
                 auto *b = benchmark::RegisterBenchmark(label.c_str(), generate, path, uint32_t(n), uint32_t(m));

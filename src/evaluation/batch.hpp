@@ -40,15 +40,13 @@
 #include <optional>
 #include <vector>
 
+#include "common/simd.hpp"
 #include "evaluation/evaluate.hpp"
 #include "evaluation/formulas.hpp"
 #include "evaluation/lookup.hpp"
 #include "generator/member.hpp"
 
 namespace travo::core {
-
-// The vector instruction sets of the block kernels, narrowest first.
-enum class Simd { SSE2, AVX2, AVX512 };
 
 // What a lane needs of a row (row 0 is the vertex): for regions the lower
 // bound on the sum of squares, the radius, the minimum value, the height A

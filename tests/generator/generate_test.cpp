@@ -98,7 +98,7 @@ TEST_F(Generation, HopelessCoincidencesEndGeneration) {
     EXPECT_EQ(TRAVO_get_is_arg_set(), 0);
 }
 
-// Progress grows to its total and changes no bit of the member, on both paths; abandoning at any report
+// Progress grows to its total and changes no bit of the member, on every path; abandoning at any report
 // releases the tables.
 TEST(GenerationProgress, ReportsAndAbandons) {
     namespace core = travo::core;
@@ -113,7 +113,7 @@ TEST(GenerationProgress, ReportsAndAbandons) {
         log.total = total;
         return log.done.size() != log.stop_at;
     };
-    for (const core::Path path : {core::Path::Reference, core::Path::Fast}) {
+    for (const core::Path path : {core::Path::Reference, core::Path::Tree, core::Path::Lanes}) {
         travo::testing::TestMember plain(3, 600), watched(3, 600);
         ASSERT_EQ(plain.generate(5, path), TRAVO_STATUS_OK);
         Log log;
