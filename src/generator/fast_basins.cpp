@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <numeric>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -60,39 +61,68 @@ bool in_chunks(Workers &workers, Meter &meter, std::size_t chunks, std::size_t r
         });
 }
 
+// The radius of each row from the smallest sum of squares to another row:
+// half the root of it (the root rounds monotonically, so it is the smallest
+// distance), taken as the scan takes it: below 1e+100 or not at all.
+inline double first_radius(double sum) {
+    const double dist = std::sqrt(sum);
+    return 0.5 * (dist < kHuge ? dist : kHuge);
+}
+
 // The searches by the tree: rows in tree order for the first radii, so
-// that each thread's queries stay near one another.
+// that the queries of a chunk stay near one another.
 class TreeSearch {
 public:
     static constexpr std::size_t kFirstChunk = 256;  // rows a chunk of the first radii
     static constexpr std::size_t kGapChunk = 16;     // rows a chunk of the widening
 
-    explicit TreeSearch(const Member &mb) : mb_(mb), tree_(mb.dim, mb.minima.points, 0, mb.num_minima) {}
+    TreeSearch(const Member &mb, const SizingKernels &kernels)
+        : mb_(mb),
+          kernels_(kernels),
+          tree_(mb.dim, mb.minima.points, 0, mb.num_minima, leaf_size(mb.dim)),
+          panels_(tree_) {}
 
+    // Rows a leaf: beyond three dimensions a query meets many leaves, and
+    // the rows of a leaf, met in lanes, cost less than the nodes above them
+    // (measured with bench/generation_bench).
+    static uint32_t leaf_size(uint32_t n) { return n <= 3 ? 12 : 128; }
     // Work of all the rows' searches of one stage.
     static double work(uint32_t n, uint32_t m) { return double(m) * n * 2048.0; }
     static uint32_t block(uint32_t, uint32_t) { return 1024; }
+    // Where a row lies in the tree's order: the rows of a block are searched
+    // in that order, so that the queries of a chunk stay near one another.
+    uint32_t place(uint32_t row) const { return tree_.slot_of_row(row); }
 
     // Half the distance to the nearest other row of the rows in slots
     // [first, first + kFirstChunk), and that row.
     void first_radii(std::size_t first, double *radii, uint32_t *nearest) const {
-        const std::size_t last = std::min<std::size_t>(first + kFirstChunk, tree_.size());
-        for (std::size_t s = first; s < last; s++) {
-            const uint32_t i = tree_.row_of_slot(static_cast<uint32_t>(s));
-            radii[i] = 0.5 * tree_.nearest(tree_.slot_coords(static_cast<uint32_t>(s)), i, kHuge, &nearest[i]);
-        }
-    }
-    void set_radii(const double *radii) { tree_.set_radii(radii); }
-    void gaps(const uint32_t *rows, std::size_t count, const double *start, const double *enough, double *out) const {
+        const std::size_t count = std::min<std::size_t>(kFirstChunk, tree_.size() - first);
+        uint32_t rows[kFirstChunk], near[kFirstChunk];
+        double sums[kFirstChunk];
+        for (std::size_t k = 0; k < count; k++) rows[k] = tree_.row_of_slot(static_cast<uint32_t>(first + k));
+        kernels_.tree_nearest_sums(panels_.view(tree_), mb_.minima.points, rows, count, sums, near);
         for (std::size_t k = 0; k < count; k++) {
-            out[k] = tree_.nearest_gap(mb_.minima.points[rows[k]], rows[k], start[k], enough[k]);
+            radii[rows[k]] = first_radius(sums[k]);
+            nearest[rows[k]] = near[k];
         }
     }
-    void widened(uint32_t row, double radius) { tree_.raise_radius(row, radius); }
+    void set_radii(const double *radii) {
+        tree_.set_radii(radii);
+        panels_.set_radii(radii);
+    }
+    void gaps(const uint32_t *rows, std::size_t count, const double *start, const double *enough, double *out) const {
+        kernels_.tree_nearest_gaps(panels_.view(tree_), mb_.minima.points, rows, count, start, enough, out);
+    }
+    void widened(uint32_t row, double radius) {
+        tree_.raise_radius(row, radius);
+        panels_.raise_radius(row, radius);
+    }
 
 private:
     const Member &mb_;
+    const SizingKernels &kernels_;
     KdTree tree_;
+    TreePanels panels_;
 };
 
 // The searches by the scans in lanes: every row against all the others.
@@ -111,6 +141,7 @@ public:
         const double rows = kBlockWork / (double(m) * n);
         return static_cast<uint32_t>(std::clamp(rows, 128.0, 1024.0));
     }
+    uint32_t place(uint32_t row) const { return row; }
 
     void first_radii(std::size_t first, double *radii, uint32_t *nearest) const {
         const uint32_t m = mb_.num_minima;
@@ -119,13 +150,7 @@ public:
         double sums[kFirstChunk];
         for (std::size_t k = 0; k < count; k++) rows[k] = static_cast<uint32_t>(first + k);
         kernels_.nearest_sums(table_.view(), mb_.minima.points, rows, count, sums, nearest + first);
-        for (std::size_t k = 0; k < count; k++) {
-            // The smallest distance is the root of the smallest sum (the
-            // root rounds monotonically), taken as the scan takes it: below
-            // 1e+100 or not at all.
-            const double dist = std::sqrt(sums[k]);
-            radii[first + k] = 0.5 * (dist < kHuge ? dist : kHuge);
-        }
+        for (std::size_t k = 0; k < count; k++) radii[first + k] = first_radius(sums[k]);
     }
     void set_radii(const double *radii) { table_.set_radii(radii); }
     void gaps(const uint32_t *rows, std::size_t count, const double *start, const double *enough, double *out) const {
@@ -182,6 +207,7 @@ bool size_with(Member &mb, Search &search, Meter &meter, const Execution &execut
     const uint32_t block = Search::block(n, m);
     std::vector<uint32_t> open, grown;
     std::vector<double> start, enough, found;
+    std::vector<std::size_t> order;
     for (uint32_t first = 0; first < m; first += block) {
         const uint32_t last = std::min(m, first + block);
         open.clear();
@@ -201,11 +227,23 @@ bool size_with(Member &mb, Search &search, Meter &meter, const Execution &execut
             enough.push_back(stop);
         }
         found.resize(open.size());
-        const std::size_t chunk = Search::kGapChunk;
+        order.resize(open.size());
+        std::iota(order.begin(), order.end(), std::size_t(0));
+        std::sort(order.begin(), order.end(),
+                  [&](std::size_t a, std::size_t b) { return search.place(open[a]) < search.place(open[b]); });
+        constexpr std::size_t chunk = Search::kGapChunk;
         workers.run((open.size() + chunk - 1) / chunk,
                     [&](std::size_t k) {
                         const std::size_t at = k * chunk, count = std::min(chunk, open.size() - at);
-                        search.gaps(&open[at], count, &start[at], &enough[at], &found[at]);
+                        uint32_t rows[chunk];
+                        double from[chunk], stop[chunk], gap[chunk];
+                        for (std::size_t a = 0; a < count; a++) {
+                            rows[a] = open[order[at + a]];
+                            from[a] = start[order[at + a]];
+                            stop[a] = enough[order[at + a]];
+                        }
+                        search.gaps(rows, count, from, stop, gap);
+                        for (std::size_t a = 0; a < count; a++) found[order[at + a]] = gap[a];
                     },
                     [] { return true; });
         grown.clear();
@@ -245,11 +283,12 @@ bool size_regions_fast(Member &mb, Path path, Meter &meter, bool *abandoned, con
     const uint32_t n = mb.dim;
     const uint32_t m = mb.num_minima;
     if (!is_safe_value(mb.global_radius) || !all_rows_safe(n, mb.minima.points, 0, m)) return false;
+    const SizingKernels &kernels = sizing_kernels(execution.simd ? *execution.simd : simd_cap());
     if (path == Path::Tree) {
-        TreeSearch search(mb);
+        TreeSearch search(mb, kernels);
         *abandoned = !size_with(mb, search, meter, execution);
     } else {
-        LaneSearch search(mb, sizing_kernels(execution.simd ? *execution.simd : simd_cap()));
+        LaneSearch search(mb, kernels);
         *abandoned = !size_with(mb, search, meter, execution);
     }
     return true;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/simd.hpp"
+#include "spatial/spatial_index.hpp"
 
 namespace travo::core {
 
@@ -50,6 +51,38 @@ private:
     std::vector<double> coords_, radius_, panel_radius_;
 };
 
+// A k-d tree over the rows of a minima table with its leaves' rows in
+// panels laid out as RowPanels lays them out, each leaf starting a panel of
+// its own: the lanes past a leaf's last row hold NaN coordinates, radius 0
+// and row kNone.
+struct TreeLanes {
+    uint32_t n = 0;
+    const KdTree::Node *nodes = nullptr;
+    const double *boxes = nullptr;         // node k: n lower bounds at boxes[2 n k], then n upper
+    const uint32_t *leaf_panel = nullptr;  // by node: a leaf's first panel
+    const double *coords = nullptr;
+    const double *radius = nullptr;  // by lane
+    const uint32_t *row = nullptr;   // by lane
+};
+
+// The panels of a tree over rows 0..m-1, and the radii they carry.
+class TreePanels {
+public:
+    explicit TreePanels(const KdTree &tree);
+    void set_radii(const double *radii);
+    void raise_radius(uint32_t row, double radius);
+    TreeLanes view(const KdTree &tree) const;
+    std::size_t bytes() const;
+
+private:
+    uint32_t n_;
+    std::vector<uint32_t> leaf_panel_, row_, lane_of_row_;
+    std::vector<double> coords_, radius_;
+};
+
+// The searches; each has a form for the whole table in panels (every row
+// against every other) and one for the tree (the rows of the subtrees that
+// can hold a better answer).
 struct SizingKernels {
     // For each rows[k], k < count: the smallest sum of squares to another
     // row into sum_out[k] (+infinity when there is none) and one row having
@@ -62,6 +95,10 @@ struct SizingKernels {
     // enough[k], giving that value instead of the smallest.
     void (*nearest_gaps)(const RowPanels &t, const double *const *points, const uint32_t *rows, std::size_t count,
                          const double *start, const double *enough, double *out);
+    void (*tree_nearest_sums)(const TreeLanes &t, const double *const *points, const uint32_t *rows, std::size_t count,
+                              double *sum_out, uint32_t *row_out);
+    void (*tree_nearest_gaps)(const TreeLanes &t, const double *const *points, const uint32_t *rows, std::size_t count,
+                              const double *start, const double *enough, double *out);
 };
 
 // The kernels of each instruction set (null where the build lacks it), and
