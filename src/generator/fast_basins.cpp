@@ -47,7 +47,7 @@ bool in_chunks(Workers &workers, Meter &meter, std::size_t chunks, std::size_t r
     std::atomic<std::size_t> done{0};
     std::size_t told = 0;
     const auto rows = [&](std::size_t count) { return std::min<std::size_t>(count * rows_per_chunk, m); };
-    return workers.run(
+    const bool whole = workers.run(
         chunks,
         [&](std::size_t k) {
             chunk(k);
@@ -59,6 +59,8 @@ bool in_chunks(Workers &workers, Meter &meter, std::size_t chunks, std::size_t r
             told = now;
             return meter.step(step);
         });
+    // The chunks that other threads ended after the calling thread's last.
+    return whole && meter.step(m - rows(told));
 }
 
 // The radius of each row from the smallest sum of squares to another row:

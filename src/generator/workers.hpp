@@ -43,9 +43,9 @@ public:
 
     // Calls item(k) once for each k in [0, count), on any of the threads;
     // item must not throw. The calling thread calls tick() after each item
-    // it completes; once tick() returns false no further item is begun, and
-    // run returns false when those begun have ended. Otherwise returns true
-    // when every item has run.
+    // it completes; once tick() returns false (or throws) no further item is
+    // begun, and run returns false (or passes the exception on) when those
+    // begun have ended. Otherwise returns true when every item has run.
     template <class Item, class Tick>
     bool run(std::size_t count, const Item &item, const Tick &tick) {
         if (count == 0) return true;
@@ -68,22 +68,35 @@ public:
         }
         wake_.notify_all();
         bool whole = true;
-        for (;;) {
-            const std::size_t k = next_.fetch_add(1);
-            if (k >= count) break;
-            item(k);
-            if (!tick()) {
-                stop_.store(true);
-                whole = false;
-                break;
+        try {
+            for (;;) {
+                const std::size_t k = next_.fetch_add(1);
+                if (k >= count) break;
+                item(k);
+                if (!tick()) {
+                    whole = false;
+                    break;
+                }
             }
+        } catch (...) {
+            // The other threads may still be running items that refer to the
+            // caller's frames: they end first.
+            finish(false);
+            throw;
         }
-        std::unique_lock<std::mutex> lock(mu_);
-        done_.wait(lock, [this] { return busy_ == 0; });
+        finish(whole);
         return whole;
     }
 
 private:
+    // Waits for the other threads to end the run, telling them to begin no
+    // further item unless `whole`.
+    void finish(bool whole) {
+        if (!whole) stop_.store(true);
+        std::unique_lock<std::mutex> lock(mu_);
+        done_.wait(lock, [this] { return busy_ == 0; });
+    }
+
     void serve() {
         std::uint64_t seen = 0;
         for (;;) {

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/host_layer.hpp"
@@ -98,21 +101,40 @@ TEST(CppParameters, ResolveDerivesWhatIsLeftOut) {
     EXPECT_EQ(travo::kind_name(Kind::D2), "D2");
 }
 
-// A progress function hears fractions up to 1; one that returns false or throws ends generation, releasing all.
-TEST(CppMember, GenerationProgressAndAbandonment) {
-    Parameters p;
+// A progress function hears fractions up to 1, on the calling thread only; one that returns false or throws ends
+// generation, releasing all. The member is the same on any number of threads.
+TEST(CppMember, GenerationProgressThreadsAndAbandonment) {
+    Parameters p = Parameters::in_cube(20);
     p.num_minima = 3000;
-    std::vector<double> fractions;
-    (void)travo::generate(p, [&](double f) {
-        fractions.push_back(f);
-        return true;
-    });
-    ASSERT_FALSE(fractions.empty());
-    EXPECT_EQ(fractions.back(), 1.0);
-    const auto before = travo::host::live_blocks();
-    EXPECT_THROW((void)travo::generate(p, [](double f) { return f < 0.5; }), travo::GenerationAbandoned);
-    EXPECT_THROW((void)travo::generate(p, [](double) -> bool { throw std::logic_error("stop"); }), std::logic_error);
-    EXPECT_EQ(travo::host::live_blocks(), before);
+    const travo::Member plain = travo::generate(p);
+    const auto same = [](std::span<const double> a, std::span<const double> b) {
+        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size_bytes()) == 0;
+    };
+    const auto caller = std::this_thread::get_id();
+    for (unsigned threads : {1u, 2u}) {
+        std::vector<double> fractions;
+        bool elsewhere = false;
+        const auto told = [&](double f) {
+            fractions.push_back(f);
+            elsewhere = elsewhere || std::this_thread::get_id() != caller;
+            return true;
+        };
+        const travo::Member f = travo::generate(p, told, threads);
+        ASSERT_FALSE(fractions.empty());
+        EXPECT_EQ(fractions.back(), 1.0);
+        EXPECT_FALSE(elsewhere);
+        EXPECT_TRUE(same(f.radii(), plain.radii()) && same(f.minimum_values(), plain.minimum_values()) &&
+                    same(f.minimizer(2999), plain.minimizer(2999)));
+        const auto before = travo::host::live_blocks();
+        EXPECT_THROW((void)travo::generate(
+                         p, [](double f) { return f < 0.5; }, threads),
+                     travo::GenerationAbandoned);
+        EXPECT_THROW(
+            (void)travo::generate(
+                p, [](double f) -> bool { return f < 0.5 || (throw std::logic_error("stop"), false); }, threads),
+            std::logic_error);
+        EXPECT_EQ(travo::host::live_blocks(), before);
+    }
 }
 
 // Spans of the wrong length are refused; points beyond the box tolerance give false and the error value.
