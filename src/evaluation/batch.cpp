@@ -126,6 +126,31 @@ BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index, std::
         rn.d2_c4 = terms.d2_c4();
         rn.d2_c5 = terms.d2_c5();
     }
+    if (numbers_.indexed && mb.dim <= RegionIndex::kGridMaxDim) {
+        // A finer grid of the evaluator's own, whose cells the lanes walk.
+        const RegionIndex fine(mb, RegionIndex::Layout::Grid, kLaneCellsPerRegion);
+        if (fine.mode() == RegionIndex::Mode::Grid) {
+            RegionIndex::Grid g = fine.grid();
+            std::size_t cells = 1;
+            for (uint32_t c = 0; c < n; c++) cells *= g.cells[c];
+            cell_start_.assign(g.start, g.start + cells + 1);
+            const std::size_t count = g.start[cells], size = n + 2;
+            entries_.resize((count + 1) * size);
+            for (std::size_t e = 0; e <= count; e++) {
+                double *to = &entries_[e * size];
+                const uint32_t row = e < count ? g.rows[e] : 0;
+                for (std::size_t c = 0; c < n; c++) to[c] = coord_[row * n + c];
+                to[n] = e < count ? out_bound_[row] : -1.0;
+                to[n + 1] = static_cast<double>(row);
+            }
+            g.start = nullptr;  // the evaluator's copies, set by tables()
+            g.rows = nullptr;
+            numbers_.gridded = true;
+            numbers_.grid = g;
+            numbers_.entry_size = static_cast<uint32_t>(size);
+            numbers_.no_entry = static_cast<uint32_t>(count);
+        }
+    }
     kernels_ = kernels_of(simd_, mb.dim);
 }
 
@@ -137,6 +162,8 @@ BatchTables BatchEvaluator::tables() const {
     t.edge = edge_.data();
     t.out_bound = out_bound_.data();
     t.rows = rows_.data();
+    t.entries = entries_.data();
+    t.grid.start = cell_start_.data();
     return t;
 }
 

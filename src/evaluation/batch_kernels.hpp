@@ -160,10 +160,93 @@ inline bool row_within(const double *coord, const double *edge, const double *x,
     return true;
 }
 
+using Index = int32_t __attribute__((vector_size(kWidth * sizeof(int32_t))));
+
+// base[at[i]] in lane i. (Loads one by one: the processors' gather
+// instructions are slower here, measured with bench/batch_bench.)
+inline Lanes gather_at(const double *base, const Index &at) {
+    Lanes r = {};
+    for (std::size_t i = 0; i < kWidth; i++) r[i] = base[at[i]];
+    return r;
+}
+
+inline bool any_lane(const Index &v) {
+    int32_t bits = 0;
+    for (std::size_t i = 0; i < kWidth; i++) bits |= v[i];
+    return bits != 0;
+}
+
+// The regions of vector v's points through the index's grid (t.gridded),
+// in lanes: each lane walks the rows its cell lists, in row order, and keeps
+// the first whose sum of squares is not above the upper bound, as the
+// search over every region does: a row its cell does not list lies farther
+// than its radius from the point along some axis, so its sum is above that
+// bound too. The cell is grid_cell's, by the same operations, so a point
+// lies in the cells that list every region that can hold it.
+template <uint32_t N, bool Dot>
+inline void grid_search(const BatchTables &t, const double *x, std::size_t v, Searched &s) {
+    const uint32_t n = N != 0 ? N : t.n;
+    const RegionIndex::Grid &g = t.grid;
+    const Lanes zero = all(0.0);
+    Lanes xs[N != 0 ? N : RegionIndex::kGridMaxDim];
+    Index cell = Index{};
+    for (uint32_t c = 0; c < n; c++) {
+        xs[c] = load(x + std::size_t(c) * kBlock + v * kWidth);
+        const Lanes at = (xs[c] - all(g.lo[c])) * all(g.inv[c]);
+        const double cells = double(g.cells[c]);
+        Lanes k = at > zero ? at : zero;
+        k = k >= all(cells) ? all(cells - 1.0) : k;
+        cell = cell * static_cast<int32_t>(g.cells[c]) + __builtin_convertvector(k, Index);
+    }
+    Index pos, end;
+    for (std::size_t i = 0; i < kWidth; i++) {
+        pos[i] = static_cast<int32_t>(g.start[cell[i]]);
+        end[i] = static_cast<int32_t>(g.start[cell[i] + 1]);
+    }
+    const Index none = Index{} + static_cast<int32_t>(t.no_entry), size = Index{} + static_cast<int32_t>(t.entry_size);
+    Index kept = none;  // the entry kept
+    for (Index walking = pos < end; any_lane(walking);) {
+        // The next listed row of each lane still walking, or none.
+        const Index entry = walking ? pos : none, at = entry * size;
+        Lanes sum = zero;
+        for (uint32_t c = 0; c < n; c++) {
+            const Lanes d = gather_at(t.entries + c, at) - xs[c];
+            sum = c == 0 ? d * d : sum + d * d;
+        }
+        const auto in = sum <= gather_at(t.entries + n, at);
+        s.sum[v] = in ? sum : s.sum[v];
+        const Index hit = __builtin_convertvector(in, Index);
+        kept = hit ? entry : kept;
+        pos = hit ? end : pos + 1;
+        walking = pos < end;
+    }
+    // The kept rows, and for values (x - M).(T - M) as the search sums it.
+    const Lanes row = gather_at(t.entries + n + 1, kept * size);
+    s.row[v] = row;
+    if constexpr (Dot) {
+        const Index base = __builtin_convertvector(row, Index) * static_cast<int32_t>(n);
+        Lanes dot = zero;
+        for (uint32_t c = 0; c < n; c++) {
+            const Lanes d = gather_at(t.coord + c, base) - xs[c];
+            dot -= d * gather_at(t.edge + c, base);
+        }
+        s.dot[v] = dot;
+    }
+}
+
+// Every vector of a block through the grid; kept out of line, so that the
+// search over every region, which most members take, stays as compact as
+// it was.
+template <uint32_t N, bool Dot>
+__attribute__((noinline)) void grid_block(const BatchTables &t, const double *x, Searched &s) {
+    for (std::size_t v = 0; v < kVectors; v++) grid_search<N, Dot>(t, x, v, s);
+}
+
 // N: the dimension when known at compile time (0: t.n). With t.indexed the
-// regions are not searched in lanes: the member's RegionIndex finds each
-// point's region (the reference's answer), and the kept sum is that
-// region's; `point` is room for one point.
+// regions are not searched over every row: they are found through the
+// index's grid in lanes, or else point by point by the member's
+// RegionIndex (the reference's answer), and the kept sum is that region's;
+// `point` is room for one point.
 template <uint32_t N, bool Dot>
 inline void search(const BatchTables &t, const double *x, std::size_t used, double *point, Searched &s) {
     const uint32_t n = N != 0 ? N : t.n;
@@ -181,6 +264,10 @@ inline void search(const BatchTables &t, const double *x, std::size_t used, doub
         s.sum[v] = row_sum(t.coord, x, v, n);
         s.row[v] = zero;
         s.dot[v] = zero;
+    }
+    if (t.gridded) {
+        grid_block<N, Dot>(t, x, s);
+        return;
     }
     if (t.indexed) {
         for (std::size_t p = 0; p < used; p++) {
