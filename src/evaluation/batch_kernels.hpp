@@ -29,7 +29,21 @@ static_assert(kBlock % kWidth == 0);
 
 using Lanes = double __attribute__((vector_size(kWidth * sizeof(double))));
 
-inline Lanes all(double v) { return Lanes{} + v; }
+// v in every lane (as it is: 0.0 + v would turn -0.0 into +0.0, and costs
+// an addition).
+inline Lanes all(double v) {
+#if TRAVO_SIMD_WIDTH == 8 && defined(__AVX512F__)
+    return reinterpret_cast<Lanes>(_mm512_set1_pd(v));
+#elif TRAVO_SIMD_WIDTH == 4 && defined(__AVX__)
+    return reinterpret_cast<Lanes>(_mm256_set1_pd(v));
+#elif TRAVO_SIMD_WIDTH == 2 && defined(__SSE2__)
+    return reinterpret_cast<Lanes>(_mm_set1_pd(v));
+#else
+    Lanes r;
+    for (std::size_t i = 0; i < kWidth; i++) r[i] = v;
+    return r;
+#endif
+}
 
 inline Lanes load(const double *p) {
     Lanes r;
@@ -131,11 +145,29 @@ inline Lanes row_sum(const double *coord, const double *x, std::size_t v, uint32
     return sum;
 }
 
-inline bool any(const decltype(Lanes{} < Lanes{}) & mask) {
+using Mask = decltype(Lanes{} < Lanes{});
+
+inline bool any(const Mask &mask) {
     for (std::size_t i = 0; i < kWidth; i++) {
         if (mask[i] != 0) return true;
     }
     return false;
+}
+
+// Bit i set where lane i of the mask is.
+inline uint64_t bits(const Mask &mask) {
+#if TRAVO_SIMD_WIDTH == 8 && defined(__AVX512F__)
+    const __m512i m = reinterpret_cast<__m512i>(mask);
+    return _mm512_test_epi64_mask(m, m);
+#elif TRAVO_SIMD_WIDTH == 4 && defined(__AVX__)
+    return static_cast<uint64_t>(_mm256_movemask_pd(reinterpret_cast<__m256d>(mask)));
+#elif TRAVO_SIMD_WIDTH == 2 && defined(__SSE2__)
+    return static_cast<uint64_t>(_mm_movemask_pd(reinterpret_cast<__m128d>(mask)));
+#else
+    uint64_t b = 0;
+    for (std::size_t i = 0; i < kWidth; i++) b |= uint64_t(mask[i] != 0) << i;
+    return b;
+#endif
 }
 
 // Row k against the block's vector v: its sum of squares (as row_sum) and,
@@ -331,16 +363,38 @@ void block_values(const BatchTables &t, const double *x, std::size_t used, doubl
         const Lanes paraboloid = paraboloid_value(dist[v], t.vertex_value);
         store(first + v * kWidth, s.outside[v] != all(0.0) ? all(kHuge) : paraboloid);
     }
-    std::size_t reg[kBlock], again[kBlock];
+    // Lane bits of the points settled in a region and of those unsettled
+    // (a NaN sum is never settled), among the `used`.
+    uint64_t settled_in_region = 0, unsettled = 0;
+    const Lanes zero = all(0.0);
+    for (std::size_t v = 0; v < kVectors; v++) {
+        const uint64_t inside = bits(s.outside[v] == zero);
+        const uint64_t settled = bits(s.nan[v] == zero) & bits(s.sum[v] <= load(in + v * kWidth));
+        settled_in_region |= (inside & settled & bits(s.row[v] != zero)) << (v * kWidth);
+        unsettled |= (inside & ~settled) << (v * kWidth);
+    }
+    const uint64_t block = used == 64 ? ~uint64_t(0) : (uint64_t(1) << used) - 1;
+    std::size_t reg[kBlock + kWidth], again[kBlock];
     std::size_t nr = 0, na = 0;
-    for (std::size_t p = 0; p < used; p++) {
-        const bool outside = Searched::lane(s.outside, p) != 0.0;
-        const bool settled = Searched::lane(s.nan, p) == 0.0 && Searched::lane(s.sum, p) <= in[p];
-        out[p] = first[p];
-        reg[nr] = p;
-        nr += !outside && settled && rows[p] != 0;
-        again[na] = p;
-        na += !outside && !settled;
+#if TRAVO_SIMD_WIDTH == 8 && defined(__AVX512F__)
+    // The lanes of each vector compressed in registers (a loop over the bits
+    // would end at a different point for each block).
+    static_assert(sizeof(std::size_t) == sizeof(long long));
+    for (std::size_t v = 0; v < kVectors; v++) {
+        const __mmask8 k = static_cast<__mmask8>((settled_in_region & block) >> (v * kWidth));
+        const __m512i lanes = _mm512_add_epi64(_mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0),
+                                               _mm512_set1_epi64(static_cast<long long>(v * kWidth)));
+        _mm512_storeu_si512(reg + nr, _mm512_maskz_compress_epi64(k, lanes));
+        nr += static_cast<std::size_t>(__builtin_popcount(k));
+    }
+#else
+    for (uint64_t b = settled_in_region & block; b != 0; b &= b - 1) reg[nr++] = std::size_t(__builtin_ctzll(b));
+#endif
+    for (uint64_t b = unsettled & block; b != 0; b &= b - 1) again[na++] = std::size_t(__builtin_ctzll(b));
+    if (used == kBlock) {
+        for (std::size_t v = 0; v < kVectors; v++) store(out + v * kWidth, load(first + v * kWidth));
+    } else {
+        for (std::size_t p = 0; p < used; p++) out[p] = first[p];
     }
 
     for (std::size_t a = 0; a < nr; a += kWidth) {
