@@ -30,7 +30,8 @@ static_assert(kBlock % kWidth == 0);
 using Lanes = double __attribute__((vector_size(kWidth * sizeof(double))));
 
 // v in every lane (as it is: 0.0 + v would turn -0.0 into +0.0, and costs
-// an addition).
+// an addition), by the instruction: some compilers turn a loop over the
+// lanes into one masked move a lane.
 inline Lanes all(double v) {
 #if TRAVO_SIMD_WIDTH == 8 && defined(__AVX512F__)
     return reinterpret_cast<Lanes>(_mm512_set1_pd(v));

@@ -40,10 +40,20 @@ constexpr uint32_t kSettleEvery = 16;
 
 using Lanes = double __attribute__((vector_size(kWidth * sizeof(double))));
 
+// v in every lane (by the instruction: some compilers turn a loop over the
+// lanes into one masked move a lane).
 inline Lanes all(double v) {
+#if TRAVO_SIMD_WIDTH == 8 && defined(__AVX512F__)
+    return reinterpret_cast<Lanes>(_mm512_set1_pd(v));
+#elif TRAVO_SIMD_WIDTH == 4 && defined(__AVX__)
+    return reinterpret_cast<Lanes>(_mm256_set1_pd(v));
+#elif TRAVO_SIMD_WIDTH == 2 && defined(__SSE2__)
+    return reinterpret_cast<Lanes>(_mm_set1_pd(v));
+#else
     Lanes r;
     for (std::size_t i = 0; i < kWidth; i++) r[i] = v;
     return r;
+#endif
 }
 
 inline Lanes load(const double *p) {
