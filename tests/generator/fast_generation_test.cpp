@@ -9,20 +9,25 @@ namespace core = travo::core;
 
 namespace {
 
-// Every fast form of region sizing: the tree, and the scans in lanes on each instruction set the processor runs;
-// on one thread and on three (more than the rows of a small member's chunks, and than this machine's cores).
 struct Form {
     Path path;
     core::Execution execution;
     std::string name;
 };
 
+// Every fast form of region sizing: the tree and the scans in lanes, each on every instruction set the processor
+// runs, on one thread; and each on two and on three threads (more than the rows of a small member's chunks, and
+// than this machine's cores).
 std::vector<Form> fast_forms() {
-    std::vector<Form> forms{{Path::Tree, {1, {}}, "tree"}, {Path::Tree, {3, {}}, "tree, 3 threads"}};
-    for (core::Simd s : {core::Simd::SSE2, core::Simd::AVX2, core::Simd::AVX512}) {
-        if (core::processor_has(s)) forms.push_back({Path::Lanes, {1, s}, std::string("lanes, ") + core::simd_name(s)});
+    std::vector<Form> forms;
+    for (const auto &[path, name] : {std::pair{Path::Tree, "tree"}, std::pair{Path::Lanes, "lanes"}}) {
+        for (core::Simd s : {core::Simd::SSE2, core::Simd::AVX2, core::Simd::AVX512}) {
+            if (core::processor_has(s)) forms.push_back({path, {1, s}, std::string(name) + ", " + core::simd_name(s)});
+        }
+        for (unsigned threads : {2u, 3u}) {
+            forms.push_back({path, {threads, {}}, std::string(name) + ", " + std::to_string(threads) + " threads"});
+        }
     }
-    forms.push_back({Path::Lanes, {3, {}}, "lanes, 3 threads"});
     return forms;
 }
 
@@ -63,6 +68,7 @@ TEST(FastGeneration, GeneratedMembersMatchTheScansAndKeepTheirGeometry) {
         {2, 10, 1, -1, 1, 0, 1.0},        {2, 1500, 3, 0, 1, 0, 0.2},       {3, 900, 9, 10, 11, 0.75, 0.3},
         {5, 500, 11, 100, 101.5, 0, 1.0}, {16, 200, 13, 10, 11, 0.75, 0.5}, {50, 100, 21, 10, 11, 0.75, 0.9},
         {2, 2, 1, -1, 1, 0, 1.0},         {4, 3, 8, -1, 1, 0, 1.0},         {20, 3000, 2, -1, 1, 0, 1.0},
+        {9, 1001, 5, -1, 1, 0.25, 0.6},   {7, 37, 4, 0, 1, 0, 1.0},         {17, 203, 6, -2, 2, 0, 0.8},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::Message() << "n=" << c.n << " m=" << c.m << " test=" << c.test);
