@@ -39,14 +39,13 @@ unsigned thread_count(const Execution &execution, double work) {
 }
 
 // Calls chunk(k) for k in [0, chunks) over the workers, telling the meter
-// of the rows done (rows_per_chunk each, m in all); false once it asks to
-// stop.
+// of `rows` rows in all, in shares as the chunks end; false once it asks to
+// stop (the chunks begun still end).
 template <class Chunk>
-bool in_chunks(Workers &workers, Meter &meter, std::size_t chunks, std::size_t rows_per_chunk, uint32_t m,
-               const Chunk &chunk) {
+bool in_chunks(Workers &workers, Meter &meter, std::size_t chunks, std::uint64_t rows, const Chunk &chunk) {
     std::atomic<std::size_t> done{0};
-    std::size_t told = 0;
-    const auto rows = [&](std::size_t count) { return std::min<std::size_t>(count * rows_per_chunk, m); };
+    std::uint64_t told = 0;
+    const auto share = [&](std::size_t count) { return rows * count / chunks; };
     const bool whole = workers.run(
         chunks,
         [&](std::size_t k) {
@@ -54,13 +53,13 @@ bool in_chunks(Workers &workers, Meter &meter, std::size_t chunks, std::size_t r
             done.fetch_add(1, std::memory_order_relaxed);
         },
         [&] {
-            const std::size_t now = done.load(std::memory_order_relaxed);
-            const std::size_t step = rows(now) - rows(told);
+            const std::uint64_t now = share(done.load(std::memory_order_relaxed));
+            const std::uint64_t step = now - told;
             told = now;
             return meter.step(step);
         });
     // The chunks that other threads ended after the calling thread's last.
-    return whole && meter.step(m - rows(told));
+    return whole && meter.step(rows - told);
 }
 
 // The radius of each row from the smallest sum of squares to another row:
@@ -181,7 +180,7 @@ bool size_with(Member &mb, Search &search, Meter &meter, const Execution &execut
     std::vector<uint32_t> nearest(m, kNone);
     meter.pace(static_cast<std::uint64_t>(Search::work(n, m) / m));
     const std::size_t first_chunks = (m + Search::kFirstChunk - 1) / Search::kFirstChunk;
-    if (!in_chunks(workers, meter, first_chunks, Search::kFirstChunk, m,
+    if (!in_chunks(workers, meter, first_chunks, m,
                    [&](std::size_t k) { search.first_radii(k * Search::kFirstChunk, radii, nearest.data()); })) {
         return false;
     }
@@ -234,20 +233,20 @@ bool size_with(Member &mb, Search &search, Meter &meter, const Execution &execut
         std::sort(order.begin(), order.end(),
                   [&](std::size_t a, std::size_t b) { return search.place(open[a]) < search.place(open[b]); });
         constexpr std::size_t chunk = Search::kGapChunk;
-        workers.run((open.size() + chunk - 1) / chunk,
-                    [&](std::size_t k) {
-                        const std::size_t at = k * chunk, count = std::min(chunk, open.size() - at);
-                        uint32_t rows[chunk];
-                        double from[chunk], stop[chunk], gap[chunk];
-                        for (std::size_t a = 0; a < count; a++) {
-                            rows[a] = open[order[at + a]];
-                            from[a] = start[order[at + a]];
-                            stop[a] = enough[order[at + a]];
-                        }
-                        search.gaps(rows, count, from, stop, gap);
-                        for (std::size_t a = 0; a < count; a++) found[order[at + a]] = gap[a];
-                    },
-                    [] { return true; });
+        const auto search_chunk = [&](std::size_t k) {
+            const std::size_t at = k * chunk, count = std::min(chunk, open.size() - at);
+            uint32_t rows[chunk];
+            double from[chunk], stop[chunk], gap[chunk];
+            for (std::size_t a = 0; a < count; a++) {
+                rows[a] = open[order[at + a]];
+                from[a] = start[order[at + a]];
+                stop[a] = enough[order[at + a]];
+            }
+            search.gaps(rows, count, from, stop, gap);
+            for (std::size_t a = 0; a < count; a++) found[order[at + a]] = gap[a];
+        };
+        // The block's rows are counted as its searches end.
+        if (!in_chunks(workers, meter, (open.size() + chunk - 1) / chunk, last - first, search_chunk)) return false;
         grown.clear();
         for (std::size_t a = 0; a < open.size(); a++) {
             const uint32_t i = open[a];
@@ -263,7 +262,6 @@ bool size_with(Member &mb, Search &search, Meter &meter, const Execution &execut
                 grown.push_back(i);
             }
         }
-        if (!meter.step(last - first)) return false;
     }
     return true;
 }
