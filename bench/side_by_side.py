@@ -13,13 +13,18 @@ default; benchmarks matching --once run in the first round only, for
 those that take minutes), and the shortest real time of each benchmark on
 each side is kept: on a machine shared with other work the shortest is the
 one least disturbed. Times are per run, or per point for benchmarks that
-count points. The load average before and after is recorded.
+count points; beside each real time (old, new) the shortest processor time
+of the benchmark's own thread (old_cpu, new_cpu), which on a machine busy
+with other work is the fairer measure of one thread's work. The load
+average before, at the start of each round and after is recorded, and for
+each selection and side the largest resident memory of its program's runs
+(in MiB: the memory of the benchmarks of one selection, plus the program's
+own few MiB).
 """
 import argparse
 import datetime
 import json
 import os
-import re
 import subprocess
 import sys
 
@@ -29,14 +34,22 @@ def load_average():
 
 
 def run(program, pattern, min_time):
-    """{benchmark name: seconds of real time (per point where counted)} of one run of `program`."""
-    out = subprocess.run([program, f"--benchmark_filter={pattern}", f"--benchmark_min_time={min_time}",
-                          "--benchmark_format=json"], check=True, capture_output=True, text=True).stdout
+    """({benchmark name: (seconds of real time, of the calling thread's processor time), per point where
+    counted}, MiB resident at most) of one run of `program`."""
+    child = subprocess.Popen([program, f"--benchmark_filter={pattern}", f"--benchmark_min_time={min_time}",
+                              "--benchmark_format=json"], stdout=subprocess.PIPE, text=True)
+    out = child.stdout.read()
+    _, status, usage = os.wait4(child.pid, 0)
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != 0:
+        raise subprocess.CalledProcessError(child.returncode, child.args)
+    rss = usage.ru_maxrss / 1024.0
     if not out.strip():  # nothing matched
-        return {}
+        return {}, rss
     scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
-    return {b["name"].removesuffix("/real_time"): b["real_time"] * scale[b["time_unit"]] / b.get("points", 1.0)
-            for b in json.loads(out)["benchmarks"] if b.get("run_type", "iteration") == "iteration"}
+    return ({b["name"].removesuffix("/real_time"): (b["real_time"] * scale[b["time_unit"]] / b.get("points", 1.0),
+                                                    b["cpu_time"] * scale[b["time_unit"]] / b.get("points", 1.0))
+             for b in json.loads(out)["benchmarks"] if b.get("run_type", "iteration") == "iteration"}, rss)
 
 
 def main():
@@ -52,18 +65,24 @@ def main():
     args = parser.parse_args()
 
     result = {"date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds"),
-              "label": args.label, "rounds": args.rounds, "load_before": load_average(), "benchmarks": {}}
-    best = result["benchmarks"]
+              "label": args.label, "rounds": args.rounds, "load_before": load_average(), "benchmarks": {},
+              "max_rss_mib": {}, "load_by_round": []}
+    best, memory = result["benchmarks"], result["max_rss_mib"]
     for r in range(args.rounds):
+        result["load_by_round"].append(load_average())
         for selection in args.selections:
             bench, _, pattern = selection.partition(":")
             if r > 0 and args.once:
                 pattern = f"(?!.*({args.once}))({pattern})"
             for side, build in (("old", args.old), ("new", args.new)):
                 program = os.path.join(build, "bench", f"travo_{bench}_bench")
-                for name, seconds in run(program, pattern, args.min_time).items():
+                times, rss = run(program, pattern, args.min_time)
+                for name, (seconds, cpu) in times.items():
                     entry = best.setdefault(name, {})
                     entry[side] = min(seconds, entry.get(side, seconds))
+                    entry[side + "_cpu"] = min(cpu, entry.get(side + "_cpu", cpu))
+                used = memory.setdefault(selection, {})
+                used[side] = max(rss, used.get(side, rss))
                 print(f"round {r + 1}: {bench} {side} done", file=sys.stderr)
     result["load_after"] = load_average()
     with open(args.out, "w") as f:
