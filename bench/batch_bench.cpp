@@ -14,6 +14,8 @@
 //                  lacks it); one_thread runs the widest the processor has.
 //   batch_value_D2_paraboloid/<set>/n/m: the same with points outside every
 //     region only (the search and the paraboloid, no region formulas).
+//   scale_<op>/threads_<k>/n:<n>/m:<m>: travo::Member's batch form over
+//     1,000,000 points on k threads (1 and 2), for the speed-up of threads.
 //   host_D2/<path>/points:<k>: travo(10, -1, 2/3, 1/3, "D2_func", 1, X, Y) with
 //   X, Y of k points,
 //     entry         the host entry called through travo's host layer
@@ -69,9 +71,10 @@ std::size_t batch_size(const std::string &op, uint32_t n) {
     return std::max<std::size_t>(128, 131072 / n);
 }
 
-Fixture &fixture(const std::string &op, uint32_t n, uint32_t m) {
-    static std::map<std::tuple<std::string, uint32_t, uint32_t>, std::unique_ptr<Fixture>> cache;
-    auto &slot = cache[{op, n, m}];
+// `count` points (0: batch_size).
+Fixture &fixture(const std::string &op, uint32_t n, uint32_t m, std::size_t count = 0) {
+    static std::map<std::tuple<std::string, uint32_t, uint32_t, std::size_t>, std::unique_ptr<Fixture>> cache;
+    auto &slot = cache[{op, n, m, count}];
     if (!slot) {
         slot = std::make_unique<Fixture>();
         core::Member &mb = slot->mb;
@@ -82,7 +85,7 @@ Fixture &fixture(const std::string &op, uint32_t n, uint32_t m) {
         slot->f = std::make_unique<travo::Member>(travo::generate(p));
         // As in evaluation_bench: half uniform in the box, half inside
         // regions, so that both branches of the formulas are timed.
-        slot->count = batch_size(op, n);
+        slot->count = count != 0 ? count : batch_size(op, n);
         std::mt19937_64 gen(n * 7919u + m);
         std::uniform_real_distribution<double> u(-1.0, 1.0);
         if (op == "value_D2_paraboloid") {
@@ -110,9 +113,13 @@ Fixture &fixture(const std::string &op, uint32_t n, uint32_t m) {
     return *slot;
 }
 
-enum class Path { Reference, PerPoint, OneThread, AllThreads };
+enum class Path { Reference, PerPoint, OneThread, AllThreads, TwoThreads };
+
+// Points of the scaling benchmarks.
+constexpr std::size_t kScalePoints = 1000000;
 
 unsigned threads_of(Path path) {
+    if (path == Path::TwoThreads) return 2;
     return path == Path::AllThreads ? std::max(1u, std::thread::hardware_concurrency()) : 1u;
 }
 
@@ -125,8 +132,8 @@ void finish(benchmark::State &state, const Fixture &fx) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * fx.count));
 }
 
-void batch_value(benchmark::State &state, Path path, uint32_t n, uint32_t m) {
-    Fixture &fx = fixture("value_D2", n, m);
+void batch_value(benchmark::State &state, Path path, uint32_t n, uint32_t m, std::size_t count) {
+    Fixture &fx = fixture("value_D2", n, m, count);
     std::vector<double> out(fx.count);
     for (auto _ : state) {
         if (path == Path::Reference || path == Path::PerPoint) {
@@ -154,8 +161,8 @@ void batch_value_simd(benchmark::State &state, core::Simd simd, uint32_t n, uint
     finish(state, fx);
 }
 
-void batch_gradient(benchmark::State &state, Path path, uint32_t n, uint32_t m) {
-    Fixture &fx = fixture("gradient_D2", n, m);
+void batch_gradient(benchmark::State &state, Path path, uint32_t n, uint32_t m, std::size_t count) {
+    Fixture &fx = fixture("gradient_D2", n, m, count);
     std::vector<double> out(fx.count * n);
     for (auto _ : state) {
         if (path == Path::Reference || path == Path::PerPoint) {
@@ -172,8 +179,8 @@ void batch_gradient(benchmark::State &state, Path path, uint32_t n, uint32_t m) 
     finish(state, fx);
 }
 
-void batch_hessian(benchmark::State &state, Path path, uint32_t n, uint32_t m) {
-    Fixture &fx = fixture("hessian", n, m);
+void batch_hessian(benchmark::State &state, Path path, uint32_t n, uint32_t m, std::size_t count) {
+    Fixture &fx = fixture("hessian", n, m, count);
     const std::size_t nn = std::size_t(n) * n;
     std::vector<double> out(fx.count * nn);
     for (auto _ : state) {
@@ -286,7 +293,7 @@ void register_all() {
     const std::pair<uint32_t, uint32_t> value_sizes[] = {{2, 10},  {2, 100},   {2, 1000}, {5, 10},
                                                          {10, 10}, {10, 1000}, {100, 10}, {1000, 10}};
     for (const auto &[n, m] : value_sizes) {
-        for (const auto &[pname, path] : paths) reg(name("value_D2", pname, n, m), batch_value, path, n, m);
+        for (const auto &[pname, path] : paths) reg(name("value_D2", pname, n, m), batch_value, path, n, m, 0);
         for (core::Simd simd : {core::Simd::SSE2, core::Simd::AVX2, core::Simd::AVX512}) {
             if (!core::BatchEvaluator::supported(simd)) continue;
             reg(name("value_D2", core::BatchEvaluator::name(simd), n, m), batch_value_simd, simd, n, m, "value_D2");
@@ -297,12 +304,26 @@ void register_all() {
     }
     const std::pair<uint32_t, uint32_t> gradient_sizes[] = {{2, 10}, {10, 10}, {1000, 10}};
     for (const auto &[n, m] : gradient_sizes) {
-        for (const auto &[pname, path] : paths) reg(name("gradient_D2", pname, n, m), batch_gradient, path, n, m);
+        for (const auto &[pname, path] : paths) reg(name("gradient_D2", pname, n, m), batch_gradient, path, n, m, 0);
     }
     const std::pair<uint32_t, uint32_t> hessian_sizes[] = {{2, 10}, {10, 10}, {100, 10}};
     for (const auto &[n, m] : hessian_sizes) {
-        for (const auto &[pname, path] : paths) reg(name("hessian", pname, n, m), batch_hessian, path, n, m);
+        for (const auto &[pname, path] : paths) reg(name("hessian", pname, n, m), batch_hessian, path, n, m, 0);
     }
+    // 1,000,000 points on one thread and on two.
+    const auto scale = [&](const char *op, auto fn, uint32_t n, uint32_t m) {
+        for (const auto &[pname, path] :
+             {std::pair{"threads_1", Path::OneThread}, std::pair{"threads_2", Path::TwoThreads}}) {
+            reg(std::string("scale_") + op + "/" + pname + "/n:" + std::to_string(n) + "/m:" + std::to_string(m), fn,
+                path, n, m, kScalePoints);
+        }
+    };
+    scale("value_D2", batch_value, 2, 10);
+    scale("value_D2", batch_value, 2, 1000);
+    scale("value_D2", batch_value, 10, 10);
+    scale("gradient_D2", batch_gradient, 2, 10);
+    scale("gradient_D2", batch_gradient, 10, 10);
+    scale("hessian", batch_hessian, 2, 10);
     for (std::size_t count : {std::size_t(1), std::size_t(1000), std::size_t(1000000)}) {
         const std::string k = "/points:" + std::to_string(count);
         reg("host_D2/entry" + k, host_entry, count);

@@ -1,8 +1,14 @@
 // Generation of a whole member, along the straightforward scans and along
 // the path the library chooses (the fast forms where they pay off).
 //
-// Names: generate/<path>/n:<n>/m:<m>, path = reference | automatic | fast
-// (fast: the tree and the sweep at every size, to show where they pay).
+// Names: generate/<path>/n:<n>/m:<m>, path =
+//   reference   the pairwise scans, one distance at a time;
+//   automatic   what arg_generate chooses, on as many threads as the
+//               hardware runs when the member is large enough;
+//   tree, lanes region sizing by the k-d tree or by the scans in lanes, at
+//               every size, to show where each pays (one thread);
+//   threads_1, threads_2  automatic on one and on two threads, for the
+//               largest members.
 // Sizes whose reference run would take minutes are registered for the
 // automatic path only (see kReferenceLimit).
 #include <benchmark/benchmark.h>
@@ -27,7 +33,7 @@ constexpr double kReferenceLimit = 1e10;
 // Largest m·n for which the automatic path is run.
 constexpr double kAutomaticLimit = 2e6;
 
-void generate(benchmark::State &state, core::Path path, uint32_t n, uint32_t m) {
+void generate(benchmark::State &state, core::Path path, unsigned threads, uint32_t n, uint32_t m) {
     core::Member mb;
     mb.dim = n;
     mb.num_minima = m;
@@ -41,7 +47,7 @@ void generate(benchmark::State &state, core::Path path, uint32_t n, uint32_t m) 
     core::RandomSource rng;
     int32_t test = 1;
     for (auto _ : state) {
-        const TravoStatus status = core::arg_generate(mb, rng, test, path);
+        const TravoStatus status = core::arg_generate(mb, rng, test, path, nullptr, core::Execution{threads, {}});
         benchmark::DoNotOptimize(mb.minima.radii[m - 1]);
         if (status != TRAVO_STATUS_OK) state.SkipWithError("generation failed");
         state.PauseTiming();
@@ -57,21 +63,30 @@ void generate(benchmark::State &state, core::Path path, uint32_t n, uint32_t m) 
 double min_of(const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); }
 
 void register_all() {
-    const int64_t dims[] = {2, 10, 100};
+    const int64_t dims[] = {2, 10, 20, 100};
     const int64_t counts[] = {10, 100, 1000, 10000, 100000, 1000000};
-    const std::pair<const char *, core::Path> paths[] = {
-        {"reference", core::Path::Reference}, {"automatic", core::Path::Automatic}, {"fast", core::Path::Fast}};
-    for (const auto &[name, path] : paths) {
+    const struct {
+        const char *name;
+        core::Path path;
+        unsigned threads;
+    } paths[] = {{"reference", core::Path::Reference, 1}, {"automatic", core::Path::Automatic, 0},
+                 {"tree", core::Path::Tree, 1},           {"lanes", core::Path::Lanes, 1},
+                 {"threads_1", core::Path::Automatic, 1}, {"threads_2", core::Path::Automatic, 2}};
+    for (const auto &p : paths) {
         for (int64_t n : dims) {
             for (int64_t m : counts) {
                 const double md = double(m), nd = double(n);
-                if (path == core::Path::Reference && md * md * nd > kReferenceLimit) continue;
-                if (path != core::Path::Reference && md * nd > kAutomaticLimit) continue;
-                if (path == core::Path::Fast && (m > 10000 || md * nd > 1e5)) continue;
-                const std::string label = std::string("generate/") + name + "/n:" + std::to_string(n) +
+                if (p.path == core::Path::Reference && md * md * nd > kReferenceLimit) continue;
+                if (p.path != core::Path::Reference && md * nd > kAutomaticLimit) continue;
+                if ((p.path == core::Path::Tree || p.path == core::Path::Lanes) && (m > 10000 || md * nd > 1e5)) {
+                    continue;
+                }
+                if (p.threads != 0 && p.path == core::Path::Automatic && md * nd < 1e6) continue;
+                const std::string label = std::string("generate/") + p.name + "/n:" + std::to_string(n) +
                                           "/m:" + std::to_string(m);
-                auto *b = benchmark::RegisterBenchmark(label.c_str(), generate, path, uint32_t(n), uint32_t(m));
-                b->Unit(benchmark::kMillisecond)->ComputeStatistics("min", min_of);
+                auto *b = benchmark::RegisterBenchmark(label.c_str(), generate, p.path, p.threads, uint32_t(n),
+                                                       uint32_t(m));
+                b->Unit(benchmark::kMillisecond)->ComputeStatistics("min", min_of)->UseRealTime();
             }
         }
     }

@@ -200,15 +200,17 @@ def generation_tables(gen):
     sizes = sorted({(k[2], k[3]) for k in gen})
     rows = []
     for n, m in sizes:
-        ref, auto, fast = (gen.get(("generate", p, n, m)) for p in ("reference", "automatic", "fast"))
-        rows.append((n, f"{m:,}", fmt_time(ref), fmt_time(auto), ratio(ref, auto), fmt_time(fast)))
+        ref, auto, tree, lanes = (gen.get(("generate", p, n, m)) for p in ("reference", "automatic", "tree", "lanes"))
+        tree = tree or gen.get(("generate", "fast", n, m))  # the tree's name before the lanes
+        rows.append((n, f"{m:,}", fmt_time(ref), fmt_time(auto), ratio(ref, auto), fmt_time(tree), fmt_time(lanes)))
     skipped = "; ".join(f"n = {n}, m = {m:,}" for n, m in sizes if ("generate", "reference", n, m) not in gen)
     targets = []
     for (n, m), limit in GENERATION_TARGETS:
         t = gen.get(("generate", "automatic", n, m))
         targets.append((f"m = {m:,}, n = {n}: under {limit:g} s", fmt_time(t),
                         "not measured" if t is None else met(t < limit)))
-    return (table(("n", "m", "reference", "automatic", "ratio", "fast (forced)"), rows), skipped or "none",
+    return (table(("n", "m", "reference", "automatic", "ratio", "tree (forced)", "lanes (forced)"), rows),
+            skipped or "none",
             table(("target", "measured", "met"), targets))
 
 
@@ -374,6 +376,100 @@ def _measured(doc):
                      f"{m.get('repetitions', doc.get('repetitions'))}" for part, m in measured.items())
 
 
+# Generation in high dimension, the two batch targets left and threads, measured side by side with the code
+# before that work (bench/side_by_side.py): {name: {"old": s, "new": s}} and the largest resident memory by
+# selection.
+SIDE_GENERATION_TARGETS = [((20, 100000), 30.0), ((100, 10000), 2.0), ((10, 100000), 3.0)]
+SIDE_BATCH_TARGETS = [((2, 100), 20e-9), ((2, 10), 6e-9)]
+
+
+def loads(run):
+    """The load averages (1 minute) of a side-by-side run, at its start, each round and its end."""
+    values = [run["load_before"][0], *(r[0] for r in run.get("load_by_round", [])[1:]), run["load_after"][0]]
+    return ", ".join(f"{v:.1f}" for v in values)
+
+
+def memory_of(run, n, m, side):
+    """MiB resident at most while generating the member of n, m along `side`, or None."""
+    for selection, used in run.get("max_rss_mib", {}).items():
+        if f"generate/automatic/n:{n}/m:{m}(" in selection and side in used:
+            return used[side]
+    return None
+
+
+def real_and_cpu(entry, side):
+    """"real / processor time" of one side of a side-by-side entry."""
+    if not entry or entry.get(side) is None:
+        return "–"
+    return f"{fmt_time(entry[side])} / {fmt_time(entry.get(side + '_cpu'))}"
+
+
+def side_generation(run):
+    """Generation targets before and now, on one and two threads, with the memory used."""
+    if not run:
+        return "*(not measured)*"
+    b = run["benchmarks"]
+    rows = []
+    for (n, m), limit in SIDE_GENERATION_TARGETS:
+        before = b.get(f"generate/automatic/n:{n}/m:{m}", {})
+        one = b.get(f"generate/threads_1/n:{n}/m:{m}", {})
+        two = b.get(f"generate/threads_2/n:{n}/m:{m}", {})
+        mem_old, mem_new = memory_of(run, n, m, "old"), memory_of(run, n, m, "new")
+        # Judged on one thread's processor time: the real times were taken on a machine busy with other work.
+        cpu = one.get("new_cpu")
+        rows.append((n, f"{m:,}", f"{limit:g} s", real_and_cpu(before, "old"), real_and_cpu(one, "new"),
+                     real_and_cpu(two, "new"), ratio(before.get("old_cpu"), cpu),
+                     ratio(one.get("new"), two.get("new")), ratio(one.get("new_cpu"), two.get("new_cpu")),
+                     f"{mem_old:.0f} MiB" if mem_old else "–", f"{mem_new:.0f} MiB" if mem_new else "–",
+                     met(cpu is not None and cpu < limit)))
+    notes = "".join(f"\n\n{note}" for note in run.get("notes", []))
+    return (table(("n", "m", "target", "before", "now, 1 thread", "now, 2 threads", "before / now (processor)",
+                   "1 / 2 threads (real)", "1 / 2 threads (calling thread's processor time)", "memory before",
+                   "memory now", "met (one thread, processor time)"), rows) +
+            f"\n\nMeasured {run['date']}, {run['rounds']} rounds; load average (1 minute) at the start, each "
+            f"further round and the end: {loads(run)}." + notes)
+
+
+def side_batch(run):
+    """The two D2 value targets before and now on each instruction set, and batches of 10^6 points on one and
+    two threads."""
+    if not run:
+        return "*(not measured)*", "*(not measured)*"
+    b = run["benchmarks"]
+    rows = []
+    for (n, m), limit in SIDE_BATCH_TARGETS:
+        for path in ("one_thread", *SIMD_PATHS):
+            t = b.get(f"batch_value_D2/{path}/n:{n}/m:{m}")
+            if not t:
+                continue
+            # Judged on processor time, as the generation targets.
+            verdict = met(t.get("new_cpu") is not None and t["new_cpu"] < limit) if path == "one_thread" else ""
+            rows.append((n, f"{m:,}", "widest" if path == "one_thread" else path, fmt_time(limit),
+                         real_and_cpu(t, "old"), real_and_cpu(t, "new"), ratio(t.get("old_cpu"), t.get("new_cpu")),
+                         verdict))
+    targets = table(("n", "m", "instruction set", "target", "before", "now", "before / now (processor)",
+                     "met (processor time)"),
+                    rows)
+    scale = {}
+    for name, t in b.items():
+        mt = re.match(r"^scale_(?P<op>[^/]+)/threads_(?P<k>\d)/n:(?P<n>\d+)/m:(?P<m>\d+)", name)
+        if mt:
+            scale.setdefault((mt["op"], int(mt["n"]), int(mt["m"])), {})[int(mt["k"])] = t
+    names = {"value_D2": "D2 value", "gradient_D2": "D2 gradient", "hessian": "Hessian"}
+    threads = []
+    for (op, n, m), t in sorted(scale.items(), key=lambda kv: (list(names).index(kv[0][0]), kv[0][1:])):
+        one, two = t.get(1, {}), t.get(2, {})
+        threads.append((names.get(op, op), n, f"{m:,}", real_and_cpu(one, "old"), real_and_cpu(two, "old"),
+                        real_and_cpu(one, "new"), real_and_cpu(two, "new"), ratio(one.get("new"), two.get("new")),
+                        ratio(one.get("new_cpu"), two.get("new_cpu"))))
+    scaling = table(("operation", "n", "m", "before, 1 thread", "before, 2 threads", "now, 1 thread",
+                     "now, 2 threads", "1 / 2 threads (real)", "1 / 2 threads (calling thread's processor time)"),
+                    threads)
+    note = (f"\n\nPer point, real / processor time of the calling thread. Measured {run['date']}, {run['rounds']} "
+            f"rounds; load average (1 minute) at the start, each further round and the end: {loads(run)}.")
+    return targets + note, scaling + note
+
+
 def generation_figure(gen, docs):
     """Log-log plot of generation time against m, one line per (path, n); its Markdown, or "" without gnuplot."""
     if shutil.which("gnuplot") is None or not gen:
@@ -429,6 +525,7 @@ def main():
     generation_table, reference_not_run, generation_targets = generation_tables(gen)
     evaluation, evaluation_targets = evaluation_tables(ev)
     python_batch, python_call = python_tables(python)
+    side_targets, side_scaling = side_batch(read_json(result("batch_side_by_side.json")))
     fields = {
         "machine": machine[0], "cores": machine[1], "compiler": machine[2], "load": machine[3],
         "date": generation.get("context", {}).get("date", str(date.today())),
@@ -445,6 +542,8 @@ def main():
         "python_load": ", ".join(map(str, python.get("load_average", []))) or "–",
         "python_batch": python_batch, "python_call": python_call,
         **campaign_tables(campaign),
+        "side_generation": side_generation(read_json(result("generation_side_by_side.json"))),
+        "side_batch_targets": side_targets, "side_batch_threads": side_scaling,
     }
     with open(TEMPLATE) as f:
         text = string.Template(f.read()).substitute(fields)

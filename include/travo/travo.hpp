@@ -282,7 +282,7 @@ public:
 private:
     struct Impl;
     explicit Member(std::shared_ptr<const Impl> impl) noexcept : impl_(std::move(impl)) {}
-    friend TRAVO_API Member generate(const Parameters &params, const GenerationProgress &progress);
+    friend TRAVO_API Member generate(const Parameters &params, const GenerationProgress &progress, unsigned threads);
 
     // The state of a member not moved from.
     const Impl &impl() const {
@@ -353,6 +353,16 @@ TRAVO_API Member generate(const Parameters &params);
 /// GenerationAbandoned is thrown; an exception it throws leaves generate
 /// likewise. Without a progress function generation costs nothing more.
 TRAVO_API Member generate(const Parameters &params, const GenerationProgress &progress);
+
+/// The same on `threads` threads: the sizing of the regions of a large member
+/// is shared among them. 0 takes as many as the hardware runs at once
+/// (std::thread::hardware_concurrency()) for a member large enough to gain
+/// from them, and the calling thread alone for a smaller one; k > 0 takes k,
+/// but no more than the hardware runs at once; 1 only the calling thread.
+/// The member is the same for every number of threads, and `progress` is
+/// only ever called on the calling thread. generate(params, progress) is
+/// generate(params, progress, 0).
+TRAVO_API Member generate(const Parameters &params, const GenerationProgress &progress, unsigned threads);
 
 /// Library version, "major.minor.patch".
 TRAVO_API std::string_view version() noexcept;

@@ -1,12 +1,15 @@
 // travo::generate: a core member generated from the parameters, behind an
 // immutable, shared handle.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <new>
 #include <optional>
+#include <thread>
 
 #include "cpp/member_impl.hpp"
 #include "cpp/rules.hpp"
+#include "generator/fast_paths.hpp"
 #include "random/lagfib.hpp"
 #include "travo/travo.hpp"
 #include "travo/version.h"
@@ -41,7 +44,9 @@ BatchAbandoned::BatchAbandoned() : std::runtime_error("travo: batch abandoned by
 
 Member generate(const Parameters &params) { return generate(params, GenerationProgress()); }
 
-Member generate(const Parameters &params, const GenerationProgress &progress) try {
+Member generate(const Parameters &params, const GenerationProgress &progress) { return generate(params, progress, 0); }
+
+Member generate(const Parameters &params, const GenerationProgress &progress, unsigned threads) try {
     auto impl = std::make_shared<Member::Impl>();
     impl->params = params;
     Parameters &p = impl->params;
@@ -62,7 +67,11 @@ Member generate(const Parameters &params, const GenerationProgress &progress) tr
     TablesGuard guard{&mb};
     const auto rng = std::make_unique<core::RandomSource>();
     const core::Progress report{report_fraction, const_cast<GenerationProgress *>(&progress)};
-    const TravoStatus status = core::arg_generate(mb, *rng, p.test_number, progress ? &report : nullptr);
+    core::Execution execution;
+    const unsigned hardware = std::thread::hardware_concurrency();
+    execution.threads = threads != 0 && hardware != 0 ? std::min(threads, hardware) : threads;
+    const TravoStatus status = core::arg_generate(mb, *rng, p.test_number, core::Path::Automatic,
+                                                  progress ? &report : nullptr, execution);
     if (status == core::kAbandoned) throw GenerationAbandoned();
     if (status != TRAVO_STATUS_OK) {
         const auto st = static_cast<Status>(status);

@@ -2,8 +2,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -23,31 +21,9 @@ const BatchKernels *kernels_of(Simd simd, uint32_t n) {
     return nullptr;
 }
 
-bool processor_has(Simd simd) {
-#if defined(__x86_64__) || defined(__i386__)
-    // Idempotent; needed where this runs before the runtime's own
-    // initialisation (a constructor of a module loaded by a host).
-    __builtin_cpu_init();
-    switch (simd) {
-    case Simd::SSE2:
-        return __builtin_cpu_supports("sse2");
-    case Simd::AVX2:
-        return __builtin_cpu_supports("avx2");
-    case Simd::AVX512:
-        return __builtin_cpu_supports("avx512f");
-    }
-    return false;
-#else
-    return simd == Simd::SSE2;  // the two-lane kernels are plain vector types there
-#endif
-}
-
-// The widest supported instruction set at or below `cap`.
+// The widest set at or below `cap` whose kernels this build holds.
 Simd widest_up_to(Simd cap) {
-    for (int s = static_cast<int>(cap); s > 0; s--) {
-        if (BatchEvaluator::supported(static_cast<Simd>(s))) return static_cast<Simd>(s);
-    }
-    return Simd::SSE2;
+    return widest_simd(cap, [](Simd simd) { return kernels_of(simd, 2) != nullptr; });
 }
 
 // Stack room for the scratch of a block in few dimensions.
@@ -72,27 +48,9 @@ Site batch_locate_one(const BatchTables &t, const double *x) {
 
 bool BatchEvaluator::supported(Simd simd) { return kernels_of(simd, 2) != nullptr && processor_has(simd); }
 
-Simd BatchEvaluator::chosen() {
-    Simd cap = Simd::AVX512;
-    if (const char *env = std::getenv("TRAVO_SIMD"); env != nullptr) {
-        for (Simd s : {Simd::SSE2, Simd::AVX2, Simd::AVX512}) {
-            if (std::strcmp(env, name(s)) == 0) cap = s;
-        }
-    }
-    return widest_up_to(cap);
-}
+Simd BatchEvaluator::chosen() { return widest_up_to(simd_cap()); }
 
-const char *BatchEvaluator::name(Simd simd) {
-    switch (simd) {
-    case Simd::SSE2:
-        return "sse2";
-    case Simd::AVX2:
-        return "avx2";
-    case Simd::AVX512:
-        return "avx512";
-    }
-    return "?";
-}
+const char *BatchEvaluator::name(Simd simd) { return simd_name(simd); }
 
 BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index, std::optional<Simd> simd, NanPoints nan)
     : simd_(simd ? widest_up_to(*simd) : chosen()) {
@@ -170,6 +128,31 @@ BatchEvaluator::BatchEvaluator(const Member &mb, const RegionIndex *index, std::
         rn.d2_c4 = terms.d2_c4();
         rn.d2_c5 = terms.d2_c5();
     }
+    if (numbers_.indexed && mb.dim <= RegionIndex::kGridMaxDim) {
+        // A finer grid of the evaluator's own, whose cells the lanes walk.
+        const RegionIndex fine(mb, RegionIndex::Layout::Grid, StopCheck{}, kLaneCellsPerRegion);
+        if (fine.mode() == RegionIndex::Mode::Grid) {
+            RegionIndex::Grid g = fine.grid();
+            std::size_t cells = 1;
+            for (uint32_t c = 0; c < n; c++) cells *= g.cells[c];
+            cell_start_.assign(g.start, g.start + cells + 1);
+            const std::size_t count = g.start[cells], size = n + 2;
+            entries_.resize((count + 1) * size);
+            for (std::size_t e = 0; e <= count; e++) {
+                double *to = &entries_[e * size];
+                const uint32_t row = e < count ? g.rows[e] : 0;
+                for (std::size_t c = 0; c < n; c++) to[c] = coord_[row * n + c];
+                to[n] = e < count ? out_bound_[row] : -1.0;
+                to[n + 1] = static_cast<double>(row);
+            }
+            g.start = nullptr;  // the evaluator's copies, set by tables()
+            g.rows = nullptr;
+            numbers_.gridded = true;
+            numbers_.grid = g;
+            numbers_.entry_size = static_cast<uint32_t>(size);
+            numbers_.no_entry = static_cast<uint32_t>(count);
+        }
+    }
     kernels_ = kernels_of(simd_, mb.dim);
 }
 
@@ -181,6 +164,8 @@ BatchTables BatchEvaluator::tables() const {
     t.edge = edge_.data();
     t.out_bound = out_bound_.data();
     t.rows = rows_.data();
+    t.entries = entries_.data();
+    t.grid.start = cell_start_.data();
     return t;
 }
 

@@ -41,15 +41,13 @@
 #include <optional>
 #include <vector>
 
+#include "common/simd.hpp"
 #include "evaluation/evaluate.hpp"
 #include "evaluation/formulas.hpp"
 #include "evaluation/lookup.hpp"
 #include "generator/member.hpp"
 
 namespace travo::core {
-
-// The vector instruction sets of the block kernels, narrowest first.
-enum class Simd { SSE2, AVX2, AVX512 };
 
 // What an evaluator does with a point that has a NaN coordinate: search it
 // as `locate` does (the module-wide interface's answers), or refuse it as
@@ -91,8 +89,17 @@ struct BatchFound {
 struct BatchTables {
     const Member *mb = nullptr;
     const RegionIndex *index = nullptr;
-    bool indexed = false;      // regions found by the index, point by point, not searched in lanes
+    bool indexed = false;      // regions found by the index, not searched in lanes
     bool nan_refused = false;  // a point with a NaN coordinate is outside the box
+    bool gridded = false;      // indexed, and the index a grid whose cells the lanes walk
+    RegionIndex::Grid grid{};
+    // With gridded, a grid of its own (kLaneCellsPerRegion) and the rows its
+    // cells list, one entry each in the order of its lists: n coordinates,
+    // the upper bound of the sum of squares and the row; a last entry
+    // stands for none (its bound -1 is never met).
+    const double *entries = nullptr;
+    uint32_t entry_size = 0;
+    uint32_t no_entry = 0;
     uint32_t n = 0, m = 0;
     const double *lo = nullptr, *hi = nullptr;  // the box less and plus the tolerance
     const double *coord = nullptr;              // row by row, row 0 the vertex
@@ -137,6 +144,10 @@ public:
     // Largest member whose blocks take their regions from the index (the
     // evaluator copies about 100 bytes a row).
     static constexpr uint32_t kMaxIndexedRegions = 1u << 16;
+    // Cells a region of the grid whose cells the blocks walk in lanes: finer
+    // than the index's, so that a cell lists fewer regions (measured with
+    // bench/batch_bench).
+    static constexpr double kLaneCellsPerRegion = 16.0;
 
     BatchEvaluator() = default;
     // Reads `mb` (and `index`, which may be null: then the per-point lookup
@@ -202,7 +213,8 @@ private:
     BatchTables numbers_;  // the member, sizes and scalars (no pointers into the copies)
     // Row by row: coordinates, vertex - row; by row: the upper bound and the
     // other numbers; the box less and plus the tolerance.
-    std::vector<double> coord_, edge_, out_bound_, lo_, hi_;
+    std::vector<double> coord_, edge_, out_bound_, lo_, hi_, entries_;
+    std::vector<uint32_t> cell_start_;
     std::vector<BatchRow> rows_;
 };
 

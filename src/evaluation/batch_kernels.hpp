@@ -29,7 +29,22 @@ static_assert(kBlock % kWidth == 0);
 
 using Lanes = double __attribute__((vector_size(kWidth * sizeof(double))));
 
-inline Lanes all(double v) { return Lanes{} + v; }
+// v in every lane (as it is: 0.0 + v would turn -0.0 into +0.0, and costs
+// an addition), by the instruction: some compilers turn a loop over the
+// lanes into one masked move a lane.
+inline Lanes all(double v) {
+#if TRAVO_SIMD_WIDTH == 8 && defined(__AVX512F__)
+    return reinterpret_cast<Lanes>(_mm512_set1_pd(v));
+#elif TRAVO_SIMD_WIDTH == 4 && defined(__AVX__)
+    return reinterpret_cast<Lanes>(_mm256_set1_pd(v));
+#elif TRAVO_SIMD_WIDTH == 2 && defined(__SSE2__)
+    return reinterpret_cast<Lanes>(_mm_set1_pd(v));
+#else
+    Lanes r;
+    for (std::size_t i = 0; i < kWidth; i++) r[i] = v;
+    return r;
+#endif
+}
 
 inline Lanes load(const double *p) {
     Lanes r;
@@ -131,11 +146,29 @@ inline Lanes row_sum(const double *coord, const double *x, std::size_t v, uint32
     return sum;
 }
 
-inline bool any(const decltype(Lanes{} < Lanes{}) & mask) {
+using Mask = decltype(Lanes{} < Lanes{});
+
+inline bool any(const Mask &mask) {
     for (std::size_t i = 0; i < kWidth; i++) {
         if (mask[i] != 0) return true;
     }
     return false;
+}
+
+// Bit i set where lane i of the mask is.
+inline uint64_t bits(const Mask &mask) {
+#if TRAVO_SIMD_WIDTH == 8 && defined(__AVX512F__)
+    const __m512i m = reinterpret_cast<__m512i>(mask);
+    return _mm512_test_epi64_mask(m, m);
+#elif TRAVO_SIMD_WIDTH == 4 && defined(__AVX__)
+    return static_cast<uint64_t>(_mm256_movemask_pd(reinterpret_cast<__m256d>(mask)));
+#elif TRAVO_SIMD_WIDTH == 2 && defined(__SSE2__)
+    return static_cast<uint64_t>(_mm_movemask_pd(reinterpret_cast<__m128d>(mask)));
+#else
+    uint64_t b = 0;
+    for (std::size_t i = 0; i < kWidth; i++) b |= uint64_t(mask[i] != 0) << i;
+    return b;
+#endif
 }
 
 // Row k against the block's vector v: its sum of squares (as row_sum) and,
@@ -160,10 +193,93 @@ inline bool row_within(const double *coord, const double *edge, const double *x,
     return true;
 }
 
+using Index = int32_t __attribute__((vector_size(kWidth * sizeof(int32_t))));
+
+// base[at[i]] in lane i. (Loads one by one: the processors' gather
+// instructions are slower here, measured with bench/batch_bench.)
+inline Lanes gather_at(const double *base, const Index &at) {
+    Lanes r = {};
+    for (std::size_t i = 0; i < kWidth; i++) r[i] = base[at[i]];
+    return r;
+}
+
+inline bool any_lane(const Index &v) {
+    int32_t bits = 0;
+    for (std::size_t i = 0; i < kWidth; i++) bits |= v[i];
+    return bits != 0;
+}
+
+// The regions of vector v's points through the index's grid (t.gridded),
+// in lanes: each lane walks the rows its cell lists, in row order, and keeps
+// the first whose sum of squares is not above the upper bound, as the
+// search over every region does: a row its cell does not list lies farther
+// than its radius from the point along some axis, so its sum is above that
+// bound too. The cell is grid_cell's, by the same operations, so a point
+// lies in the cells that list every region that can hold it.
+template <uint32_t N, bool Dot>
+inline void grid_search(const BatchTables &t, const double *x, std::size_t v, Searched &s) {
+    const uint32_t n = N != 0 ? N : t.n;
+    const RegionIndex::Grid &g = t.grid;
+    const Lanes zero = all(0.0);
+    Lanes xs[N != 0 ? N : RegionIndex::kGridMaxDim];
+    Index cell = Index{};
+    for (uint32_t c = 0; c < n; c++) {
+        xs[c] = load(x + std::size_t(c) * kBlock + v * kWidth);
+        const Lanes at = (xs[c] - all(g.lo[c])) * all(g.inv[c]);
+        const double cells = double(g.cells[c]);
+        Lanes k = at > zero ? at : zero;
+        k = k >= all(cells) ? all(cells - 1.0) : k;
+        cell = cell * static_cast<int32_t>(g.cells[c]) + __builtin_convertvector(k, Index);
+    }
+    Index pos, end;
+    for (std::size_t i = 0; i < kWidth; i++) {
+        pos[i] = static_cast<int32_t>(g.start[cell[i]]);
+        end[i] = static_cast<int32_t>(g.start[cell[i] + 1]);
+    }
+    const Index none = Index{} + static_cast<int32_t>(t.no_entry), size = Index{} + static_cast<int32_t>(t.entry_size);
+    Index kept = none;  // the entry kept
+    for (Index walking = pos < end; any_lane(walking);) {
+        // The next listed row of each lane still walking, or none.
+        const Index entry = walking ? pos : none, at = entry * size;
+        Lanes sum = zero;
+        for (uint32_t c = 0; c < n; c++) {
+            const Lanes d = gather_at(t.entries + c, at) - xs[c];
+            sum = c == 0 ? d * d : sum + d * d;
+        }
+        const auto in = sum <= gather_at(t.entries + n, at);
+        s.sum[v] = in ? sum : s.sum[v];
+        const Index hit = __builtin_convertvector(in, Index);
+        kept = hit ? entry : kept;
+        pos = hit ? end : pos + 1;
+        walking = pos < end;
+    }
+    // The kept rows, and for values (x - M).(T - M) as the search sums it.
+    const Lanes row = gather_at(t.entries + n + 1, kept * size);
+    s.row[v] = row;
+    if constexpr (Dot) {
+        const Index base = __builtin_convertvector(row, Index) * static_cast<int32_t>(n);
+        Lanes dot = zero;
+        for (uint32_t c = 0; c < n; c++) {
+            const Lanes d = gather_at(t.coord + c, base) - xs[c];
+            dot -= d * gather_at(t.edge + c, base);
+        }
+        s.dot[v] = dot;
+    }
+}
+
+// Every vector of a block through the grid; kept out of line, so that the
+// search over every region, which most members take, stays as compact as
+// it was.
+template <uint32_t N, bool Dot>
+__attribute__((noinline)) void grid_block(const BatchTables &t, const double *x, Searched &s) {
+    for (std::size_t v = 0; v < kVectors; v++) grid_search<N, Dot>(t, x, v, s);
+}
+
 // N: the dimension when known at compile time (0: t.n). With t.indexed the
-// regions are not searched in lanes: the member's RegionIndex finds each
-// point's region (the reference's answer), and the kept sum is that
-// region's; `point` is room for one point.
+// regions are not searched over every row: they are found through the
+// index's grid in lanes, or else point by point by the member's
+// RegionIndex (the reference's answer), and the kept sum is that region's;
+// `point` is room for one point.
 template <uint32_t N, bool Dot>
 inline void search(const BatchTables &t, const double *x, std::size_t used, double *point, Searched &s) {
     const uint32_t n = N != 0 ? N : t.n;
@@ -181,6 +297,10 @@ inline void search(const BatchTables &t, const double *x, std::size_t used, doub
         s.sum[v] = row_sum(t.coord, x, v, n);
         s.row[v] = zero;
         s.dot[v] = zero;
+    }
+    if (t.gridded) {
+        grid_block<N, Dot>(t, x, s);
+        return;
     }
     if (t.indexed) {
         for (std::size_t p = 0; p < used; p++) {
@@ -244,16 +364,38 @@ void block_values(const BatchTables &t, const double *x, std::size_t used, doubl
         const Lanes paraboloid = paraboloid_value(dist[v], t.vertex_value);
         store(first + v * kWidth, s.outside[v] != all(0.0) ? all(kHuge) : paraboloid);
     }
-    std::size_t reg[kBlock], again[kBlock];
+    // Lane bits of the points settled in a region and of those unsettled
+    // (a NaN sum is never settled), among the `used`.
+    uint64_t settled_in_region = 0, unsettled = 0;
+    const Lanes zero = all(0.0);
+    for (std::size_t v = 0; v < kVectors; v++) {
+        const uint64_t inside = bits(s.outside[v] == zero);
+        const uint64_t settled = bits(s.nan[v] == zero) & bits(s.sum[v] <= load(in + v * kWidth));
+        settled_in_region |= (inside & settled & bits(s.row[v] != zero)) << (v * kWidth);
+        unsettled |= (inside & ~settled) << (v * kWidth);
+    }
+    const uint64_t block = used == 64 ? ~uint64_t(0) : (uint64_t(1) << used) - 1;
+    std::size_t reg[kBlock + kWidth], again[kBlock];
     std::size_t nr = 0, na = 0;
-    for (std::size_t p = 0; p < used; p++) {
-        const bool outside = Searched::lane(s.outside, p) != 0.0;
-        const bool settled = Searched::lane(s.nan, p) == 0.0 && Searched::lane(s.sum, p) <= in[p];
-        out[p] = first[p];
-        reg[nr] = p;
-        nr += !outside && settled && rows[p] != 0;
-        again[na] = p;
-        na += !outside && !settled;
+#if TRAVO_SIMD_WIDTH == 8 && defined(__AVX512F__)
+    // The lanes of each vector compressed in registers (a loop over the bits
+    // would end at a different point for each block).
+    static_assert(sizeof(std::size_t) == sizeof(long long));
+    for (std::size_t v = 0; v < kVectors; v++) {
+        const __mmask8 k = static_cast<__mmask8>((settled_in_region & block) >> (v * kWidth));
+        const __m512i lanes = _mm512_add_epi64(_mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0),
+                                               _mm512_set1_epi64(static_cast<long long>(v * kWidth)));
+        _mm512_storeu_si512(reg + nr, _mm512_maskz_compress_epi64(k, lanes));
+        nr += static_cast<std::size_t>(__builtin_popcount(k));
+    }
+#else
+    for (uint64_t b = settled_in_region & block; b != 0; b &= b - 1) reg[nr++] = std::size_t(__builtin_ctzll(b));
+#endif
+    for (uint64_t b = unsettled & block; b != 0; b &= b - 1) again[na++] = std::size_t(__builtin_ctzll(b));
+    if (used == kBlock) {
+        for (std::size_t v = 0; v < kVectors; v++) store(out + v * kWidth, load(first + v * kWidth));
+    } else {
+        for (std::size_t p = 0; p < used; p++) out[p] = first[p];
     }
 
     for (std::size_t a = 0; a < nr; a += kWidth) {

@@ -101,7 +101,7 @@ uint32_t RegionIndex::grid_cell(uint32_t c, double v) const {
     return static_cast<uint32_t>(t);
 }
 
-bool RegionIndex::build_grid(const MinimaTable &tab, const StopCheck &stop) {
+bool RegionIndex::build_grid(const MinimaTable &tab, const StopCheck &stop, double cells_per_region) {
     if (n_ > kGridMaxDim) return false;
     // Whether the build goes on: `stop` is asked every kStopEvery rows or
     // cells, and after each pass over the storage.
@@ -140,11 +140,11 @@ bool RegionIndex::build_grid(const MinimaTable &tab, const StopCheck &stop) {
         live.push_back(k);
     }
     if (live.empty()) return false;
-    // About four cells a region (measured with bench/evaluation_bench), as
-    // many along each axis; fewer while regions large against the cells
-    // would be listed many times over, and none (the tree) if even a few
-    // cells list them so.
-    uint32_t per_axis = static_cast<uint32_t>(std::ceil(std::pow(4.0 * double(live.size()), 1.0 / n_)));
+    // About cells_per_region cells a region (four for lookups one point at a
+    // time, measured with bench/evaluation_bench), as many along each axis;
+    // fewer while regions large against the cells would be listed many times
+    // over, and none (the tree) if even a few cells list them so.
+    uint32_t per_axis = static_cast<uint32_t>(std::ceil(std::pow(cells_per_region * double(live.size()), 1.0 / n_)));
     per_axis = std::max(1u, std::min(per_axis, 1u << 12));
     // The cells of region k: a box of cells, first[c]..last[c] by axis.
     const auto span = [&](uint32_t k, uint32_t *first, uint32_t *last) {
@@ -220,7 +220,8 @@ bool RegionIndex::build_grid(const MinimaTable &tab, const StopCheck &stop) {
 
 RegionIndex::RegionIndex(const Member &mb, Layout layout) : RegionIndex(mb, layout, StopCheck{}) {}
 
-RegionIndex::RegionIndex(const Member &mb, Layout layout, const StopCheck &stop) : n_(mb.dim), m_(mb.num_minima) {
+RegionIndex::RegionIndex(const Member &mb, Layout layout, const StopCheck &stop, double cells_per_region)
+    : n_(mb.dim), m_(mb.num_minima) {
     const MinimaTable &tab = mb.minima;
     if (m_ < 2 || n_ == 0 || tab.points == nullptr || tab.radii == nullptr) return;
     if (!all_rows_safe(n_, tab.points, 1, m_)) return;
@@ -240,7 +241,7 @@ RegionIndex::RegionIndex(const Member &mb, Layout layout, const StopCheck &stop)
     };
 
     const bool grid_wanted = layout == Layout::Grid || (layout == Layout::Chosen && grid_pays(n_, m_));
-    if (grid_wanted && build_grid(tab, stop)) {
+    if (grid_wanted && build_grid(tab, stop, cells_per_region)) {
         mode_ = Mode::Grid;
         copy_rows(tab);
         return;
@@ -266,6 +267,18 @@ RegionIndex::RegionIndex(const Member &mb, Layout layout, const StopCheck &stop)
         mode_ = Mode::Rows;
         copy_rows(tab);
     }
+}
+
+RegionIndex::Grid RegionIndex::grid() const {
+    Grid g{};
+    for (uint32_t c = 0; c < kGridMaxDim; c++) {
+        g.cells[c] = grid_cells_[c];
+        g.lo[c] = grid_lo_[c];
+        g.inv[c] = grid_inv_[c];
+    }
+    g.start = cell_start_.data();
+    g.rows = cell_rows_.data();
+    return g;
 }
 
 uint32_t RegionIndex::find(const Member &mb, const double *x, double *r_out) const {

@@ -88,10 +88,13 @@ public:
     static constexpr uint32_t kGridMaxDim = 3;
 
     RegionIndex() = default;
+    // A grid has about `cells_per_region` cells a region (fewer where large
+    // regions would be listed many times over).
+    static constexpr double kCellsPerRegion = 4.0;
     explicit RegionIndex(const Member &mb, Layout layout = Layout::Chosen);
     // The same, asking `stop` now and then during the build; once it answers
     // false the build ends and the index, abandoned(), may only be destroyed.
-    RegionIndex(const Member &mb, Layout layout, const StopCheck &stop);
+    RegionIndex(const Member &mb, Layout layout, const StopCheck &stop, double cells_per_region = kCellsPerRegion);
 
     bool abandoned() const { return abandoned_; }
 
@@ -100,6 +103,20 @@ public:
     uint32_t find(const Member &mb, const double *x, double *r_out) const;
 
     Mode mode() const { return mode_; }
+
+    // The grid of Mode::Grid: cells along each axis, where they start and
+    // cells per unit; cell (k_0, ..., k_{n-1}) is number
+    // (k_0 cells[1] + k_1) cells[2] + ... and lists, in row order, the rows
+    // rows[start[cell] .. start[cell + 1]). The cell of coordinate v along
+    // axis c is grid_cell's: 0 unless (v - lo[c]) inv[c] > 0, at most
+    // cells[c] - 1, else that product truncated.
+    struct Grid {
+        uint32_t cells[kGridMaxDim];
+        double lo[kGridMaxDim], inv[kGridMaxDim];
+        const uint32_t *start;
+        const uint32_t *rows;
+    };
+    Grid grid() const;
 
     // Whether a member with m minima in n dimensions gets a tree (otherwise
     // the row scan), measured with bench/evaluation_bench.
@@ -112,7 +129,7 @@ private:
     uint32_t find_rows(const double *x, double *r_out) const;
     template <uint32_t N>
     uint32_t find_grid(const double *x, double *r_out) const;
-    bool build_grid(const MinimaTable &tab, const StopCheck &stop);
+    bool build_grid(const MinimaTable &tab, const StopCheck &stop, double cells_per_region);
     uint32_t grid_cell(uint32_t c, double v) const;
     void copy_rows(const MinimaTable &tab);
 

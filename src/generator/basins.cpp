@@ -132,19 +132,19 @@ TravoStatus set_basins_reference(Member &mb, RandomSource &rng) {
     return finish_basins(mb, rng);
 }
 
-TravoStatus set_basins(Member &mb, RandomSource &rng, Path path, Meter *meter) {
+TravoStatus set_basins(Member &mb, RandomSource &rng, Path path, Meter *meter, const Execution &execution) {
     if (tables_missing(mb)) return TRAVO_NO_MEMORY;
     Meter silent;
     Meter &counter = meter != nullptr ? *meter : silent;
-    const bool try_fast = path == Path::Fast || (path == Path::Automatic && fast_sizing_pays(mb.dim, mb.num_minima));
+    const Path form = path == Path::Automatic ? sizing_path(mb.dim, mb.num_minima) : path;
     bool abandoned = false;
     bool sized = false;
-    if (try_fast) {
+    if (form != Path::Reference) {
         try {
-            sized = size_regions_fast(mb, counter, &abandoned);
+            sized = size_regions_fast(mb, form, counter, &abandoned, execution);
         } catch (const std::bad_alloc &) {
-            // The scans would need no storage, but at a size where the tree
-            // pays they would take far too long.
+            // The scans would need no storage, but at a size where the fast
+            // forms pay they would take far too long.
             return TRAVO_NO_MEMORY;
         }
     }

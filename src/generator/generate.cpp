@@ -89,7 +89,8 @@ TravoStatus place_locals(Member &mb, RandomSource &rng, Meter &meter) {
     return TRAVO_STATUS_OK;
 }
 
-TravoStatus generate_member(Member &mb, RandomSource &rng, int32_t test_number, Path path, Meter &meter) {
+TravoStatus generate_member(Member &mb, RandomSource &rng, int32_t test_number, Path path, Meter &meter,
+                            const Execution &execution) {
     const uint32_t m = mb.num_minima;
     MinimaTable &tab = mb.minima;
 
@@ -115,7 +116,7 @@ TravoStatus generate_member(Member &mb, RandomSource &rng, int32_t test_number, 
         if (status == TRAVO_NO_MEMORY) return status;
         if (attempt + 1 == kMaxReplacements) return status;
     }
-    return set_basins(mb, rng, path, &meter);
+    return set_basins(mb, rng, path, &meter, execution);
 }
 
 }  // namespace
@@ -146,7 +147,7 @@ TravoStatus coincidence_check_reference(const Member &mb) {
 
 TravoStatus coincidence_check(const Member &mb, Path path, const StopCheck &stop) {
     const bool try_fast = mb.minima.points != nullptr &&
-                          (path == Path::Fast ||
+                          (path == Path::Tree || path == Path::Lanes ||
                            (path == Path::Automatic && fast_coincidence_pays(mb.dim, mb.num_minima)));
     TravoStatus status = TRAVO_STATUS_OK;
     try {
@@ -176,7 +177,8 @@ bool Meter::flush() {
     return progress_->report(progress_->context, done_, total_);
 }
 
-TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, Path path, const Progress *progress) {
+TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, Path path, const Progress *progress,
+                         const Execution &execution) {
     if (test_number < 1 || test_number > 100) return TRAVO_BAD_TEST_NUMBER;
     TravoStatus status = parameters_check(mb);
     if (status != TRAVO_STATUS_OK) return status;
@@ -189,7 +191,7 @@ TravoStatus arg_generate(Member &mb, RandomSource &rng, int32_t test_number, Pat
     if (status != TRAVO_STATUS_OK) return status;
 
     try {
-        status = generate_member(mb, rng, test_number, path, meter);
+        status = generate_member(mb, rng, test_number, path, meter, execution);
     } catch (const std::bad_alloc &) {
         status = TRAVO_NO_MEMORY;
     }

@@ -1,5 +1,6 @@
 // A k-d tree over the rows of a minima table, for the neighbour queries of
-// region sizing and for the region lookup of evaluation.
+// region sizing (walked in vector lanes by generator/sizing_kernels.hpp)
+// and for the region lookup of evaluation.
 //
 // Every answer is the one the straightforward scans give, bit for bit:
 //  - candidate distances are computed by exact_norm, the same sum of squared
@@ -70,22 +71,10 @@ public:
     // Gives `row` a radius at least as large as its current one.
     void raise_radius(uint32_t row, double radius);
 
-    // Smallest exact_norm(q, row j) over the rows j other than `skip`,
-    // starting from `start` (the result is `start` when nothing is smaller).
-    // *row_out, when given, receives a row at that distance (kNone if none
-    // was below `start`).
-    double nearest(const double *q, uint32_t skip, double start, uint32_t *row_out = nullptr) const;
-
-    // Smallest exact_norm(q, row j) - radius_j over the rows j other than
-    // `skip`, each difference rounded once, starting from `start`; except
-    // that the search may end as soon as it has found a value not greater
-    // than `enough`, returning that value instead of the smallest.
-    double nearest_gap(const double *q, uint32_t skip, double start,
-                       double enough = -std::numeric_limits<double>::infinity()) const;
-
     // Row of the k-th slot, and the slot's coordinates: rows are stored in
     // tree order, contiguously.
     uint32_t row_of_slot(uint32_t slot) const { return row_of_slot_[slot]; }
+    uint32_t slot_of_row(uint32_t row) const { return slot_of_row_[row]; }
     const double *slot_coords(uint32_t slot) const { return &coords_[std::size_t(slot) * n_]; }
     double slot_radius(uint32_t slot) const { return radius_[slot]; }
 

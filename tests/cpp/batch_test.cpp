@@ -186,6 +186,30 @@ TEST(BatchEvaluation, BlocksMatchThePerPointLookupOnAwkwardMembers) {
     }
 }
 
+// Members too large to search every region in lanes walk the cells of the
+// index's grid in lanes: with regions that overlap many times over, the
+// lowest row holding a point still wins.
+TEST(BatchEvaluation, GridWalkKeepsTheLowestOverlappingRegion) {
+    const std::uint32_t m = 3 * core::BatchEvaluator::kMaxGridRegions;
+    travo::testing::TestMember own(std::vector<double>(3, -5.0), std::vector<double>(3, 5.0), m, -1.0, 1.0, 0.5);
+    ASSERT_EQ(core::alloc_tables(own.mb), TRAVO_STATUS_OK);
+    core::Member &mb = own.mb;
+    for (std::uint32_t k = 0; k < m; k++) {  // a lattice 0.4 apart, regions of radius 0.21 to 0.27
+        const double row[3] = {0.4 * double(k % 5), 0.4 * double(k / 5 % 5), 0.4 * double(k / 25)};
+        std::copy(row, row + 3, mb.minima.points[k]);
+        mb.minima.radii[k] = k == 0 ? 0.0 : 0.21 + 0.01 * double(k % 7);
+        mb.minima.values[k] = k == 0 ? 0.25 : -0.5 - 0.01 * double(k);
+    }
+    mb.delta = 1.75;
+    mb.isArgSet = 1;
+    const core::RegionIndex index(mb);
+    ASSERT_EQ(index.mode(), core::RegionIndex::Mode::Grid);
+    ASSERT_TRUE(core::BatchEvaluator(mb, &index).indexed());
+    auto pts = travo::testing::probes(mb, 3000, 11);
+    for (int k = 0; k < 1000; k++) pts.push_back({0.0021 * double(k), 0.0017 * double(k), 0.0013 * double(k)});
+    expect_blocks_match(mb, pts);
+}
+
 class BatchForms : public travo::testing::ModuleTest {};
 
 // Every batch form of the C++ interface gives the single-point results,

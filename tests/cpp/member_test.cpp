@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -133,6 +135,41 @@ TEST(CppMember, GenerationProgressAndAbandonment) {
     }
     EXPECT_GE(steps, 4u);
     EXPECT_EQ(travo::host::live_blocks(), before);
+}
+
+// The member is the same on any number of threads, sized by the tree (two dimensions) or by the scans in lanes
+// (twenty); progress is told on the calling thread only, and stopping midway with other threads running releases all.
+TEST(CppMember, GenerationOnThreads) {
+    const auto same = [](std::span<const double> a, std::span<const double> b) {
+        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size_bytes()) == 0;
+    };
+    const auto caller = std::this_thread::get_id();
+    Parameters flat;
+    flat.num_minima = 20000;
+    Parameters high = Parameters::in_cube(20);
+    high.num_minima = 3000;
+    for (const Parameters &p : {flat, high}) {
+        SCOPED_TRACE(p.dim);
+        const travo::Member plain = travo::generate(p, {}, 1);
+        for (unsigned threads : {2u, 3u}) {
+            bool elsewhere = false;
+            const travo::Member f = travo::generate(
+                p,
+                [&](double) {
+                    elsewhere = elsewhere || std::this_thread::get_id() != caller;
+                    return true;
+                },
+                threads);
+            EXPECT_FALSE(elsewhere);
+            EXPECT_TRUE(same(f.radii(), plain.radii()) && same(f.minimum_values(), plain.minimum_values()) &&
+                        same(f.minimizer(p.num_minima - 1), plain.minimizer(p.num_minima - 1)));
+            const auto before = travo::host::live_blocks();
+            EXPECT_THROW((void)travo::generate(
+                             p, [](double f) { return f < 0.5; }, threads),
+                         travo::GenerationAbandoned);
+            EXPECT_EQ(travo::host::live_blocks(), before);
+        }
+    }
 }
 
 // A batch's progress function, asked on the calling thread only, hears growing fractions and leaves the results'

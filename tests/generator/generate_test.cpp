@@ -1,4 +1,6 @@
 // Generation: check values of three members, the regions, the global list and progress reports.
+#include <algorithm>
+
 #include "support/module_fixture.hpp"
 
 using travo::core::norm;
@@ -98,7 +100,7 @@ TEST_F(Generation, HopelessCoincidencesEndGeneration) {
     EXPECT_EQ(TRAVO_get_is_arg_set(), 0);
 }
 
-// Progress grows to its total and changes no bit of the member, on both paths; abandoning at any report
+// Progress grows to its total and changes no bit of the member, on every path; abandoning at any report
 // releases the tables.
 TEST(GenerationProgress, ReportsAndAbandons) {
     namespace core = travo::core;
@@ -113,7 +115,7 @@ TEST(GenerationProgress, ReportsAndAbandons) {
         log.total = total;
         return log.done.size() != log.stop_at;
     };
-    for (const core::Path path : {core::Path::Reference, core::Path::Fast}) {
+    for (const core::Path path : {core::Path::Reference, core::Path::Tree, core::Path::Lanes}) {
         travo::testing::TestMember plain(3, 600), watched(3, 600);
         ASSERT_EQ(plain.generate(5, path), TRAVO_STATUS_OK);
         Log log;
@@ -132,4 +134,12 @@ TEST(GenerationProgress, ReportsAndAbandons) {
             EXPECT_EQ(travo::host::live_blocks(), before);
         }
     }
+    // The tree's build, a step that counts no rows, asks as well: the count at the end of the coincidence test is
+    // reported again.
+    const std::uint32_t m = core::kStopEvery + 10;
+    travo::testing::TestMember big(2, m);
+    Log log;
+    const core::Progress progress{report, &log};
+    ASSERT_EQ(core::arg_generate(big.mb, big.rng, 5, core::Path::Tree, &progress), TRAVO_STATUS_OK);
+    EXPECT_GE(std::count(log.done.begin(), log.done.end(), 2 * std::uint64_t(m)), 2);
 }

@@ -111,9 +111,9 @@ struct TestMember {
     TestMember(const TestMember &) = delete;
     TestMember &operator=(const TestMember &) = delete;
 
-    TravoStatus generate(int32_t test, core::Path path = core::Path::Automatic) {
+    TravoStatus generate(int32_t test, core::Path path = core::Path::Automatic, const core::Execution &execution = {}) {
         core::free_tables(mb);
-        return core::arg_generate(mb, rng, test, path);
+        return core::arg_generate(mb, rng, test, path, nullptr, execution);
     }
 };
 
