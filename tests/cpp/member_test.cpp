@@ -109,10 +109,14 @@ TEST(CppMember, GenerationProgressAndAbandonment) {
     Parameters p;
     p.num_minima = 150000;  // several rounds of kStopEvery rows in each step
     std::vector<double> fractions;
-    const travo::Member f = travo::generate(p, [&](double f) {
-        fractions.push_back(f);
-        return true;
-    });
+    // On one thread, so that the calls to the progress function are the same in every run.
+    const travo::Member f = travo::generate(
+        p,
+        [&](double f) {
+            fractions.push_back(f);
+            return true;
+        },
+        1);
     ASSERT_FALSE(fractions.empty());
     EXPECT_EQ(fractions.back(), 1.0);
     const travo::Member plain = travo::generate(p);
@@ -130,7 +134,10 @@ TEST(CppMember, GenerationProgressAndAbandonment) {
         if (fractions[k] != fractions[k - 1] || (k >= 2 && fractions[k - 2] == fractions[k])) continue;
         steps++;
         std::size_t calls = 0;
-        EXPECT_THROW((void)travo::generate(p, [&](double) { return ++calls <= k; }), travo::GenerationAbandoned) << k;
+        EXPECT_THROW((void)travo::generate(
+                         p, [&](double) { return ++calls <= k; }, 1),
+                     travo::GenerationAbandoned)
+            << k;
         EXPECT_EQ(calls, k + 1);
     }
     EXPECT_GE(steps, 4u);
