@@ -16,43 +16,16 @@
 #include <immintrin.h>
 #endif
 
+#include "common/lanes.hpp"
 #include "evaluation/batch.hpp"
 
 namespace travo::core::TRAVO_SIMD_NS {
 namespace {
 
-constexpr std::size_t kWidth = TRAVO_SIMD_WIDTH;
 constexpr std::size_t kBlock = TRAVO_SIMD_BLOCK;
 static_assert(kBlock <= BatchEvaluator::kMaxBlock);
 constexpr std::size_t kVectors = kBlock / kWidth;
 static_assert(kBlock % kWidth == 0);
-
-using Lanes = double __attribute__((vector_size(kWidth * sizeof(double))));
-
-// v in every lane (as it is: 0.0 + v would turn -0.0 into +0.0, and costs
-// an addition), by the instruction: some compilers turn a loop over the
-// lanes into one masked move a lane.
-inline Lanes all(double v) {
-#if TRAVO_SIMD_WIDTH == 8 && defined(__AVX512F__)
-    return reinterpret_cast<Lanes>(_mm512_set1_pd(v));
-#elif TRAVO_SIMD_WIDTH == 4 && defined(__AVX__)
-    return reinterpret_cast<Lanes>(_mm256_set1_pd(v));
-#elif TRAVO_SIMD_WIDTH == 2 && defined(__SSE2__)
-    return reinterpret_cast<Lanes>(_mm_set1_pd(v));
-#else
-    Lanes r;
-    for (std::size_t i = 0; i < kWidth; i++) r[i] = v;
-    return r;
-#endif
-}
-
-inline Lanes load(const double *p) {
-    Lanes r;
-    std::memcpy(&r, p, sizeof r);
-    return r;
-}
-
-inline void store(double *p, const Lanes &v) { std::memcpy(p, &v, sizeof v); }
 
 // A vector built lane by lane from get(i).
 template <class Get>

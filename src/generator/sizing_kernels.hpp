@@ -12,13 +12,13 @@
 #include <immintrin.h>
 #endif
 
+#include "common/lanes.hpp"
 #include "generator/sizing.hpp"
 #include "spatial/spatial_index.hpp"
 
 namespace travo::core::TRAVO_SIMD_NS {
 namespace {
 
-constexpr std::size_t kWidth = TRAVO_SIMD_WIDTH;
 constexpr std::size_t kLanes = RowPanels::kLanes;
 constexpr std::size_t kVectors = kLanes / kWidth;  // vectors a panel
 static_assert(kLanes % kWidth == 0);
@@ -37,32 +37,6 @@ constexpr std::size_t kRows = 2, kPanels = 1;
 constexpr uint32_t kChunk = 8;
 // Panels between two looks at whether every query row is settled.
 constexpr uint32_t kSettleEvery = 16;
-
-using Lanes = double __attribute__((vector_size(kWidth * sizeof(double))));
-
-// v in every lane (by the instruction: some compilers turn a loop over the
-// lanes into one masked move a lane).
-inline Lanes all(double v) {
-#if TRAVO_SIMD_WIDTH == 8 && defined(__AVX512F__)
-    return reinterpret_cast<Lanes>(_mm512_set1_pd(v));
-#elif TRAVO_SIMD_WIDTH == 4 && defined(__AVX__)
-    return reinterpret_cast<Lanes>(_mm256_set1_pd(v));
-#elif TRAVO_SIMD_WIDTH == 2 && defined(__SSE2__)
-    return reinterpret_cast<Lanes>(_mm_set1_pd(v));
-#else
-    Lanes r;
-    for (std::size_t i = 0; i < kWidth; i++) r[i] = v;
-    return r;
-#endif
-}
-
-inline Lanes load(const double *p) {
-    Lanes r;
-    std::memcpy(&r, p, sizeof r);
-    return r;
-}
-
-inline void store(double *p, const Lanes &v) { std::memcpy(p, &v, sizeof v); }
 
 // Bits of the lanes where a < b, and where a <= b (none for NaN).
 inline unsigned lanes_below(const Lanes &a, const Lanes &b) {
